@@ -1,0 +1,82 @@
+#pragma once
+
+// The one seam between the program's logic and time, the event loop and modal UI.
+// The real implementation (QtToolkit) uses precise Qt timers, a real sleep, the Qt event
+// loop, QMessageBox and QFileDialog; the tests use a virtual clock and answer boxes and
+// dialogs themselves.
+
+#include <QString>
+
+#include <chrono>
+#include <functional>
+#include <memory>
+
+class QWidget;
+
+namespace norvak {
+
+using Milliseconds = std::chrono::milliseconds;
+
+enum class MessageIcon { None, Information, Critical };
+
+// A window timer: ticks come every interval while enabled, the first one a full interval
+// after enabling; disabling and enabling again restarts the full interval. A tick handler
+// that yields is never re-entered by its own timer.
+class Timer {
+public:
+    virtual ~Timer() = default;
+    Timer(const Timer&) = delete;
+    Timer& operator=(const Timer&) = delete;
+
+    virtual void setEnabled(bool on) = 0;
+    [[nodiscard]] virtual bool isEnabled() const = 0;
+    [[nodiscard]] virtual Milliseconds interval() const = 0;
+
+    void onTick(std::function<void()> handler) { tick_ = std::move(handler); }
+
+protected:
+    Timer() = default;
+    void fireTick() {
+        if (tick_)
+            tick_();
+    }
+
+private:
+    std::function<void()> tick_;
+};
+
+struct MessageBoxRequest {
+    QWidget* parent = nullptr;
+    QString title;
+    QString text;
+    MessageIcon icon = MessageIcon::None;
+};
+
+struct OpenDialogRequest {
+    QWidget* parent = nullptr;
+    QString title;
+    QString filter;       // in Qt's form, e.g. "All Files (*.srec)"
+    QString previousPath; // what the dialog returns when the operator cancels
+};
+
+class Toolkit {
+public:
+    virtual ~Toolkit() = default;
+
+    [[nodiscard]] virtual std::unique_ptr<Timer> makeTimer(Milliseconds interval) = 0;
+    // Blocks the interface thread; nothing else runs meanwhile.
+    virtual void sleep(Milliseconds duration) = 0;
+    // Handles every pending event (clicks, ticks, serial events, close requests) and returns.
+    virtual void yield() = 0;
+    // Modal, OK only; returns when the operator has closed it.
+    virtual void showMessage(const MessageBoxRequest& request) = 0;
+    // Modal; the chosen path, or previousPath when the operator cancels.
+    [[nodiscard]] virtual QString showOpenDialog(const OpenDialogRequest& request) = 0;
+    // The time of day as the operator's locale writes it (hours, minutes, seconds).
+    [[nodiscard]] virtual QString timeOfDayText() = 0;
+
+protected:
+    Toolkit() = default;
+};
+
+} // namespace norvak
