@@ -1,23 +1,129 @@
 #pragma once
 
-// Placeholder log box; replaced by the real widget.
-#include <QPlainTextEdit>
+// The log box: an editable, fixed-pitch text box that stays fast while the device streams
+// hundreds of thousands of characters onto one line. Appending a character costs O(1)
+// amortised and painting touches only the visible rows.
+#include "mainwindow/logbox/text_document.h"
+
+#include <QAbstractScrollArea>
+#include <QBasicTimer>
+#include <QString>
+
+class QMenu;
 
 namespace norvak {
 
-class LogBox : public QPlainTextEdit {
+class LogBox : public QAbstractScrollArea {
     Q_OBJECT
 public:
     explicit LogBox(QWidget* parent = nullptr);
-    [[nodiscard]] QString Text() const { return text_; }
-    void setText(const QString& text) { text_ = text; }
-    [[nodiscard]] qsizetype length() const { return text_.size(); }
-    void setSelStart(qsizetype pos) { sel_ = pos; }
-    void setSelText(const QString& text) { text_.insert(sel_, text); sel_ += text.size(); }
+
+    // Exactly what was received and typed, CR, LF and NUL included. O(n).
+    [[nodiscard]] QString Text() const;
+    // Replaces the whole text; the caret goes to 0. A view showing the end keeps showing it.
+    void setText(const QString& text);
+    [[nodiscard]] qsizetype length() const { return document_.size(); }
+
+    // Empty selection at position (clamped to [0, length()]). Does not scroll, so the
+    // operator's view stays put while the window appends at the end.
+    void setSelStart(qsizetype position);
+    [[nodiscard]] qsizetype selStart() const { return std::min(anchor_, caret_); }
+    [[nodiscard]] qsizetype selLength() const { return std::max(anchor_, caret_) - selStart(); }
+    // Replaces the selection with text and leaves an empty selection after it. When the view
+    // showed the last row before, it scrolls to keep showing it.
+    void setSelText(const QString& text);
+    [[nodiscard]] QString selectedText() const;
+    // Selects [start, start + length); a negative length puts the caret before the anchor.
+    void setSelection(qsizetype start, qsizetype length);
+    // Where the caret is (the moving end of the selection).
+    [[nodiscard]] qsizetype caretPosition() const { return caret_; }
+
+    [[nodiscard]] const TextDocument& document() const { return document_; }
+    [[nodiscard]] qsizetype visibleRows() const;
+    [[nodiscard]] qsizetype firstVisibleRow() const;
+    [[nodiscard]] bool isShowingEnd() const;
+
+    void selectAll();
+    void copy() const;
+    void cut();
+    void paste();
+
+    [[nodiscard]] QSize sizeHint() const override;
+    [[nodiscard]] QVariant inputMethodQuery(Qt::InputMethodQuery query) const override;
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void changeEvent(QEvent* event) override;
+    void scrollContentsBy(int dx, int dy) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void inputMethodEvent(QInputMethodEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    void mouseDoubleClickEvent(QMouseEvent* event) override;
+    void contextMenuEvent(QContextMenuEvent* event) override;
+    void focusInEvent(QFocusEvent* event) override;
+    void focusOutEvent(QFocusEvent* event) override;
+    void timerEvent(QTimerEvent* event) override;
 
 private:
-    QString text_;
-    qsizetype sel_ = 0;
+    enum class Motion {
+        NextChar,
+        PreviousChar,
+        NextWord,
+        PreviousWord,
+        NextRow,
+        PreviousRow,
+        RowStart,
+        RowEnd,
+        NextPage,
+        PreviousPage,
+        DocumentStart,
+        DocumentEnd
+    };
+
+    void replaceSelection(QStringView text);
+    void typeText(QStringView text);
+    void moveCaret(qsizetype position, bool extend, bool atRowEnd = false);
+    void applyMotion(Motion motion, bool extend);
+    [[nodiscard]] qsizetype targetOf(Motion motion) const;
+    [[nodiscard]] qsizetype nextCharacter(qsizetype pos) const;
+    [[nodiscard]] qsizetype previousCharacter(qsizetype pos) const;
+    [[nodiscard]] qsizetype nextWord(qsizetype pos) const;
+    [[nodiscard]] qsizetype previousWord(qsizetype pos) const;
+    [[nodiscard]] bool handleEditKey(const QKeyEvent* event);
+    [[nodiscard]] bool handleMotionKey(const QKeyEvent* event);
+
+    void updateMetrics();
+    void updateColumns();
+    void updateScrollRange();
+    void ensureCaretVisible();
+    void caretChanged();
+    void selectionChanged(qsizetype oldStart, qsizetype oldEnd);
+    void updateRows(qsizetype first, qsizetype last);
+
+    [[nodiscard]] Cell caretCell() const;
+    [[nodiscard]] QRect caretRect() const;
+    [[nodiscard]] qsizetype positionAtPoint(QPoint point, bool* atRowEnd = nullptr) const;
+    void drawRow(QPainter& painter, qsizetype row, int y) const;
+
+    TextDocument document_;
+    qsizetype anchor_ = 0;
+    qsizetype caret_ = 0;
+    // A caret on a wrap boundary is shown at the end of the upper row (after End or a click
+    // right of the text) instead of at the start of the lower one.
+    bool caretAtRowEnd_ = false;
+    qsizetype goalColumn_ = -1; // kept while moving up and down
+    bool dragging_ = false;
+
+    qreal cellWidth_ = 8;
+    int rowHeight_ = 16;
+    int ascent_ = 12;
+
+    QBasicTimer blinkTimer_;
+    bool caretShown_ = true;
+    bool caretMovedSinceBlink_ = false;
 };
 
 } // namespace norvak
