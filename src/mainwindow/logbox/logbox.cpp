@@ -640,10 +640,11 @@ void LogBox::mouseMoveEvent(QMouseEvent* event) {
 }
 
 void LogBox::mouseReleaseEvent(QMouseEvent* event) {
-    if (event->button() == Qt::LeftButton) {
-        dragging_ = false;
+    if (event->button() != Qt::LeftButton) {
+        QAbstractScrollArea::mouseReleaseEvent(event);
+        return;
     }
-    QAbstractScrollArea::mouseReleaseEvent(event);
+    dragging_ = false;
 }
 
 void LogBox::mouseDoubleClickEvent(QMouseEvent* event) {
