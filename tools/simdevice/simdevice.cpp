@@ -16,6 +16,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <pty.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
@@ -28,6 +29,8 @@ using TimePoint = SimClock::time_point;
 
 constexpr std::size_t maxLineLength = 1024; // longer than any S-record (514 characters)
 constexpr std::size_t ioChunk = 4096;
+constexpr auto hangUpGrace = 500ms; // at most this long for the host to read the last answer
+constexpr auto hangUpSettle = 20ms;
 constexpr std::int64_t bitsPerByte = 10; // start, 8 data, stop
 // A byte lasts byteNanosTimesBaud / baud nanoseconds.
 constexpr std::int64_t byteNanosTimesBaud = bitsPerByte * 1'000'000'000;
@@ -214,6 +217,8 @@ struct SimDevice::Impl {
     bool txBlocked = false; // the host is not reading and the pseudo-terminal is full
     std::deque<TxByte> txQueue;
     bool hangUpWhenSent = false;
+    std::optional<TimePoint> hangUpCheckAt; // waiting for the host to read the last answer
+    std::optional<TimePoint> lastAnswerSent;
 
     std::optional<TimePoint> powerCycleAt;
     std::optional<TimePoint> busyUntil; // programming the pending line
@@ -345,6 +350,7 @@ std::optional<TimePoint> SimDevice::Impl::nextDeadline() const {
     consider(powerCycleAt);
     consider(busyUntil);
     consider(nextNoiseAt);
+    consider(hangUpCheckAt);
     return next;
 }
 
@@ -457,7 +463,21 @@ void SimDevice::Impl::transmit(TimePoint now) {
         txClock.advance(sent);
     }
     if (hangUpWhenSent && txQueue.empty()) {
-        closeLine();
+        // Closing the master discards what the host has not read yet; give it time to read
+        // the last answer first, as the answer would have reached it before the line went.
+        // The pseudo-terminal hands bytes on asynchronously, so an empty queue only counts
+        // once they have had a moment to arrive.
+        if (!lastAnswerSent) {
+            lastAnswerSent = now;
+        }
+        int unread = 0;
+        const bool settled = now >= *lastAnswerSent + hangUpSettle;
+        const bool read = ::ioctl(slave.get(), FIONREAD, &unread) != 0 || unread == 0;
+        if ((settled && read) || now >= *lastAnswerSent + hangUpGrace) {
+            closeLine();
+        } else {
+            hangUpCheckAt = now + 1ms;
+        }
     }
 }
 
@@ -654,6 +674,8 @@ void SimDevice::Impl::doPowerCycle() {
     lineDamaged = false;
     txQueue.clear();
     hangUpWhenSent = false;
+    hangUpCheckAt.reset();
+    lastAnswerSent.reset();
 }
 
 void SimDevice::Impl::closeLine() {
@@ -664,6 +686,8 @@ void SimDevice::Impl::closeLine() {
     rxPending = false;
     txBlocked = false;
     hangUpWhenSent = false;
+    hangUpCheckAt.reset();
+    lastAnswerSent.reset();
     busyUntil.reset();
     powerCycleAt.reset();
     nextNoiseAt.reset();
