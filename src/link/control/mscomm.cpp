@@ -1,0 +1,447 @@
+#include "link/control/mscomm.h"
+
+#include <QDeadlineTimer>
+#include <QFileInfo>
+#include <QMetaObject>
+#include <QScopedValueRollback>
+
+#include <algorithm>
+#include <cerrno>
+#include <limits>
+#include <utility>
+
+#ifdef Q_OS_UNIX
+#include <poll.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+#endif
+
+namespace norvak {
+
+namespace {
+
+QString portLabel(int port, const QString& path) {
+    return QStringLiteral("Port %1 (%2)").arg(port).arg(path);
+}
+
+QString systemSaid(const QString& systemMessage) {
+    return systemMessage.isEmpty() ? QString()
+                                   : QStringLiteral(" (the system said: %1)").arg(systemMessage);
+}
+
+bool deviceExists(const QString& path) {
+#ifdef Q_OS_WIN
+    Q_UNUSED(path);
+    return true; // COMn names are no files; opening tells whether the port is there
+#else
+    return QFileInfo::exists(path);
+#endif
+}
+
+bool pathAccessible(const QString& path) {
+#ifdef Q_OS_UNIX
+    return ::access(QFile::encodeName(path).constData(), R_OK | W_OK) == 0;
+#else
+    Q_UNUSED(path);
+    return true;
+#endif
+}
+
+} // namespace
+
+OpenFailure classifyOpenFailure(QSerialPort::SerialPortError error, bool pathAccessible) {
+    switch (error) {
+    case QSerialPort::DeviceNotFoundError:
+        return OpenFailure::NotFound;
+    case QSerialPort::PermissionError:
+        return pathAccessible ? OpenFailure::InUse : OpenFailure::PermissionDenied;
+    case QSerialPort::OpenError:
+        return OpenFailure::InUse;
+    case QSerialPort::UnsupportedOperationError:
+        return OpenFailure::UnsupportedSettings;
+    default:
+        return OpenFailure::Other;
+    }
+}
+
+QString describeOpenFailure(int port, const QString& path, OpenFailure failure,
+                            const QString& systemMessage, const QString& settings) {
+    const QString label = portLabel(port, path);
+    const QString said = systemSaid(systemMessage);
+    switch (failure) {
+    case OpenFailure::NotFound:
+        return QStringLiteral("%1: no such device%2. Check the cable and the port number.")
+            .arg(label, said);
+    case OpenFailure::PermissionDenied:
+        return QStringLiteral("%1: permission denied%2. Add your user to the dialout group "
+                              "(sudo usermod -aG dialout $USER) and log in again.")
+            .arg(label, said);
+    case OpenFailure::InUse:
+        return QStringLiteral("%1 is in use by another program%2. Close the other program, or "
+                              "choose another port number.")
+            .arg(label, said);
+    case OpenFailure::UnsupportedSettings:
+        return QStringLiteral("%1 does not accept the line settings %2%3. Check the port number "
+                              "and the settings.")
+            .arg(label, settings, said);
+    case OpenFailure::Other:
+        break;
+    }
+    return QStringLiteral("%1 could not be opened%2. Check the cable and the port number.")
+        .arg(label, said);
+}
+
+QString describeNoPortFound(int port, const QStringList& tried) {
+    const QString where =
+        tried.isEmpty() ? QString() : QStringLiteral(" (tried %1)").arg(tried.join(u", "));
+    return QStringLiteral("Port %1: no serial port found%2. Check the cable and the port number.")
+        .arg(port)
+        .arg(where);
+}
+
+MSComm::MSComm(PortCandidates candidates)
+    : candidates_(std::move(candidates))
+    , settings_(parseSerialSettings(settingsText_)) {
+    QObject::connect(&port_, &QSerialPort::readyRead, &port_, [this] { onReadyRead(); });
+    QObject::connect(&port_, &QSerialPort::errorOccurred, &port_,
+                     [this](QSerialPort::SerialPortError error) { onError(error); });
+}
+
+MSComm::~MSComm() {
+    // Closing must not call back into a half-destroyed control.
+    QObject::disconnect(&port_, nullptr, nullptr, nullptr);
+}
+
+void MSComm::setCommPort(std::int16_t port) {
+    if (port_.isOpen() && !lost_) {
+        throw SerialError(QStringLiteral("%1 is open: close it before choosing another port.")
+                              .arg(portLabel(commPort_, devicePath_)));
+    }
+    if (port < 1) {
+        throw SerialError(
+            QStringLiteral("Port number %1 is not valid: port numbers start at 1.").arg(port));
+    }
+    commPort_ = port;
+}
+
+void MSComm::setSettings(const QString& settings) {
+    const SerialSettings parsed = parseSerialSettings(settings);
+    if (port_.isOpen()) {
+        applySettings(parsed, settings);
+    }
+    settings_ = parsed;
+    settingsText_ = settings;
+}
+
+void MSComm::setRThreshold(std::int16_t count) {
+    if (count < 0) {
+        throw SerialError(
+            QStringLiteral("RThreshold %1 is not valid: it must not be negative.").arg(count));
+    }
+    rThreshold_ = count;
+    if (PortOpen() && rThreshold_ > 0) {
+        scheduleReceiveCheck(); // bytes may be waiting already
+    }
+}
+
+void MSComm::setInputLen(std::int16_t count) {
+    if (count < 0) {
+        throw SerialError(
+            QStringLiteral("InputLen %1 is not valid: it must not be negative.").arg(count));
+    }
+    inputLen_ = count;
+}
+
+void MSComm::setOutBufferSize(std::int16_t bytes) {
+    if (bytes < 0) {
+        throw SerialError(
+            QStringLiteral("OutBufferSize %1 is not valid: it must not be negative.").arg(bytes));
+    }
+    outBufferSize_ = bytes;
+}
+
+bool MSComm::PortOpen() const {
+    return port_.isOpen() && !lost_;
+}
+
+void MSComm::setPortOpen(bool open) {
+    if (open) {
+        this->open();
+    } else {
+        close();
+    }
+}
+
+void MSComm::open() {
+    if (PortOpen()) {
+        return;
+    }
+    if (port_.isOpen()) {
+        port_.close(); // lost, the report is still queued
+    }
+    const QString path = findDevice();
+    port_.setPortName(path);
+    port_.setBaudRate(settings_.baudRate);
+    port_.setParity(settings_.parity);
+    port_.setDataBits(settings_.dataBits);
+    port_.setStopBits(settings_.stopBits);
+    port_.setFlowControl(QSerialPort::NoFlowControl);
+    if (!port_.open(QIODevice::ReadWrite)) {
+        const OpenFailure failure = classifyOpenFailure(port_.error(), pathAccessible(path));
+        throw SerialError(
+            describeOpenFailure(commPort_, path, failure, port_.errorString(), settingsText_));
+    }
+    ++opening_;
+    lost_ = false;
+    lostDescription_.clear();
+    checkQueued_ = false;
+    commEvent_ = 0;
+}
+
+void MSComm::close() {
+    if (!port_.isOpen()) {
+        return;
+    }
+    if (!lost_) {
+        flushToSystem(); // what the system still takes goes out; Qt drops the rest
+    }
+    port_.close();
+}
+
+QString MSComm::findDevice() {
+    const QStringList tried = candidates_ ? candidates_(commPort_) : QStringList();
+    const auto found = std::find_if(tried.cbegin(), tried.cend(), deviceExists);
+    devicePath_ = found != tried.cend() ? *found : tried.value(0);
+    if (found == tried.cend()) {
+        throw SerialError(describeNoPortFound(commPort_, tried));
+    }
+    return *found;
+}
+
+void MSComm::applySettings(const SerialSettings& settings, const QString& text) {
+    const bool applied = port_.setBaudRate(settings.baudRate) && port_.setParity(settings.parity) &&
+                         port_.setDataBits(settings.dataBits) &&
+                         port_.setStopBits(settings.stopBits);
+    if (applied) {
+        return;
+    }
+    const QString systemMessage = port_.errorString();
+    // Put the line back as it was, so that a rejected text changes nothing.
+    port_.setBaudRate(settings_.baudRate);
+    port_.setParity(settings_.parity);
+    port_.setDataBits(settings_.dataBits);
+    port_.setStopBits(settings_.stopBits);
+    throw SerialError(describeOpenFailure(commPort_, devicePath_, OpenFailure::UnsupportedSettings,
+                                          systemMessage, text));
+}
+
+void MSComm::requireOpen(const char* action) const {
+    throwIfLost();
+    if (!PortOpen()) {
+        throw SerialError(QStringLiteral("Port %1 is closed: open it before %2.")
+                              .arg(commPort_)
+                              .arg(QLatin1StringView(action)));
+    }
+}
+
+void MSComm::Output(QByteArrayView bytes) {
+    requireOpen("sending");
+    if (bytes.isEmpty()) {
+        return;
+    }
+    const QScopedValueRollback sync(syncDepth_, syncDepth_ + 1);
+    const qint64 accepted = port_.write(bytes.data(), bytes.size());
+    throwIfLost();
+    if (accepted != bytes.size()) {
+        throw SerialError(
+            QStringLiteral("%1: the data could not be sent%2. Check the cable.")
+                .arg(portLabel(commPort_, devicePath_), systemSaid(port_.errorString())));
+    }
+    flushToSystem();
+    throwIfLost();
+    waitUntilDrained();
+}
+
+void MSComm::flushToSystem() {
+    // One flush writes one block of Qt's buffer; go on while the system takes more.
+    while (port_.bytesToWrite() > 0 && !lost_) {
+        const qint64 before = port_.bytesToWrite();
+        port_.flush();
+        if (port_.bytesToWrite() >= before) {
+            return; // the system buffer is full: the line is slower than we write
+        }
+    }
+}
+
+void MSComm::waitUntilDrained() {
+    QDeadlineTimer stall(kStallTimeoutMs);
+    qint64 pending = port_.bytesToWrite();
+    while (pending > kMaxPendingBytes) {
+        port_.waitForBytesWritten(static_cast<int>(std::max<qint64>(stall.remainingTime(), 0)));
+        throwIfLost();
+        flushToSystem();
+        throwIfLost();
+        const qint64 now = port_.bytesToWrite();
+        if (now < pending) {
+            stall.setRemainingTime(kStallTimeoutMs);
+            pending = now;
+        } else if (stall.hasExpired()) {
+            throw SerialError(
+                QStringLiteral("%1: the device has taken no data for %2 seconds. Check the cable "
+                               "and that the device is switched on.")
+                    .arg(portLabel(commPort_, devicePath_))
+                    .arg(kStallTimeoutMs / 1000));
+        }
+    }
+}
+
+qint64 MSComm::bytesHeldBySystem() const {
+#ifdef Q_OS_UNIX
+    int count = 0;
+    if (port_.isOpen() && ::ioctl(port_.handle(), FIONREAD, &count) == 0) {
+        return count;
+    }
+#endif
+    return 0;
+}
+
+qint64 MSComm::waitingBytes() const {
+    return port_.bytesAvailable() + bytesHeldBySystem();
+}
+
+std::int16_t MSComm::InBufferCount() const {
+    if (!PortOpen()) {
+        return 0;
+    }
+    constexpr qint64 limit = std::numeric_limits<std::int16_t>::max();
+    return static_cast<std::int16_t>(std::min(waitingBytes(), limit));
+}
+
+QByteArray MSComm::Input() {
+    requireOpen("reading");
+    const QScopedValueRollback sync(syncDepth_, syncDepth_ + 1);
+    const qint64 wanted = inputLen_ > 0 ? inputLen_ : std::numeric_limits<qint64>::max();
+    if (port_.bytesAvailable() < wanted && bytesHeldBySystem() > 0) {
+        port_.waitForReadyRead(0); // fetch what the system holds; readyRead is only queued
+    }
+    QByteArray taken = inputLen_ > 0 ? port_.read(inputLen_) : port_.readAll();
+    consumedInHandler_ += taken.size();
+    return taken;
+}
+
+void MSComm::onReadyRead() {
+    if (raising_) {
+        return; // the running handler is followed by a check of its own
+    }
+    if (syncDepth_ > 0) {
+        scheduleReceiveCheck();
+        return;
+    }
+    raiseReceiveIfDue();
+}
+
+void MSComm::raiseReceiveIfDue() {
+    if (raising_ || !PortOpen() || rThreshold_ <= 0 || !OnComm) {
+        return;
+    }
+    const qint64 before = waitingBytes();
+    if (before < rThreshold_) {
+        return;
+    }
+    {
+        const QScopedValueRollback running(raising_, true);
+        const QScopedValueRollback consumed(consumedInHandler_, qint64{0});
+        commEvent_ = comm_event::Receive;
+        const auto handler = OnComm; // the handler may replace OnComm
+        handler();
+        const qint64 after = PortOpen() ? waitingBytes() : 0;
+        const qint64 arrived = after - before + consumedInHandler_;
+        // Qt does not announce bytes that came while the handler ran its own event loop, and
+        // a handler limited by InputLen may leave some behind. A handler that took nothing
+        // while nothing new came has seen what waits: raising again would only spin.
+        if (after >= rThreshold_ && rThreshold_ > 0 && (arrived > 0 || consumedInHandler_ > 0)) {
+            scheduleReceiveCheck();
+        }
+    }
+}
+
+void MSComm::scheduleReceiveCheck() {
+    if (checkQueued_) {
+        return;
+    }
+    checkQueued_ = true;
+    QMetaObject::invokeMethod(
+        &port_,
+        [this, opening = opening_] {
+            if (opening != opening_) {
+                return;
+            }
+            checkQueued_ = false;
+            raiseReceiveIfDue();
+        },
+        Qt::QueuedConnection);
+}
+
+void MSComm::onError(QSerialPort::SerialPortError error) {
+    if (lost_ || !port_.isOpen() || !lineIsGone(error)) {
+        return;
+    }
+    QString systemMessage = port_.errorString();
+#ifdef Q_OS_UNIX
+    // A hung-up line reads as end of file, and Qt then reports a stale errno.
+    if (systemMessage == qt_error_string(EAGAIN)) {
+        systemMessage = QStringLiteral("the line hung up");
+    }
+#endif
+    markLost(systemMessage);
+}
+
+bool MSComm::lineIsGone(QSerialPort::SerialPortError error) const {
+    if (error != QSerialPort::ResourceError && error != QSerialPort::ReadError &&
+        error != QSerialPort::WriteError && error != QSerialPort::UnknownError) {
+        return false;
+    }
+#ifdef Q_OS_UNIX
+    // Qt reports a full output buffer (EAGAIN) as a resource error too; only a hang-up of
+    // the tty (adapter removed, other end closed) means the port is gone.
+    pollfd line{port_.handle(), POLLOUT, 0};
+    if (::poll(&line, 1, 0) < 0) {
+        return errno == EBADF;
+    }
+    return (line.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
+#else
+    return error == QSerialPort::ResourceError;
+#endif
+}
+
+void MSComm::markLost(const QString& systemMessage) {
+    lost_ = true;
+    lostDescription_ = QStringLiteral("%1: the connection to the device was lost%2. Check the "
+                                      "cable and the adapter, then open the port again.")
+                           .arg(portLabel(commPort_, devicePath_), systemSaid(systemMessage));
+    // Closed and reported from the event loop: never from inside Qt's own notification
+    // handling nor from inside Output, which throws instead.
+    QMetaObject::invokeMethod(
+        &port_,
+        [this, opening = opening_] {
+            if (opening != opening_) {
+                return; // opened again meanwhile
+            }
+            if (port_.isOpen()) {
+                port_.close();
+            }
+            if (OnPortLost) {
+                const auto handler = OnPortLost;
+                handler(lostDescription_);
+            }
+        },
+        Qt::QueuedConnection);
+}
+
+void MSComm::throwIfLost() const {
+    if (lost_) {
+        throw SerialError(lostDescription_);
+    }
+}
+
+} // namespace norvak

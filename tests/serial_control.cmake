@@ -1,0 +1,7 @@
+# The serial control over QSerialPort, exercised on pseudo-terminals.
+norvak_add_test(test_serial_settings
+  SOURCES serial_control/test_serial_settings.cpp
+  LIBS norvak_serial)
+norvak_add_test(test_mscomm
+  SOURCES serial_control/test_mscomm.cpp
+  LIBS norvak_serial norvak_testsupport)

@@ -1,0 +1,413 @@
+#include "link/control/mscomm.h"
+#include "support/pty_pair.h"
+
+#include <QDeadlineTimer>
+#include <QTest>
+
+#include <atomic>
+#include <chrono>
+#include <memory>
+#include <thread>
+
+using namespace std::chrono_literals;
+using norvak::MSComm;
+using norvak::SerialError;
+using norvak::test::PtyPair;
+
+namespace {
+
+constexpr int kEventTimeoutMs = 10000; // generous: machines are shared
+
+// Maps every port number to the given paths.
+norvak::PortCandidates mapTo(const QStringList& paths) {
+    return [paths](int) {
+        return paths;
+    };
+}
+
+// A control on port 1 mapped to the pty, opened with the programmer's settings.
+std::unique_ptr<MSComm> openOn(const PtyPair& pty) {
+    auto comm = std::make_unique<MSComm>(mapTo({pty.slavePath()}));
+    comm->setCommPort(1);
+    comm->setSettings(QStringLiteral("57600,n,8,1"));
+    comm->setPortOpen(true);
+    return comm;
+}
+
+// The description of the SerialError `action` throws; empty (and a failed check) if none.
+template <typename Action> QString failureOf(Action&& action) {
+    try {
+        action();
+    } catch (const SerialError& error) {
+        return error.description();
+    }
+    return {};
+}
+
+} // namespace
+
+class TestMSComm : public QObject {
+    Q_OBJECT
+
+private slots:
+    void outputSendsEveryByteAtOnce();
+    void outputLargerThanThePendingLimitArrivesWhole();
+    void outputFailsWhileClosedAndSendsNothing();
+    void outputFailsWhenTheLineStalls();
+    void openAppliesTheLineSettings();
+    void openAndCloseAreIdempotent();
+    void commPortIsFixedWhileOpenAndPositive();
+    void onCommAnnouncesReceivedBytes();
+    void bytesArrivingWhileTheHandlerYieldsAreAnnouncedAfterwards();
+    void noReceiveEventsWithThresholdZero();
+    void inputHonoursInputLenAndInBufferCountSeesTheSystem();
+    void mappingOpensTheFirstExistingCandidate();
+    void missingPortIsDescribed();
+    void openFailureDescriptions();
+    void secondControlFindsThePortInUse();
+    void hangUpIsReportedOnceAndClosesThePort();
+    void outputIntoAHungUpLineThrowsAndReportsLater();
+};
+
+void TestMSComm::outputSendsEveryByteAtOnce() {
+    PtyPair pty;
+    auto comm = openOn(pty);
+    QByteArray all;
+    for (int b = 0; b < 256; ++b) {
+        all.append(static_cast<char>(b));
+    }
+    comm->Output(all);
+    // No event loop runs from here on: the bytes must be with the system already.
+    QCOMPARE(pty.read(5s, all.size()), all);
+
+    comm->Output(QByteArrayView("\r\n\x11\x13\x1a\x00 i", 8));
+    QCOMPARE(pty.read(5s, 8), QByteArray("\r\n\x11\x13\x1a\x00 i", 8));
+}
+
+void TestMSComm::outputLargerThanThePendingLimitArrivesWhole() {
+    PtyPair pty;
+    auto comm = openOn(pty);
+    QByteArray big(200 * 1024, Qt::Uninitialized);
+    for (qsizetype i = 0; i < big.size(); ++i) {
+        big[i] = static_cast<char>((i * 7 + i / 251) & 0xff);
+    }
+    QByteArray got;
+    std::atomic<bool> done = false;
+    // The device side reads while Output blocks on the full system buffer.
+    std::thread reader([&] {
+        got = pty.read(60s, big.size());
+        done = true;
+    });
+    comm->Output(big);
+    // Output returns with at most a few KiB left for the event loop to send.
+    QTRY_VERIFY_WITH_TIMEOUT(done, 60000);
+    reader.join();
+    QCOMPARE(got.size(), big.size());
+    QVERIFY(got == big);
+}
+
+void TestMSComm::outputFailsWhileClosedAndSendsNothing() {
+    PtyPair pty;
+    MSComm comm(mapTo({pty.slavePath()}));
+    QVERIFY(failureOf([&] { comm.Output("f"); }).contains(QLatin1String("closed")));
+
+    comm.setPortOpen(true);
+    comm.setPortOpen(false);
+    QVERIFY(failureOf([&] { comm.Output("f"); }).contains(QLatin1String("Port 1")));
+    QCOMPARE(pty.read(200ms), QByteArray());
+    QVERIFY(!failureOf([&] { (void)comm.Input(); }).isEmpty());
+    QCOMPARE(comm.InBufferCount(), std::int16_t{0});
+}
+
+void TestMSComm::outputFailsWhenTheLineStalls() {
+    PtyPair pty; // nobody reads the device side: the system buffer fills and stays full
+    auto comm = openOn(pty);
+    const QString failure = failureOf([&] { comm->Output(QByteArray(256 * 1024, 'S')); });
+    QVERIFY2(failure.contains(QLatin1String("no data")), qPrintable(failure));
+    QVERIFY(failure.contains(pty.slavePath()));
+    QVERIFY(comm->PortOpen());
+}
+
+void TestMSComm::openAppliesTheLineSettings() {
+    PtyPair pty;
+    auto comm = openOn(pty);
+    termios tio = pty.slaveTermios();
+    QCOMPARE(cfgetospeed(&tio), speed_t{B57600});
+    QCOMPARE(cfgetispeed(&tio), speed_t{B57600});
+    QCOMPARE(tio.c_cflag & CSIZE, tcflag_t{CS8});
+    QCOMPARE(tio.c_cflag & (PARENB | CSTOPB | CRTSCTS), tcflag_t{0});
+    QCOMPARE(tio.c_iflag & (IXON | IXOFF), tcflag_t{0});
+
+    comm->setSettings(QStringLiteral("9600,N,8,2")); // applied while open
+    tio = pty.slaveTermios();
+    QCOMPARE(cfgetospeed(&tio), speed_t{B9600});
+    QCOMPARE(tio.c_cflag & (PARENB | CSTOPB), tcflag_t{CSTOPB});
+
+    // A malformed text changes nothing.
+    QVERIFY(!failureOf([&] { comm->setSettings(QStringLiteral("9600,q,8,2")); }).isEmpty());
+    // A pseudo-terminal keeps 8 data bits without parity: the rate set before the parity
+    // was refused is put back, and the description names the port and the settings.
+    const QString refused = failureOf([&] { comm->setSettings(QStringLiteral("115200,e,8,1")); });
+    QVERIFY2(refused.startsWith(QStringLiteral("Port 1 (%1)").arg(pty.slavePath())),
+             qPrintable(refused));
+    QVERIFY(refused.contains(QLatin1String("115200,e,8,1")));
+    QCOMPARE(comm->Settings(), QStringLiteral("9600,N,8,2"));
+    tio = pty.slaveTermios();
+    QCOMPARE(cfgetospeed(&tio), speed_t{B9600});
+    QVERIFY(comm->PortOpen());
+}
+
+void TestMSComm::openAndCloseAreIdempotent() {
+    PtyPair pty;
+    MSComm comm(mapTo({pty.slavePath()}));
+    comm.setPortOpen(false);
+    QVERIFY(!comm.PortOpen());
+    comm.setPortOpen(true);
+    comm.setPortOpen(true);
+    QVERIFY(comm.PortOpen());
+    comm.setPortOpen(false);
+    comm.setPortOpen(false);
+    QVERIFY(!comm.PortOpen());
+    comm.setPortOpen(true); // and again after closing
+    comm.Output("x");
+    QCOMPARE(pty.read(5s), QByteArray("x"));
+}
+
+void TestMSComm::commPortIsFixedWhileOpenAndPositive() {
+    PtyPair pty;
+    auto comm = openOn(pty);
+    QVERIFY(failureOf([&] { comm->setCommPort(2); }).contains(QLatin1String("open")));
+    QCOMPARE(comm->CommPort(), std::int16_t{1});
+    comm->setPortOpen(false);
+    comm->setCommPort(2);
+    QCOMPARE(comm->CommPort(), std::int16_t{2});
+    QVERIFY(failureOf([&] { comm->setCommPort(0); }).contains(QLatin1String("0")));
+    QVERIFY(!failureOf([&] { comm->setCommPort(-3); }).isEmpty());
+    QCOMPARE(comm->CommPort(), std::int16_t{2});
+}
+
+void TestMSComm::onCommAnnouncesReceivedBytes() {
+    PtyPair pty;
+    auto comm = openOn(pty);
+    comm->setRThreshold(1);
+    QByteArray received;
+    int events = 0;
+    comm->OnComm = [&] {
+        ++events;
+        QCOMPARE(comm->CommEvent(), norvak::comm_event::Receive);
+        QVERIFY(comm->InBufferCount() >= 1);
+        received += comm->Input();
+    };
+    pty.write(">");
+    QTRY_COMPARE_WITH_TIMEOUT(received, QByteArray(">"), kEventTimeoutMs);
+    pty.write("_..P");
+    QTRY_COMPARE_WITH_TIMEOUT(received, QByteArray(">_..P"), kEventTimeoutMs);
+    QVERIFY(events >= 2);
+}
+
+void TestMSComm::bytesArrivingWhileTheHandlerYieldsAreAnnouncedAfterwards() {
+    PtyPair pty;
+    auto comm = openOn(pty);
+    comm->setRThreshold(1);
+    QByteArray received;
+    int depth = 0;
+    int deepest = 0;
+    int events = 0;
+    comm->OnComm = [&] {
+        const int level = ++depth;
+        deepest = std::max(deepest, level);
+        ++events;
+        received += comm->Input();
+        if (events == 1) {
+            // More arrives while the handler runs its own event loop and then returns
+            // without reading it.
+            pty.write("second");
+            QTRY_VERIFY_WITH_TIMEOUT(comm->InBufferCount() >= 6, kEventTimeoutMs);
+            QTest::qWait(100);
+        }
+        --depth;
+    };
+    pty.write("first");
+    QTRY_COMPARE_WITH_TIMEOUT(received, QByteArray("firstsecond"), kEventTimeoutMs);
+    QCOMPARE(deepest, 1); // never raised from inside itself
+    QVERIFY(events >= 2);
+}
+
+void TestMSComm::noReceiveEventsWithThresholdZero() {
+    PtyPair pty;
+    auto comm = openOn(pty);
+    int events = 0;
+    comm->OnComm = [&] {
+        ++events;
+    };
+    pty.write("abc");
+    QTRY_COMPARE_WITH_TIMEOUT(comm->InBufferCount(), std::int16_t{3}, kEventTimeoutMs);
+    QTest::qWait(100);
+    QCOMPARE(events, 0);
+    // Raising the threshold announces what already waits.
+    comm->setRThreshold(3);
+    QTRY_COMPARE_WITH_TIMEOUT(events, 1, kEventTimeoutMs);
+    // The handler left them unread: they have been announced, no event storm follows.
+    QTest::qWait(100);
+    QCOMPARE(events, 1);
+    // New bytes are announced again, together with the old ones.
+    pty.write("d");
+    QTRY_COMPARE_WITH_TIMEOUT(events, 2, kEventTimeoutMs);
+    QCOMPARE(comm->Input(), QByteArray("abcd"));
+}
+
+void TestMSComm::inputHonoursInputLenAndInBufferCountSeesTheSystem() {
+    PtyPair pty;
+    auto comm = openOn(pty);
+    pty.write("0123456789");
+    // No event loop: the count must come from the system itself.
+    const QDeadlineTimer deadline(kEventTimeoutMs);
+    while (comm->InBufferCount() < 10 && !deadline.hasExpired()) {
+        std::this_thread::sleep_for(1ms);
+    }
+    QCOMPARE(comm->InBufferCount(), std::int16_t{10});
+    comm->setInputLen(4);
+    QCOMPARE(comm->Input(), QByteArray("0123"));
+    QCOMPARE(comm->InBufferCount(), std::int16_t{6});
+    QCOMPARE(comm->Input(), QByteArray("4567"));
+    QCOMPARE(comm->Input(), QByteArray("89"));
+    QCOMPARE(comm->Input(), QByteArray());
+    QCOMPARE(comm->InBufferCount(), std::int16_t{0});
+
+    comm->setInputLen(0);
+    pty.write("all of it");
+    QTRY_COMPARE_WITH_TIMEOUT(comm->InBufferCount(), std::int16_t{9}, kEventTimeoutMs);
+    QCOMPARE(comm->Input(), QByteArray("all of it"));
+    QVERIFY(!failureOf([&] { comm->setInputLen(-1); }).isEmpty());
+}
+
+void TestMSComm::mappingOpensTheFirstExistingCandidate() {
+    const QStringList linuxPorts = norvak::defaultPortCandidates()(3);
+    QCOMPARE(linuxPorts, (QStringList{"/dev/ttyUSB2", "/dev/ttyACM2", "/dev/ttyS2"}));
+    QVERIFY(norvak::defaultPortCandidates()(0).isEmpty());
+
+    PtyPair pty;
+    int asked = 0;
+    MSComm comm([&](int port) -> QStringList {
+        asked = port;
+        return port == 3 ? QStringList{"/nonexistent/ttyUSB2", pty.slavePath()} : QStringList{};
+    });
+    comm.setCommPort(3);
+    comm.setPortOpen(true);
+    QCOMPARE(asked, 3);
+    QCOMPARE(comm.devicePath(), pty.slavePath());
+    comm.Output("i");
+    QCOMPARE(pty.read(5s), QByteArray("i"));
+}
+
+void TestMSComm::missingPortIsDescribed() {
+    MSComm comm(mapTo({"/nonexistent/ttyUSB6", "/nonexistent/ttyS6"}));
+    comm.setCommPort(7);
+    const QString failure = failureOf([&] { comm.setPortOpen(true); });
+    QVERIFY2(failure.startsWith(QLatin1String("Port 7: no serial port found (tried "
+                                              "/nonexistent/ttyUSB6, /nonexistent/ttyS6)")),
+             qPrintable(failure));
+    QVERIFY(!comm.PortOpen());
+
+    MSComm unmapped(mapTo({}));
+    QVERIFY(failureOf([&] {
+                unmapped.setPortOpen(true);
+            }).contains(QLatin1String("no serial port found")));
+
+    // A path that exists but is no serial port.
+    MSComm notSerial(mapTo({"/dev/null"}));
+    const QString nullFailure = failureOf([&] { notSerial.setPortOpen(true); });
+    QVERIFY2(nullFailure.startsWith(QLatin1String("Port 1 (/dev/null)")), qPrintable(nullFailure));
+    QVERIFY(!notSerial.PortOpen());
+}
+
+void TestMSComm::openFailureDescriptions() {
+    using norvak::OpenFailure;
+    QCOMPARE(norvak::classifyOpenFailure(QSerialPort::PermissionError, false),
+             OpenFailure::PermissionDenied);
+    QCOMPARE(norvak::classifyOpenFailure(QSerialPort::PermissionError, true), OpenFailure::InUse);
+    QCOMPARE(norvak::classifyOpenFailure(QSerialPort::DeviceNotFoundError, true),
+             OpenFailure::NotFound);
+    QCOMPARE(norvak::classifyOpenFailure(QSerialPort::UnsupportedOperationError, true),
+             OpenFailure::UnsupportedSettings);
+
+    const QString denied = norvak::describeOpenFailure(
+        1, "/dev/ttyUSB0", OpenFailure::PermissionDenied, "Permission denied");
+    QVERIFY2(denied.startsWith(QLatin1String("Port 1 (/dev/ttyUSB0): permission denied")),
+             qPrintable(denied));
+    QVERIFY(denied.contains(QLatin1String("usermod -aG dialout")));
+    QVERIFY(denied.contains(QLatin1String("Permission denied)")));
+
+    const QString missing =
+        norvak::describeOpenFailure(2, "/dev/ttyACM1", OpenFailure::NotFound, "No such device");
+    QVERIFY2(missing.startsWith(QLatin1String("Port 2 (/dev/ttyACM1): no such device")),
+             qPrintable(missing));
+    QVERIFY(missing.contains(QLatin1String("Check the cable and the port number.")));
+
+    const QString settings = norvak::describeOpenFailure(
+        1, "/dev/ttyS0", OpenFailure::UnsupportedSettings, "Invalid argument", "57600,n,8,1.5");
+    QVERIFY(settings.contains(QLatin1String("57600,n,8,1.5")));
+}
+
+void TestMSComm::secondControlFindsThePortInUse() {
+    PtyPair pty;
+    auto first = openOn(pty);
+    MSComm second(mapTo({pty.slavePath()}));
+    const QString failure = failureOf([&] { second.setPortOpen(true); });
+    QVERIFY2(failure.startsWith(
+                 QStringLiteral("Port 1 (%1) is in use by another program").arg(pty.slavePath())),
+             qPrintable(failure));
+    QVERIFY(!second.PortOpen());
+    // The first one is not disturbed, and once it lets go the second gets the port.
+    first->Output("ok");
+    QCOMPARE(pty.read(5s, 2), QByteArray("ok"));
+    first->setPortOpen(false);
+    second.setPortOpen(true);
+    QVERIFY(second.PortOpen());
+}
+
+void TestMSComm::hangUpIsReportedOnceAndClosesThePort() {
+    PtyPair pty;
+    auto comm = openOn(pty);
+    comm->setRThreshold(1);
+    QStringList reports;
+    bool openDuringReport = true;
+    comm->OnPortLost = [&](const QString& description) {
+        reports << description;
+        openDuringReport = comm->PortOpen();
+    };
+    pty.closeMaster();
+    QTRY_COMPARE_WITH_TIMEOUT(reports.size(), 1, kEventTimeoutMs);
+    QTest::qWait(200);
+    QCOMPARE(reports.size(), 1);
+    QVERIFY(!openDuringReport);
+    QVERIFY(!comm->PortOpen());
+    QVERIFY2(reports.front().startsWith(QStringLiteral("Port 1 (%1)").arg(pty.slavePath())),
+             qPrintable(reports.front()));
+
+    const QString failure = failureOf([&] { comm->Output("i"); });
+    QVERIFY2(failure.contains(pty.slavePath()), qPrintable(failure));
+    comm->setPortOpen(false); // no failure closing what is closed
+}
+
+void TestMSComm::outputIntoAHungUpLineThrowsAndReportsLater() {
+    PtyPair pty;
+    auto comm = openOn(pty);
+    int reports = 0;
+    comm->OnPortLost = [&](const QString&) {
+        ++reports;
+    };
+    pty.closeMaster();
+    // No event loop has run: Output is the first to meet the hang-up.
+    const QString failure = failureOf([&] { comm->Output("S0030000FC\n"); });
+    QVERIFY2(failure.contains(QLatin1String("lost")), qPrintable(failure));
+    QCOMPARE(reports, 0); // reported from the event loop, not from inside Output
+    QVERIFY(!comm->PortOpen());
+    QVERIFY(!failureOf([&] { comm->Output("again"); }).isEmpty());
+    QTRY_COMPARE_WITH_TIMEOUT(reports, 1, kEventTimeoutMs);
+    QTest::qWait(200);
+    QCOMPARE(reports, 1);
+}
+
+QTEST_GUILESS_MAIN(TestMSComm)
+#include "test_mscomm.moc"
