@@ -229,6 +229,12 @@ private slots:
         QCOMPARE(file.dataBytes, payload.size());
         QCOMPARE(file.rejectedLines, 0);
         QVERIFY(file.finished >= file.started);
+
+        // taking the recording starts a new one
+        QCOMPARE(device.takeRecording().received.size(), rec.received.size());
+        const SimRecording fresh = device.recording();
+        QVERIFY(fresh.received.empty() && fresh.programmedFiles.empty());
+        QCOMPARE(fresh.mode, SimMode::Application);
     }
 
     void damagedLineGetsErrorAndNoDot() {

@@ -141,7 +141,7 @@ int run(const Options& options) {
     }
     std::fflush(stdout);
 
-    std::size_t filesShown = 0;
+    std::size_t filesProgrammed = 0;
     bool hangUpShown = false;
     const timespec tick{0, 200'000'000};
     for (;;) {
@@ -156,10 +156,10 @@ int run(const Options& options) {
             device.flood(options.floodBytes);
             std::printf("flooding %zu bytes\n", options.floodBytes);
         }
-        const norvak::SimRecording recording = device.recording();
-        while (filesShown < recording.programmedFiles.size()) {
-            printFile(filesShown + 1, recording.programmedFiles[filesShown]);
-            ++filesShown;
+        // taken, not copied: a device left running does not keep all its traffic
+        const norvak::SimRecording recording = device.takeRecording();
+        for (const auto& file : recording.programmedFiles) {
+            printFile(++filesProgrammed, file);
         }
         if (recording.mode == norvak::SimMode::HungUp && !hangUpShown) {
             hangUpShown = true;

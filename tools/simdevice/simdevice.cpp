@@ -1,5 +1,8 @@
 #include "simdevice.h"
 
+#include "boot_program.h"
+#include "line_clock.h"
+
 #include <algorithm>
 #include <array>
 #include <cerrno>
@@ -8,6 +11,7 @@
 #include <limits>
 #include <mutex>
 #include <random>
+#include <stdexcept>
 #include <stop_token>
 #include <system_error>
 #include <thread>
@@ -26,14 +30,13 @@ namespace {
 
 using namespace std::chrono_literals;
 using TimePoint = SimClock::time_point;
+using detail::BootProgram;
+using detail::LineClock;
 
-constexpr std::size_t maxLineLength = 1024; // longer than any S-record (514 characters)
 constexpr std::size_t ioChunk = 4096;
 constexpr auto hangUpGrace = 500ms; // at most this long for the host to read the last answer
-constexpr auto hangUpSettle = 20ms;
-constexpr std::int64_t bitsPerByte = 10; // start, 8 data, stop
-// A byte lasts byteNanosTimesBaud / baud nanoseconds.
-constexpr std::int64_t byteNanosTimesBaud = bitsPerByte * 1'000'000'000;
+constexpr auto hangUpSettle = 20ms; // the pseudo-terminal hands bytes on asynchronously
+constexpr std::chrono::milliseconds longestWait{1000};
 
 [[noreturn]] void throwErrno(const char* what) {
     throw std::system_error(errno, std::generic_category(), what);
@@ -67,96 +70,69 @@ private:
     int fd_ = -1;
 };
 
-void setFlags(int fd) {
+void makeNonBlocking(int fd) {
     if (::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK) != 0 ||
         ::fcntl(fd, F_SETFD, FD_CLOEXEC) != 0) {
         throwErrno("fcntl");
     }
 }
 
-// Schedule of one direction of the line. Byte k of a burst that started at base is complete
-// at base + (k + 1) byte times; times are computed from the count, so no rounding error adds
-// up over long runs. Unpaced, every byte is due at once.
-class LineClock {
-public:
-    LineClock(std::uint32_t baudRate, bool paced)
-        : baudRate_(baudRate)
-        , paced_(paced) {}
-
-    // Starts a burst at t, unless the previous one has not ended by then.
-    void start(TimePoint t) noexcept {
-        base_ = std::max(t, completionOf(-1));
-        count_ = 0;
+// A raw line until the host sets its own modes: no echo, no CR/LF mapping, no XON/XOFF.
+void makeRaw(int fd) {
+    termios modes{};
+    if (::tcgetattr(fd, &modes) != 0) {
+        throwErrno("tcgetattr");
     }
-
-    [[nodiscard]] TimePoint completionOf(std::int64_t k) const noexcept {
-        return base_ + offset(count_ + k + 1);
+    ::cfmakeraw(&modes);
+    ::cfsetspeed(&modes, B57600);
+    if (::tcsetattr(fd, TCSANOW, &modes) != 0) {
+        throwErrno("tcsetattr");
     }
-    [[nodiscard]] TimePoint next() const noexcept {
-        return paced_ ? completionOf(0) : TimePoint::min();
-    }
+}
 
-    // Bytes complete by now that have not been taken yet.
-    [[nodiscard]] std::size_t due(TimePoint now) const noexcept {
-        if (!paced_) {
-            return std::numeric_limits<std::size_t>::max();
+void placeLink(const std::string& link, const std::string& target) {
+    struct stat existing {};
+    if (::lstat(link.c_str(), &existing) == 0) {
+        if (!S_ISLNK(existing.st_mode)) {
+            throw std::system_error(std::make_error_code(std::errc::file_exists), link);
         }
-        if (now < base_) {
-            return 0;
-        }
-        // elapsed * baud / byteNanosTimesBaud, split so that hours of traffic cannot overflow
-        const auto elapsed =
-            std::chrono::duration_cast<std::chrono::nanoseconds>(now - base_).count();
-        std::int64_t complete = elapsed / byteNanosTimesBaud * baudRate_ +
-                                elapsed % byteNanosTimesBaud * baudRate_ / byteNanosTimesBaud;
-        if (offset(complete + 1) <= std::chrono::nanoseconds(elapsed)) {
-            ++complete; // agree with completionOf(), which rounds down
-        }
-        return complete > count_ ? static_cast<std::size_t>(complete - count_) : 0;
+        ::unlink(link.c_str());
     }
-
-    void advance(std::size_t n) noexcept { count_ += static_cast<std::int64_t>(n); }
-    [[nodiscard]] bool paced() const noexcept { return paced_; }
-
-private:
-    [[nodiscard]] SimClock::duration offset(std::int64_t bytes) const noexcept {
-        if (!paced_) {
-            return SimClock::duration::zero();
-        }
-        const std::int64_t nanos = bytes / baudRate_ * byteNanosTimesBaud +
-                                   bytes % baudRate_ * byteNanosTimesBaud / baudRate_;
-        return std::chrono::duration_cast<SimClock::duration>(std::chrono::nanoseconds(nanos));
+    if (::symlink(target.c_str(), link.c_str()) != 0) {
+        throwErrno("symlink");
     }
+}
 
-    std::int64_t baudRate_;
-    bool paced_;
-    TimePoint base_{};
-    std::int64_t count_ = 0;
-};
+void removeLinkTo(const std::string& link, const std::string& target) {
+    std::array<char, 256> current{};
+    const auto length = ::readlink(link.c_str(), current.data(), current.size());
+    if (length > 0 &&
+        std::string_view(current.data(), static_cast<std::size_t>(length)) == target) {
+        ::unlink(link.c_str());
+    }
+}
+
+std::optional<TimePoint> earliest(std::initializer_list<std::optional<TimePoint>> times) {
+    std::optional<TimePoint> first;
+    for (const auto& t : times) {
+        if (t && (!first || *t < *first)) {
+            first = t;
+        }
+    }
+    return first;
+}
 
 struct TxByte {
     char value;
     bool dot;
 };
 
-struct RxByte {
-    char value;
-    bool afterLoss; // the receiver dropped bytes just before this one
-};
-
-struct PendingLine {
-    int number = 0;
-    bool endRecord = false;
-};
-
-std::string errorText(int line) {
-    // Neither '.' nor 'P': the host takes those for a dot and the end of the run.
-    return "\r\nE: bad line " + std::to_string(line) + "\r\n";
-}
-
 } // namespace
 
-struct SimDevice::Impl {
+// The hardware around the firmware: the pseudo-terminal, the pace of the line in each
+// direction, line noise, and the thread that drives it all. One mutex guards everything;
+// the thread holds it except while it waits in poll().
+struct SimDevice::Impl final : detail::DevicePort {
     explicit Impl(SimDeviceConfig cfg);
     ~Impl();
     Impl(const Impl&) = delete;
@@ -178,27 +154,23 @@ struct SimDevice::Impl {
     void run(const std::stop_token& stop);
     void wake() const noexcept;
     void waitForEvents(std::unique_lock<std::mutex>& lock, TimePoint now);
-    [[nodiscard]] std::optional<TimePoint> nextDeadline() const;
 
     // Everything below runs with mutex held.
     void step(TimePoint now);
     void receive(TimePoint now);
     void transmit(TimePoint now);
-    void advanceTo(TimePoint t);
-    void emitNoise(TimePoint t);
+    void hangUpOnceRead(TimePoint now);
+    void runTimers(TimePoint until);
+    void emitNoise(TimePoint at);
     void scheduleNoise(TimePoint after);
-
-    void onByte(char byte, TimePoint t);
-    void takeLineByte(char byte, bool afterLoss, TimePoint t);
-    void completeLine(TimePoint t);
-    void finishLine(TimePoint t);
-    void drainBuffer(TimePoint t);
-    void answer(std::string_view bytes, TimePoint t, bool dot = false);
-    void queue(std::string_view bytes, TimePoint t, bool dot = false);
-    void doPowerCycle();
-    void startReceiving(TimePoint t);
+    void queue(std::string_view bytes, TimePoint at, bool dot = false);
     void closeLine();
-    [[nodiscard]] char randomByte() { return static_cast<char>(byteDist(rng)); }
+
+    // DevicePort
+    void send(std::string_view bytes, TimePoint at, bool dot) override { queue(bytes, at, dot); }
+    void dropUnsent() override;
+    void hangUpWhenSent() override { hangUpPending = true; }
+    char randomByte() override { return static_cast<char>(byteValues(rng)); }
 
     const SimDeviceConfig config;
     UniqueFd master;
@@ -210,28 +182,20 @@ struct SimDevice::Impl {
     mutable std::mutex mutex;
     mutable std::condition_variable changed;
     SimRecording rec;
+    BootProgram program{config, rec, *this};
 
     LineClock rxClock;
     LineClock txClock;
     bool rxPending = false; // the pseudo-terminal holds bytes not yet taken
     bool txBlocked = false; // the host is not reading and the pseudo-terminal is full
     std::deque<TxByte> txQueue;
-    bool hangUpWhenSent = false;
-    std::optional<TimePoint> hangUpCheckAt; // waiting for the host to read the last answer
-    std::optional<TimePoint> lastAnswerSent;
 
-    std::optional<TimePoint> powerCycleAt;
-    std::optional<TimePoint> busyUntil; // programming the pending line
-    PendingLine pending;
-    std::deque<RxByte> rxBuffer;
-    bool overrun = false;
-    std::string line;
-    bool lineDamaged = false;
-    int lineNumber = 0;
-    SimProgrammedFile file;
+    bool hangUpPending = false;
+    std::optional<TimePoint> lastAnswerSent;
+    std::optional<TimePoint> hangUpCheckAt;
 
     std::mt19937 rng;
-    std::uniform_int_distribution<int> byteDist{0, 255};
+    std::uniform_int_distribution<int> byteValues{0, 255};
     std::optional<TimePoint> nextNoiseAt;
     std::size_t noiseLeft = 0;
 
@@ -253,19 +217,9 @@ SimDevice::Impl::Impl(SimDeviceConfig cfg)
     }
     master.reset(masterFd);
     slave.reset(slaveFd);
-    setFlags(masterFd);
-    setFlags(slaveFd);
-
-    // A raw line until the host sets its own modes: no echo, no CR/LF mapping, no XON/XOFF.
-    termios modes{};
-    if (::tcgetattr(slaveFd, &modes) != 0) {
-        throwErrno("tcgetattr");
-    }
-    ::cfmakeraw(&modes);
-    ::cfsetspeed(&modes, B57600);
-    if (::tcsetattr(slaveFd, TCSANOW, &modes) != 0) {
-        throwErrno("tcsetattr");
-    }
+    makeNonBlocking(masterFd);
+    makeNonBlocking(slaveFd);
+    makeRaw(slaveFd);
     std::array<char, 128> name{};
     if (const int error = ::ttyname_r(slaveFd, name.data(), name.size()); error != 0) {
         throw std::system_error(error, std::generic_category(), "ttyname_r");
@@ -278,23 +232,12 @@ SimDevice::Impl::Impl(SimDeviceConfig cfg)
     }
     wakeRead.reset(pipeFds[0]);
     wakeWrite.reset(pipeFds[1]);
-    setFlags(pipeFds[0]);
-    setFlags(pipeFds[1]);
+    makeNonBlocking(pipeFds[0]);
+    makeNonBlocking(pipeFds[1]);
 
     if (!config.linkPath.empty()) {
-        struct stat existing {};
-        if (::lstat(config.linkPath.c_str(), &existing) == 0) {
-            if (!S_ISLNK(existing.st_mode)) {
-                throw std::system_error(std::make_error_code(std::errc::file_exists),
-                                        config.linkPath);
-            }
-            ::unlink(config.linkPath.c_str());
-        }
-        if (::symlink(slavePath.c_str(), config.linkPath.c_str()) != 0) {
-            throwErrno("symlink");
-        }
+        placeLink(config.linkPath, slavePath);
     }
-
     if (config.noise && config.noise->bytesPerSecond > 0) {
         noiseLeft = config.noise->count == 0 ? std::numeric_limits<std::size_t>::max()
                                              : config.noise->count;
@@ -310,12 +253,7 @@ SimDevice::Impl::~Impl() {
         thread.join();
     }
     if (!config.linkPath.empty()) {
-        std::array<char, 256> target{};
-        const auto length = ::readlink(config.linkPath.c_str(), target.data(), target.size() - 1);
-        if (length > 0 &&
-            std::string_view(target.data(), static_cast<std::size_t>(length)) == slavePath) {
-            ::unlink(config.linkPath.c_str());
-        }
+        removeLinkTo(config.linkPath, slavePath);
     }
 }
 
@@ -334,43 +272,22 @@ void SimDevice::Impl::run(const std::stop_token& stop) {
     }
 }
 
-std::optional<TimePoint> SimDevice::Impl::nextDeadline() const {
-    std::optional<TimePoint> next;
-    const auto consider = [&next](std::optional<TimePoint> t) {
-        if (t && (!next || *t < *next)) {
-            next = t;
-        }
-    };
-    if (rxPending) {
-        consider(rxClock.next());
-    }
-    if (!txQueue.empty() && !txBlocked) {
-        consider(txClock.next());
-    }
-    consider(powerCycleAt);
-    consider(busyUntil);
-    consider(nextNoiseAt);
-    consider(hangUpCheckAt);
-    return next;
-}
-
 void SimDevice::Impl::waitForEvents(std::unique_lock<std::mutex>& lock, TimePoint now) {
+    const auto deadline =
+        earliest({rxPending ? std::optional(rxClock.next()) : std::nullopt,
+                  !txQueue.empty() && !txBlocked ? std::optional(txClock.next()) : std::nullopt,
+                  program.nextTimer(), nextNoiseAt, hangUpCheckAt});
     int timeout = -1;
-    if (const auto deadline = nextDeadline()) {
+    if (deadline) {
         const auto wait = std::chrono::ceil<std::chrono::milliseconds>(*deadline - now);
         timeout =
-            static_cast<int>(std::clamp<std::chrono::milliseconds::rep>(wait.count(), 0, 1000));
+            static_cast<int>(std::clamp(wait, std::chrono::milliseconds{0}, longestWait).count());
     }
-    std::array<pollfd, 2> fds{};
-    fds[0] = {wakeRead.get(), POLLIN, 0};
-    short masterEvents = 0;
-    if (!rxPending) {
-        masterEvents |= POLLIN;
-    }
-    if (txBlocked) {
-        masterEvents |= POLLOUT;
-    }
-    fds[1] = {masterEvents != 0 ? master.get() : -1, masterEvents, 0};
+    // Pending input is taken by the clock, not by poll, which would report it at once.
+    const auto masterEvents =
+        static_cast<short>((rxPending ? 0 : POLLIN) | (txBlocked ? POLLOUT : 0));
+    std::array<pollfd, 2> fds{
+        {{wakeRead.get(), POLLIN, 0}, {masterEvents != 0 ? master.get() : -1, masterEvents, 0}}};
 
     lock.unlock();
     const int ready = ::poll(fds.data(), fds.size(), timeout);
@@ -402,7 +319,7 @@ void SimDevice::Impl::waitForEvents(std::unique_lock<std::mutex>& lock, TimePoin
 
 void SimDevice::Impl::step(TimePoint now) {
     receive(now);
-    advanceTo(now);
+    runTimers(now);
     transmit(now);
 }
 
@@ -418,14 +335,15 @@ void SimDevice::Impl::receive(TimePoint now) {
             continue;
         }
         if (got <= 0) {
-            rxPending = false; // EAGAIN: all taken; EIO: no host has the port open
+            rxPending = false; // all taken
             return;
         }
         const auto count = static_cast<std::size_t>(got);
         for (std::size_t i = 0; i < count; ++i) {
             const TimePoint at =
                 rxClock.paced() ? rxClock.completionOf(static_cast<std::int64_t>(i)) : now;
-            onByte(buffer[i], at);
+            runTimers(at);
+            program.take(buffer[i], at);
         }
         rxClock.advance(count);
         if (count < want) {
@@ -462,47 +380,39 @@ void SimDevice::Impl::transmit(TimePoint now) {
         }
         txClock.advance(sent);
     }
-    if (hangUpWhenSent && txQueue.empty()) {
-        // Closing the master discards what the host has not read yet; give it time to read
-        // the last answer first, as the answer would have reached it before the line went.
-        // The pseudo-terminal hands bytes on asynchronously, so an empty queue only counts
-        // once they have had a moment to arrive.
-        if (!lastAnswerSent) {
-            lastAnswerSent = now;
-        }
-        int unread = 0;
-        const bool settled = now >= *lastAnswerSent + hangUpSettle;
-        const bool read = ::ioctl(slave.get(), FIONREAD, &unread) != 0 || unread == 0;
-        if ((settled && read) || now >= *lastAnswerSent + hangUpGrace) {
-            closeLine();
-        } else {
-            hangUpCheckAt = now + 1ms;
-        }
+    if (hangUpPending && txQueue.empty()) {
+        hangUpOnceRead(now);
     }
 }
 
-void SimDevice::Impl::advanceTo(TimePoint t) {
+// Closing the master discards what the host has not read yet, but the last answer would
+// have reached the host before its adapter went: give it time to read it.
+void SimDevice::Impl::hangUpOnceRead(TimePoint now) {
+    if (!lastAnswerSent) {
+        lastAnswerSent = now;
+    }
+    int unread = 0;
+    const bool settled = now >= *lastAnswerSent + hangUpSettle;
+    const bool read = ::ioctl(slave.get(), FIONREAD, &unread) != 0 || unread == 0;
+    if ((settled && read) || now >= *lastAnswerSent + hangUpGrace) {
+        closeLine();
+    } else {
+        hangUpCheckAt = now + 1ms;
+    }
+}
+
+void SimDevice::Impl::runTimers(TimePoint until) {
+    // Firmware timers and noise fire in the order they fall due.
     for (;;) {
-        // Timers fire in the order they fall due.
-        const auto due = [t](const std::optional<TimePoint>& at) {
-            return at && *at <= t;
-        };
-        std::optional<TimePoint>* first = nullptr;
-        for (auto* timer : {&powerCycleAt, &busyUntil, &nextNoiseAt}) {
-            if (due(*timer) && (first == nullptr || **timer < **first)) {
-                first = timer;
-            }
-        }
-        if (first == nullptr) {
+        const auto programAt = program.nextTimer();
+        const auto next = earliest({programAt, nextNoiseAt});
+        if (!next || *next > until) {
             return;
         }
-        const TimePoint at = **first;
-        if (first == &powerCycleAt) {
-            doPowerCycle();
-        } else if (first == &busyUntil) {
-            finishLine(at);
+        if (next == programAt) {
+            program.runTimer();
         } else {
-            emitNoise(at);
+            emitNoise(*next);
         }
     }
 }
@@ -517,180 +427,39 @@ void SimDevice::Impl::scheduleNoise(TimePoint after) {
                               std::chrono::duration<double>(gap(rng)));
 }
 
-void SimDevice::Impl::emitNoise(TimePoint t) {
-    queue(std::string(1, randomByte()), t);
+void SimDevice::Impl::emitNoise(TimePoint at) {
+    queue(std::string(1, randomByte()), at);
     --noiseLeft;
-    scheduleNoise(t);
+    scheduleNoise(at);
 }
 
-void SimDevice::Impl::onByte(char byte, TimePoint t) {
-    advanceTo(t);
-    rec.received += byte;
-    rec.receivedAt.push_back(t);
-    switch (rec.mode) {
-    case SimMode::Application:
-        if (byte == 'i' && config.autoPowerCycleAfter && !powerCycleAt) {
-            powerCycleAt = t + *config.autoPowerCycleAfter;
-        }
-        break;
-    case SimMode::BootCommand:
-        if (byte == 'i') {
-            char prompt = '>';
-            while (config.garbagePrompt && prompt == '>') {
-                prompt = randomByte();
-            }
-            answer(std::string_view(&prompt, 1), t);
-        } else if (byte == 'f') {
-            answer("_", t);
-            startReceiving(t);
-        }
-        break;
-    case SimMode::BootReceiving:
-        if (!busyUntil) {
-            takeLineByte(byte, std::exchange(overrun, false), t);
-        } else if (rxBuffer.size() < config.receiveBufferSize) {
-            rxBuffer.push_back({byte, std::exchange(overrun, false)});
-        } else {
-            ++rec.lostBytes;
-            overrun = true;
-        }
-        break;
-    case SimMode::HungUp:
-        break;
-    }
-}
-
-void SimDevice::Impl::startReceiving(TimePoint t) {
-    rec.mode = SimMode::BootReceiving;
-    lineNumber = 0;
-    line.clear();
-    lineDamaged = false;
-    rxBuffer.clear();
-    overrun = false;
-    file = SimProgrammedFile{};
-    file.started = t;
-    file.lostBytes = rec.lostBytes; // the count at the start, turned into a difference at the end
-}
-
-void SimDevice::Impl::takeLineByte(char byte, bool afterLoss, TimePoint t) {
-    lineDamaged = lineDamaged || afterLoss;
-    if (byte == '\n') {
-        completeLine(t);
-    } else if (line.size() < maxLineLength) {
-        line += byte;
-    } else {
-        lineDamaged = true;
-    }
-}
-
-void SimDevice::Impl::completeLine(TimePoint t) {
-    const int number = ++lineNumber;
-    std::string text = std::exchange(line, {});
-    const bool damaged = std::exchange(lineDamaged, false);
-    if (!text.empty() && text.back() == '\r') {
-        text.pop_back();
-    }
-    const bool empty = text.empty() && !damaged;
-    const SrecCheck check = empty ? SrecCheck{} : checkSrecLine(text);
-    if (damaged || !check.ok()) {
-        rec.rejectedLines.push_back({number, std::move(text), t});
-        ++file.rejectedLines;
-        answer(errorText(number), t);
-        if (config.hangUpAfterLine == number) {
-            hangUpWhenSent = true;
-        }
-        return;
-    }
-    if (!empty && check.record.type >= 1 && check.record.type <= 3) {
-        ++file.dataRecords;
-        file.dataBytes += check.record.data.size();
-    }
-    rec.acceptedLines.push_back({number, std::move(text), t});
-    pending = {number, !empty && isSrecTermination(check.record.type)};
-    // With nothing to program the timer is due at once and the dot follows this byte.
-    busyUntil = t + config.slowDots + (empty ? SimClock::duration::zero() : config.programmingTime);
-}
-
-void SimDevice::Impl::finishLine(TimePoint t) {
-    busyUntil.reset();
-    ++file.lines;
-    const bool dotsStopped = config.dotsStopAfterLine && pending.number > *config.dotsStopAfterLine;
-    if (!dotsStopped) {
-        answer(".", t, true);
-    }
-    if (config.hangUpAfterLine == pending.number) {
-        hangUpWhenSent = true;
-    }
-    if (pending.endRecord) {
-        answer(SimDevice::programmedMessage, t);
-        file.finished = t;
-        file.lostBytes = rec.lostBytes - file.lostBytes;
-        rec.programmedFiles.push_back(file);
-        rec.mode = SimMode::Application;
-        rxBuffer.clear();
-        return;
-    }
-    drainBuffer(t);
-}
-
-void SimDevice::Impl::drainBuffer(TimePoint t) {
-    while (!busyUntil && rec.mode == SimMode::BootReceiving && !rxBuffer.empty()) {
-        const RxByte next = rxBuffer.front();
-        rxBuffer.pop_front();
-        takeLineByte(next.value, next.afterLoss, t);
-    }
-}
-
-void SimDevice::Impl::answer(std::string_view bytes, TimePoint t, bool dot) {
-    if (!config.silent) {
-        queue(bytes, t, dot);
-    }
-}
-
-void SimDevice::Impl::queue(std::string_view bytes, TimePoint t, bool dot) {
-    if (rec.mode == SimMode::HungUp) {
+void SimDevice::Impl::queue(std::string_view bytes, TimePoint at, bool dot) {
+    if (!master.valid()) {
         return;
     }
     if (txQueue.empty() && !txBlocked) {
-        txClock.start(t);
+        txClock.start(at);
     }
     for (const char b : bytes) {
         txQueue.push_back({b, dot});
     }
 }
 
-void SimDevice::Impl::doPowerCycle() {
-    if (rec.mode == SimMode::HungUp) {
-        powerCycleAt.reset();
-        return;
-    }
-    ++rec.powerCycles;
-    rec.mode = SimMode::BootCommand;
-    powerCycleAt.reset();
-    busyUntil.reset();
-    rxBuffer.clear();
-    overrun = false;
-    line.clear();
-    lineDamaged = false;
+void SimDevice::Impl::dropUnsent() {
     txQueue.clear();
-    hangUpWhenSent = false;
-    hangUpCheckAt.reset();
+    hangUpPending = false;
     lastAnswerSent.reset();
+    hangUpCheckAt.reset();
 }
 
 void SimDevice::Impl::closeLine() {
+    dropUnsent();
     master.reset();
     slave.reset();
-    rec.mode = SimMode::HungUp;
-    txQueue.clear();
     rxPending = false;
     txBlocked = false;
-    hangUpWhenSent = false;
-    hangUpCheckAt.reset();
-    lastAnswerSent.reset();
-    busyUntil.reset();
-    powerCycleAt.reset();
     nextNoiseAt.reset();
+    program.lineGone();
 }
 
 SimDevice::SimDevice(SimDeviceConfig config)
@@ -707,7 +476,7 @@ const SimDeviceConfig& SimDevice::config() const noexcept {
 }
 
 void SimDevice::powerCycle() {
-    impl_->command([this](TimePoint) { impl_->doPowerCycle(); });
+    impl_->command([this](TimePoint) { impl_->program.powerCycle(); });
 }
 
 void SimDevice::hangUp() {
@@ -729,6 +498,13 @@ void SimDevice::flood(std::size_t count) {
 SimRecording SimDevice::recording() const {
     const std::scoped_lock lock(impl_->mutex);
     return impl_->rec;
+}
+
+SimRecording SimDevice::takeRecording() {
+    const std::scoped_lock lock(impl_->mutex);
+    SimRecording taken = std::exchange(impl_->rec, SimRecording{});
+    impl_->rec.mode = taken.mode;
+    return taken;
 }
 
 bool SimDevice::waitFor(const std::function<bool(const SimRecording&)>& predicate,

@@ -115,6 +115,9 @@ public:
     void flood(std::size_t count);        // random bytes 0..255 at full line rate
 
     [[nodiscard]] SimRecording recording() const;
+    // Returns the recording and starts a new one (the mode carries over), so that a device
+    // that runs for long does not keep all its traffic.
+    SimRecording takeRecording();
 
     // Waits until predicate holds for the recording. The predicate runs with the device
     // paused and must not call back into it.
