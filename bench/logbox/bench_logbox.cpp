@@ -168,12 +168,12 @@ Run plainTextEditRun(Pattern pattern) {
 void printRow(const std::string& figure, double value, const char* unit, double goal,
               bool lowerIsBetter = true) {
     const bool met = lowerIsBetter ? value <= goal : value >= goal;
-    std::printf("%-52s %12.3f %-7s %10.1f   %s\n", figure.c_str(), value, unit, goal,
+    std::printf("%-58s %12.3f %-7s %10.1f   %s\n", figure.c_str(), value, unit, goal,
                 met ? "yes" : "no");
 }
 
 void printInfo(const std::string& figure, double value, const char* unit) {
-    std::printf("%-52s %12.3f %-7s %10s   %s\n", figure.c_str(), value, unit, "-", "-");
+    std::printf("%-58s %12.3f %-7s %10s   %s\n", figure.c_str(), value, unit, "-", "-");
 }
 
 } // namespace
@@ -186,7 +186,7 @@ int main(int argc, char** argv) {
     const qsizetype total =
         argc > 1 ? std::max(QByteArray(argv[1]).toLongLong(), 1'001'000LL) : 10'000'000;
 
-    std::printf("%-52s %12s %-7s %10s   %s\n", "figure", "value", "unit", "goal", "met");
+    std::printf("%-58s %12s %-7s %10s   %s\n", "figure", "value", "unit", "goal", "met");
     for (const Pattern pattern : {Pattern::CrLfEvery80, Pattern::EndlessDots}) {
         const Run run = logBoxRun(pattern, total);
         const std::string prefix = std::string("LogBox, ") + nameOf(pattern) + ": ";

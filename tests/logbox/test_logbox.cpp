@@ -49,6 +49,10 @@ private slots:
     void shiftSelectionCopiesExactlyTheSelection();
     void cutAndPaste();
     void navigationKeys();
+    void upAndDownKeepTheColumn();
+    void endOfWrappedRowStaysOnThatRow();
+    void doubleClickSelectsWord();
+    void controlCharactersAndSelectionAreDrawn();
     void mouseClickAndDrag();
     void wrapsAtViewportWidth();
     void followsTheEndUnlessScrolledUp();
@@ -262,6 +266,62 @@ void TestLogBox::navigationKeys() {
     QCOMPARE(box_->caretPosition(), 0);
 }
 
+void TestLogBox::upAndDownKeepTheColumn() {
+    box_->setText(QStringLiteral("long line\nab\nlong line"));
+    box_->setSelStart(7);
+    QTest::keyClick(box_.get(), Qt::Key_Down);
+    QCOMPARE(box_->caretPosition(), 12); // end of "ab"
+    QTest::keyClick(box_.get(), Qt::Key_Down);
+    QCOMPARE(box_->caretPosition(), 13 + 7);
+    QTest::keyClick(box_.get(), Qt::Key_Up, Qt::ShiftModifier);
+    QCOMPARE(box_->selectedText(), QStringLiteral("\nlong li"));
+    QTest::keyClick(box_.get(), Qt::Key_Down); // last row: stays
+    QTest::keyClick(box_.get(), Qt::Key_Down);
+    QCOMPARE(box_->caretPosition(), 13 + 7);
+}
+
+void TestLogBox::endOfWrappedRowStaysOnThatRow() {
+    const qsizetype columns = box_->document().columns();
+    box_->setText(QString(columns * 2 + 5, u'x'));
+    box_->setSelStart(0);
+    QTest::keyClick(box_.get(), Qt::Key_End);
+    QCOMPARE(box_->caretPosition(), columns);
+    QTest::keyClick(box_.get(), Qt::Key_Home); // still on the first row
+    QCOMPARE(box_->caretPosition(), 0);
+    QTest::keyClick(box_.get(), Qt::Key_End);
+    QTest::keyClick(box_.get(), Qt::Key_Down); // right edge of the second row
+    QCOMPARE(box_->caretPosition(), 2 * columns);
+    QTest::keyClick(box_.get(), 'Y');
+    QCOMPARE(box_->Text().indexOf(u'Y'), 2 * columns);
+    QTest::keyClick(box_.get(), Qt::Key_Home); // typing moved the caret past the boundary
+    QCOMPARE(box_->caretPosition(), 2 * columns);
+}
+
+void TestLogBox::doubleClickSelectsWord() {
+    box_->setText(QStringLiteral("boot program_v2 answers"));
+    QTest::mouseDClick(box_->viewport(), Qt::LeftButton, {}, pointOfCell(0, 8));
+    QCOMPARE(box_->selectedText(), QStringLiteral("program_v2"));
+}
+
+void TestLogBox::controlCharactersAndSelectionAreDrawn() {
+    const auto render = [this](const QString& text) {
+        box_->setText(text);
+        return box_->viewport()->grab().toImage();
+    };
+    const QImage blank = render(QStringLiteral("a  b"));
+    QString withControls = QStringLiteral("a");
+    withControls += QChar(0);
+    withControls += QChar(0x85);
+    withControls += QStringLiteral("b");
+    const QImage controls = render(withControls);
+    QCOMPARE(box_->length(), 4);
+    QVERIFY(controls != blank);               // each control code shows as a placeholder...
+    QCOMPARE(box_->document().rowCount(), 1); // ...in one cell, not as a break
+    box_->setSelection(0, 2);
+    QVERIFY(box_->viewport()->grab().toImage() != controls);
+    QCOMPARE(render(QStringLiteral("a  b")), blank);
+}
+
 void TestLogBox::mouseClickAndDrag() {
     box_->setText(QStringLiteral("abcdef\nghijkl\nmnopqr"));
     QTest::mouseClick(box_->viewport(), Qt::LeftButton, {}, pointOfCell(1, 2));
@@ -306,6 +366,9 @@ void TestLogBox::followsTheEndUnlessScrolledUp() {
     receive(*box_, u"more\r\nand more\r\n");
     QCOMPARE(bar->value(), 10);
     QVERIFY(!box_->isShowingEnd());
+    // The caret at the end is below the view, so it is not drawn inside it.
+    const QRect caret = box_->inputMethodQuery(Qt::ImCursorRectangle).toRect();
+    QVERIFY(!caret.intersects(box_->viewport()->rect()));
 
     bar->setValue(bar->maximum());
     receive(*box_, QString(500, u'.'));
@@ -314,8 +377,9 @@ void TestLogBox::followsTheEndUnlessScrolledUp() {
 
     // Typing at the caret scrolls the caret into view.
     box_->setSelStart(0);
-    QTest::keyClick(box_.get(), Qt::Key_X);
+    QTest::keyClick(box_.get(), 'X');
     QCOMPARE(bar->value(), 0);
+    QVERIFY(box_->Text().startsWith(u'X'));
 }
 
 void TestLogBox::resizeKeepsFollowing() {

@@ -323,13 +323,12 @@ void LogBox::applyMotion(Motion motion, bool extend) {
 }
 
 Cell LogBox::caretCell() const {
-    Cell cell = document_.cellOf(caret_);
-    const qsizetype columns = document_.columns();
+    const Cell cell = document_.cellOf(caret_);
+    // Only a wrap boundary ends the row above exactly where the caret is: a line start has
+    // its break characters in between.
     if (caretAtRowEnd_ && cell.column == 0 && cell.row > 0 &&
-        document_.rowSpan(cell.row).start == caret_ &&
-        document_.rowSpan(cell.row - 1).end == caret_ &&
-        document_.rowSpan(cell.row - 1).end - document_.rowSpan(cell.row - 1).start == columns) {
-        cell = {cell.row - 1, columns};
+        document_.rowSpan(cell.row - 1).end == caret_) {
+        return {cell.row - 1, document_.columns()};
     }
     return cell;
 }
@@ -338,8 +337,11 @@ QRect LogBox::caretRect() const {
     const Cell cell = caretCell();
     const int x =
         textMargin + static_cast<int>(std::lround(static_cast<qreal>(cell.column) * cellWidth_));
-    const int y = toInt(cell.row - firstVisibleRow()) * rowHeight_;
-    return {x - 1, y, caretWidth, rowHeight_};
+    const qsizetype visibleRow = cell.row - firstVisibleRow();
+    if (visibleRow < 0 || visibleRow > visibleRows()) {
+        return {}; // scrolled out of view
+    }
+    return {x - 1, toInt(visibleRow) * rowHeight_, caretWidth, rowHeight_};
 }
 
 qsizetype LogBox::positionAtPoint(QPoint point, bool* atRowEnd) const {
