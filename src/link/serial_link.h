@@ -1,0 +1,59 @@
+#pragma once
+
+// The serial link: configuring, opening and closing the one port from the Connect button,
+// the link state shown in the status caption, and the two ways to put bytes on the line.
+
+#include <QString>
+
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+namespace norvak {
+
+class frmProg;
+
+// SendPacket's data: a sequence of numbers indexed from 0, or std::nullopt where the caller
+// passes a single value or nothing (then only command, 0 and check go out).
+using PacketData = std::optional<std::vector<int>>;
+
+// The link always runs at this rate; the speed box is informational only.
+inline constexpr std::int32_t linkBaudRate = 57600;
+
+[[nodiscard]] QString linkSettings(std::int32_t baudRate);
+
+// The port box's text as a 32-bit number: blanks around it allowed, an optional sign, ASCII
+// digits only. Throws SerialError with a description otherwise.
+[[nodiscard]] std::int32_t parsePortText(const QString& text);
+
+class SerialLink {
+public:
+    explicit SerialLink(frmProg& window)
+        : w_(window) {}
+
+    void btnCon_Click();
+    void SetupPort();
+    void ToggleConnection();
+    void ClosePort();
+
+    [[nodiscard]] bool PortOpen() const;
+    void BaudRate(std::int16_t val);
+    void comPort(std::int16_t val);
+    void Send(int data, bool invert);
+    void SendPacket(int cmd, const PacketData& data);
+
+    // The port went away while open (adapter pulled, device gone, a write failed): the
+    // operator sees the error form of the caption once, the port is closed, the run is over.
+    void reportPortLost(const QString& description);
+    // A failure the Connect handler does not catch (a bad port text, a refused setting).
+    void reportConnectFailure(const QString& description);
+
+private:
+    void showErrorCaption(const QString& description);
+    void closePortIgnoringFailure();
+
+    frmProg& w_;
+    bool lossReported_ = false;
+};
+
+} // namespace norvak

@@ -1,0 +1,281 @@
+#include "mainwindow/frmprog.h"
+
+#include "mainwindow/logbox/logbox.h"
+
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QGroupBox>
+#include <QIcon>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+
+// The window's resources live in this static library; they must be registered by hand.
+static void initResources() {
+    Q_INIT_RESOURCE(resources);
+}
+
+namespace norvak {
+
+namespace {
+
+// The layout is designed in twips; the screen has 15 twips per pixel.
+QRect twips(int left, int top, int width, int height) {
+    constexpr int twipsPerPixel = 15;
+    return {left / twipsPerPixel, top / twipsPerPixel, width / twipsPerPixel,
+            height / twipsPerPixel};
+}
+
+const QStringList speedItems = {QStringLiteral("20  - fastest"), QStringLiteral("40"),
+                                QStringLiteral("60  - normal"), QStringLiteral("80"),
+                                QStringLiteral("100 - slowest")};
+constexpr int normalSpeedItem = 2;
+
+} // namespace
+
+frmProg::frmProg(Toolkit& toolkit, std::unique_ptr<SerialControl> serial,
+                 const devicenotify::UsbPlatformCalls* usbPlatform, QWidget* parent)
+    : QWidget(parent)
+    , toolkit_(toolkit)
+    , serial_(std::move(serial))
+    , link_(*this)
+    , dispatcher_(*this)
+    , run_(*this)
+    , streamer_(*this)
+    , listener_(usbPlatform) {
+    initResources();
+    setWindowTitle(applicationTitle);
+    setWindowIcon(QIcon(QStringLiteral(":/norvak/icon.xpm")));
+    setFixedSize(602, 527);
+    createControls();
+    placeControls();
+    setTabOrder();
+    createTimers();
+    connectHandlers();
+    Form_Load();
+}
+
+frmProg::~frmProg() {
+    // The handlers must not run while the members they use are taken apart.
+    serial_->OnComm = nullptr;
+    serial_->OnPortLost = nullptr;
+}
+
+void frmProg::createControls() {
+    Frame9 = new QGroupBox(QStringLiteral("Com settings"), this);
+    txtSpeed = new QLineEdit(QStringLiteral("57600"), Frame9);
+    txtSpeed->setToolTip(QStringLiteral("Port speed: 38400, 57600,76800"));
+    txtComPort = new QLineEdit(QStringLiteral("4"), Frame9);
+    txtComPort->setToolTip(QStringLiteral("Com Port number"));
+    btnCon = new QPushButton(QStringLiteral("Connect"), Frame9);
+    txtRefresh = new QLineEdit(QStringLiteral("333"), Frame9);
+    txtRefresh->setVisible(false);
+
+    btnFlash = new QPushButton(QStringLiteral("START PROGRAMMING"), this);
+    btnFlash->setEnabled(false);
+    Command5 = new QPushButton(QStringLiteral("Help"), this);
+    Command3 = new QPushButton(QStringLiteral("sFile"), this);
+    Command2 = new QPushButton(QStringLiteral("g"), this);
+    Command1 = new QPushButton(QStringLiteral("f"), this);
+    for (QPushButton* hidden : {Command3, Command2, Command1})
+        hidden->setVisible(false);
+
+    lblFilename = new QLabel(QStringLiteral("file"), this);
+    btnopenFile = new QPushButton(QStringLiteral("browse"), this);
+    txtbuffer = new LogBox(this);
+    Label1 = new QLabel(QStringLiteral("Speed:"), this);
+    Combospeed = new QComboBox(this);
+    Combospeed->setEditable(true);
+    Combospeed->setInsertPolicy(QComboBox::NoInsert);
+    Command4 = new QPushButton(QStringLiteral("Clear screen"), this);
+
+    const std::pair<QWidget*, const char*> names[] = {
+        {Frame9, "Frame9"},       {txtSpeed, "txtSpeed"},       {txtComPort, "txtComPort"},
+        {btnCon, "btnCon"},       {txtRefresh, "txtRefresh"},   {btnFlash, "btnFlash"},
+        {Command5, "Command5"},   {Command3, "Command3"},       {Command2, "Command2"},
+        {Command1, "Command1"},   {lblFilename, "lblFilename"}, {btnopenFile, "btnopenFile"},
+        {txtbuffer, "txtbuffer"}, {Label1, "Label1"},           {Combospeed, "Combospeed"},
+        {Command4, "Command4"}};
+    for (const auto& [widget, name] : names)
+        widget->setObjectName(QLatin1StringView(name));
+}
+
+void frmProg::placeControls() {
+    Frame9->setGeometry(twips(360, 120, 2775, 675));
+    txtSpeed->setGeometry(twips(240, 240, 735, 285));
+    txtComPort->setGeometry(twips(1200, 240, 315, 285));
+    btnCon->setGeometry(twips(1560, 240, 1065, 285));
+    txtRefresh->setGeometry(twips(240, 600, 375, 285));
+    btnFlash->setGeometry(twips(3240, 240, 3255, 495));
+    Command5->setGeometry(twips(6720, 240, 1935, 495));
+    Command3->setGeometry(twips(7320, 240, 615, 495));
+    Command2->setGeometry(twips(8040, 360, 375, 375));
+    Command1->setGeometry(twips(8520, 360, 375, 315));
+    lblFilename->setGeometry(twips(360, 840, 7455, 285));
+    btnopenFile->setGeometry(twips(8040, 840, 855, 285));
+    txtbuffer->setGeometry(twips(240, 1200, 8655, 6135));
+    Label1->setGeometry(twips(600, 7440, 735, 255));
+    Combospeed->setGeometry(twips(1320, 7440, 1815, 315));
+    Command4->setGeometry(twips(6960, 7440, 1335, 375));
+}
+
+void frmProg::setTabOrder() {
+    const QList<QWidget*> order = {txtRefresh,  txtSpeed,   txtComPort, btnCon,   txtbuffer,
+                                   btnopenFile, btnFlash,   Command1,   Command2, Command3,
+                                   Command4,    Combospeed, Command5};
+    for (qsizetype i = 1; i < order.size(); ++i)
+        QWidget::setTabOrder(order[i - 1], order[i]);
+    for (QWidget* label : {static_cast<QWidget*>(lblFilename), static_cast<QWidget*>(Label1)})
+        label->setFocusPolicy(Qt::NoFocus);
+    txtSpeed->setFocus();
+}
+
+void frmProg::createTimers() {
+    TimerdotNotReceived = toolkit_.makeTimer(Milliseconds(3000));
+    Timersendf = toolkit_.makeTimer(Milliseconds(333));
+    Timersendi = toolkit_.makeTimer(Milliseconds(5));
+    TimerSendFile = toolkit_.makeTimer(Milliseconds(1000));
+    Timerresettobootprg = toolkit_.makeTimer(Milliseconds(1000));
+}
+
+void frmProg::connectHandlers() {
+    connect(btnCon, &QPushButton::clicked, this, [this] { btnCon_Click(); });
+    connect(btnFlash, &QPushButton::clicked, this, [this] { btnFlash_Click(); });
+    connect(btnopenFile, &QPushButton::clicked, this, [this] { btnopenFile_Click(); });
+    connect(Command1, &QPushButton::clicked, this, [this] { Command1_Click(); });
+    connect(Command2, &QPushButton::clicked, this, [this] { Command2_Click(); });
+    connect(Command3, &QPushButton::clicked, this, [this] { Command3_Click(); });
+    connect(Command4, &QPushButton::clicked, this, [this] { Command4_Click(); });
+    connect(Command5, &QPushButton::clicked, this, [this] { Command5_Click(); });
+
+    // Typing into the list's text field leaves no item selected; choosing one selects it.
+    connect(Combospeed->lineEdit(), &QLineEdit::textEdited, this,
+            [this] { speedTextTyped_ = true; });
+    connect(Combospeed, &QComboBox::activated, this, [this] { speedTextTyped_ = false; });
+
+    TimerdotNotReceived->onTick([this] { guarded([this] { run_.TimerdotNotReceived_Timer(); }); });
+    Timersendf->onTick([this] { guarded([this] { run_.Timersendf_Timer(); }); });
+    Timersendi->onTick([this] { guarded([this] { run_.Timersendi_Timer(); }); });
+    TimerSendFile->onTick([this] { guarded([this] { streamer_.TimerSendFile_Timer(); }); });
+    Timerresettobootprg->onTick([this] { guarded([this] { run_.Timerresettobootprg_Timer(); }); });
+
+    serial_->OnComm = [this] {
+        MSComm1_OnComm();
+    };
+    serial_->OnPortLost = [this](const QString& description) {
+        link_.reportPortLost(description);
+    };
+}
+
+void frmProg::guarded(const std::function<void()>& handler) {
+    try {
+        handler();
+    } catch (const SerialError& e) {
+        // A write that fails on an open port means the adapter or the device has gone.
+        link_.reportPortLost(e.description());
+    } catch (const std::exception&) {
+        // Nothing a handler throws may end the program.
+    }
+}
+
+void frmProg::btnCon_Click() {
+    try {
+        link_.btnCon_Click();
+    } catch (const SerialError& e) {
+        // A port text that is no number, or a setting the control refused: the port stays
+        // closed and the operator reads why in the caption.
+        link_.reportConnectFailure(e.description());
+    } catch (const std::exception&) {
+        link_.ClosePort();
+    }
+}
+
+void frmProg::Form_Load() {
+    members.fileName.clear();
+    lblFilename->setText(members.fileName);
+    members.restartCountdown = 60;
+    for (const QString& item : speedItems)
+        Combospeed->addItem(item);
+    Combospeed->setCurrentIndex(normalSpeedItem);
+    speedTextTyped_ = false;
+    members.mainWindowHandle = static_cast<std::uintptr_t>(winId());
+    listener_.StartUsbNotification(members.mainWindowHandle);
+}
+
+void frmProg::Form_QueryUnload() {
+    // Each step runs whatever the one before did.
+    link_.ClosePort();
+    try {
+        listener_.StopUsbNotification(members.mainWindowHandle, listener_.notificationHandle());
+    } catch (const std::exception&) {
+        // The close goes on past a failed stop.
+    }
+}
+
+void frmProg::closeEvent(QCloseEvent* event) {
+    if (!closing_) {
+        Form_QueryUnload();
+        closing_ = true;
+        // The program ends with the window: nothing may tick into a handler after this.
+        for (Timer* timer : {TimerdotNotReceived.get(), Timersendf.get(), Timersendi.get(),
+                             TimerSendFile.get(), Timerresettobootprg.get()})
+            timer->setEnabled(false);
+    }
+    event->accept();
+    emit closed();
+}
+
+bool frmProg::PortOpen() const {
+    return link_.PortOpen();
+}
+void frmProg::BaudRate(std::int16_t val) {
+    link_.BaudRate(val);
+}
+void frmProg::comPort(std::int16_t val) {
+    link_.comPort(val);
+}
+void frmProg::Send(int byte, bool invert) {
+    link_.Send(byte, invert);
+}
+void frmProg::SendPacket(int cmd, const PacketData& packetData) {
+    link_.SendPacket(cmd, packetData);
+}
+
+void frmProg::setStatusCaption(const QString& statusPart) {
+    setWindowTitle(applicationTitle + statusPart);
+}
+
+void frmProg::setStatusText(const QString& text) {
+    setStatusCaption(QStringLiteral(", ") + text);
+}
+
+void frmProg::logAppendAtEnd(const QString& text) {
+    txtbuffer->setSelStart(txtbuffer->length());
+    txtbuffer->setSelText(text);
+}
+
+void frmProg::logAppendByRewriting(const QString& text) {
+    txtbuffer->setText(txtbuffer->Text() + text);
+}
+
+void frmProg::logPrependByRewriting(const QString& text) {
+    txtbuffer->setText(text + txtbuffer->Text());
+}
+
+void frmProg::logClear() {
+    txtbuffer->setText(QString());
+}
+
+void frmProg::showMessageBox(const QString& text, MessageIcon icon) {
+    toolkit_.showMessage({.parent = this, .title = applicationTitle, .text = text, .icon = icon});
+}
+
+int frmProg::speedListIndex() const {
+    return speedTextTyped_ ? -1 : Combospeed->currentIndex();
+}
+
+bool frmProg::portOpenAndFileChosen() const {
+    return serial_->PortOpen() && !members.fileName.isEmpty();
+}
+
+} // namespace norvak

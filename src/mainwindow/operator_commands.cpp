@@ -1,0 +1,68 @@
+// The small operator commands beside the programming run: f and g put one command character
+// on the line, sFile starts the streamer at once, Clear screen empties the log box, Help
+// shows the operating instructions.
+
+#include "mainwindow/frmprog.h"
+
+#include <QStringList>
+
+namespace norvak {
+
+namespace {
+
+constexpr int commandF = 0x66;
+constexpr int commandG = 0x67;
+
+} // namespace
+
+void frmProg::Command1_Click() {
+    guarded([this] {
+        Send(commandF, false);
+        toolkit_.yield();
+    });
+}
+
+void frmProg::Command2_Click() {
+    guarded([this] {
+        Send(commandG, false);
+        toolkit_.yield();
+    });
+}
+
+void frmProg::Command3_Click() {
+    TimerSendFile->setEnabled(true);
+}
+
+void frmProg::Command4_Click() {
+    logClear();
+}
+
+void frmProg::Command5_Click() {
+    showMessageBox(helpText(), MessageIcon::Information);
+}
+
+QString frmProg::helpText() {
+    // Several lines end in a blank, and line 6 has two blanks between "portti" and "ja".
+    static const QStringList lines = {
+        QStringLiteral("Käyttöohje "),
+        QStringLiteral("Valitse Com settings kohdasta oikea sarjaportin nopeus (57600) "),
+        QStringLiteral("ja portin numero (yleensä 1-5). "),
+        QStringLiteral("Paina Connect-nappia. Ruudun otsikkoon pitäisi ilmestyä "),
+        QStringLiteral("Connect: true jos yhteys onnistui. "),
+        QStringLiteral("Connect: Error/false tilanteessa tarkista nopeus, portti  ja kytkentä"),
+        QStringLiteral("Paina browse-nappia. Etsi uusi ohjelmatiedosto (srec)."),
+        QStringLiteral("paina START PROGRAMMING- nappia."),
+        QStringLiteral("Kytke laitteen virrat pois päältä ja takaisin päälle minuutin sisällä."),
+        QStringLiteral("Ohjelmointi alkaa.. Prosentit kasvavat ohjelmoinnin edetessä. "),
+        QStringLiteral("Lopuksi ruutuun kuuluisi ilmestyä teksti: "),
+        QStringLiteral("Programmed successfully! Restarting device...."),
+        QStringLiteral(
+            "Ohjelmointi on tällöin onnistunut. Varsinainen ohjelma käynnistyy samalla."),
+        QStringLiteral("Muissa tapauksissa yritä ohjelmointia uudelleen."),
+        QStringLiteral(
+            "Speed-valikosta voidaan muutta ohjelmoinnin nopeutta. Hitain on aina varmin."),
+    };
+    return lines.join(QStringLiteral("\r\n"));
+}
+
+} // namespace norvak

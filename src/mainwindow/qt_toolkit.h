@@ -1,0 +1,22 @@
+#pragma once
+
+// The real toolkit: precise Qt timers, a blocking sleep, the Qt event loop, QMessageBox and
+// QFileDialog.
+
+#include "mainwindow/toolkit.h"
+
+namespace norvak {
+
+class QtToolkit final : public Toolkit {
+public:
+    QtToolkit() = default;
+
+    [[nodiscard]] std::unique_ptr<Timer> makeTimer(Milliseconds interval) override;
+    void sleep(Milliseconds duration) override;
+    void yield() override;
+    void showMessage(const MessageBoxRequest& request) override;
+    [[nodiscard]] QString showOpenDialog(const OpenDialogRequest& request) override;
+    [[nodiscard]] QString timeOfDayText() override;
+};
+
+} // namespace norvak

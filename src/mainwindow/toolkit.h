@@ -20,8 +20,9 @@ using Milliseconds = std::chrono::milliseconds;
 enum class MessageIcon { None, Information, Critical };
 
 // A window timer: ticks come every interval while enabled, the first one a full interval
-// after enabling; disabling and enabling again restarts the full interval. A tick handler
-// that yields is never re-entered by its own timer.
+// after enabling; enabling a running timer changes nothing; disabling and enabling again
+// restarts the full interval. A handler that yields while its timer is still enabled can be
+// entered again by the next tick, so such handlers guard themselves.
 class Timer {
 public:
     virtual ~Timer() = default;

@@ -1,0 +1,50 @@
+#pragma once
+
+// Reads a firmware file line by line without ever holding a whole line: a line ends at CR,
+// CR LF or LF, and a pass is over as soon as one byte or none is left unread (a last line of
+// one character without a line end is neither counted nor sent).
+
+#include <QByteArrayView>
+#include <QtGlobal>
+
+#include <functional>
+#include <vector>
+
+class QIODevice;
+
+namespace norvak {
+
+class LineReader {
+public:
+    // Lines longer than this reach the caller in pieces of at most this size.
+    static constexpr qsizetype maxPieceSize = 64 * 1024;
+
+    // `file` is open for reading; `fileLength` gives its current length in bytes.
+    LineReader(QIODevice& file, std::function<qint64()> fileLength);
+
+    // True while at least two bytes are left unread.
+    [[nodiscard]] bool hasLine();
+    // Hands the line's text to `piece` (at least once, possibly empty) and consumes its end.
+    void readLine(const std::function<void(QByteArrayView)>& piece);
+    // Consumes one line without looking at its text.
+    void skipLine();
+
+private:
+    // Makes at least one unread byte available; false at the end of the file.
+    bool fill();
+    [[nodiscard]] qsizetype buffered() const { return end_ - begin_; }
+    void consume(qsizetype count);
+    // Consumes a line end found at begin_ (CR, CR LF or LF).
+    void consumeLineEnd();
+    // Index of the first CR or LF in the unread bytes, or end_.
+    [[nodiscard]] qsizetype findLineEnd() const;
+
+    QIODevice& file_;
+    std::function<qint64()> fileLength_;
+    std::vector<char> buffer_;
+    qsizetype begin_ = 0;
+    qsizetype end_ = 0;
+    qint64 position_ = 0; // bytes consumed from the start of the file
+};
+
+} // namespace norvak

@@ -1,0 +1,372 @@
+// The programming run's state table on the virtual clock: START and CANCEL, the countdown,
+// the wake-up sender, the ready request, the dot watchdog and the receive dispatcher.
+
+#include "support/window_rig.h"
+
+#include <QPushButton>
+#include <QTest>
+
+using namespace norvak;
+using namespace norvak::test;
+
+class TestRunControl : public QObject {
+    Q_OBJECT
+
+private slots:
+    void startWithoutPortOrFileOnlyDisables();
+    void startCountsDownAndSendsWakeUps();
+    void countdownRunsOutAtTheSixtyFirstTick();
+    void bootAnswerLeadsToReadyRequestAndWatchdog();
+    void bootAndReadyInOneBurst();
+    void protocolCharactersOutsideTheirStateAreOnlyEchoed_data();
+    void protocolCharactersOutsideTheirStateAreOnlyEchoed();
+    void anyCharacterWhileIdleReenablesStart();
+    void everyByteIsEchoedAsItCame();
+    void dotsKeepTheWatchdogAtBayAndItFiresAfterAGap();
+    void programmedEndsTheRunAndLaterCharactersAreIdle();
+    void cancelWhileWaitingForBootLeavesCountdownRunning();
+    void cancelAfterBootIsFollowedByTheWatchdogReport();
+    void connectWhileWaitingForBootStopsTheWaitQuietly();
+    void startAgainAfterCancelBeforeTheWatchdog();
+    void errorEventIsReportedBeforeTheDataIsHandled();
+    void eventWithoutDataOnlyYields();
+    void watchdogChangesEverythingBeforeItsBox();
+};
+
+namespace {
+
+const QByteArray oneLineFile = "S00600004844521B\r\n";
+
+int count(const QByteArray& bytes, char c) {
+    return static_cast<int>(bytes.count(c));
+}
+
+} // namespace
+
+void TestRunControl::startWithoutPortOrFileOnlyDisables() {
+    WindowRig rig;
+    rig.pressConnect();
+    rig.w().btnFlash->setEnabled(true);
+    rig.w().btnFlash->click(); // no file
+    QVERIFY(!rig.w().btnFlash->isEnabled());
+    QCOMPARE(rig.w().members.flashState, FlashState::Idle);
+    QCOMPARE(rig.w().btnFlash->text(), QStringLiteral("START PROGRAMMING"));
+    QVERIFY(!rig.w().Timersendi->isEnabled());
+}
+
+void TestRunControl::startCountsDownAndSendsWakeUps() {
+    WindowRig rig;
+    rig.startRun(oneLineFile);
+    QCOMPARE(rig.w().members.flashState, FlashState::WaitingForBoot);
+    QVERIFY(!rig.w().btnFlash->isEnabled());
+    QCOMPARE(rig.w().btnFlash->text(), QStringLiteral("Waiting restart: 60"));
+    rig.toolkit.advance(Milliseconds(999));
+    QCOMPARE(rig.w().btnFlash->text(), QStringLiteral("Waiting restart: 60"));
+    QCOMPARE(count(rig.serial->wire, 'i'), 199);
+    rig.toolkit.advance(Milliseconds(1));
+    QCOMPARE(rig.w().btnFlash->text(), QStringLiteral("Waiting restart: 59"));
+    QCOMPARE(rig.serial->wire, QByteArray(200, 'i'));
+}
+
+void TestRunControl::countdownRunsOutAtTheSixtyFirstTick() {
+    WindowRig rig;
+    rig.startRun(oneLineFile);
+    rig.w().logAppendAtEnd("boot log");
+    rig.toolkit.advance(Milliseconds(60'000));
+    QCOMPARE(rig.w().btnFlash->text(), QStringLiteral("Waiting restart: 0"));
+    QCOMPARE(rig.w().members.flashState, FlashState::WaitingForBoot);
+    // The wake-up sender stops at its first tick after the countdown reached 0: one tick
+    // per 5 ms from START gives 12000 by then, and at most one more follows.
+    rig.toolkit.advance(Milliseconds(5));
+    QVERIFY(!rig.w().Timersendi->isEnabled());
+    QVERIFY(rig.serial->wire.size() >= 12000 && rig.serial->wire.size() <= 12001);
+    QCOMPARE(rig.serial->wire.count('i'), rig.serial->wire.size());
+    rig.toolkit.advance(Milliseconds(995));
+    QCOMPARE(rig.w().members.flashState, FlashState::Idle);
+    QCOMPARE(rig.logText(), QStringLiteral("boot log\r\nRestart to bootprogram failled!"));
+    QCOMPARE(rig.w().btnFlash->text(), QStringLiteral("START PROGRAMMING"));
+    QVERIFY(rig.w().btnFlash->isEnabled());
+    QVERIFY(!rig.w().Timerresettobootprg->isEnabled());
+    QCOMPARE(rig.caption(), QStringLiteral("Norvak Flash Programmer, Connect: True"));
+    QVERIFY(rig.toolkit.messages.empty());
+}
+
+void TestRunControl::bootAnswerLeadsToReadyRequestAndWatchdog() {
+    WindowRig rig;
+    rig.startRun(oneLineFile);
+    rig.toolkit.advance(Milliseconds(10'000));
+    rig.serial->receive(">");
+    rig.toolkit.runDue();
+    QCOMPARE(rig.caption(), QStringLiteral("Norvak Flash Programmer, Bootprogram started"));
+    QCOMPARE(rig.w().members.flashState, FlashState::WaitingForReady);
+    QCOMPARE(rig.w().btnFlash->text(), QStringLiteral("CANCEL"));
+    QVERIFY(rig.w().btnFlash->isEnabled());
+    QCOMPARE(rig.w().members.restartCountdown, 60);
+    QVERIFY(!rig.w().Timerresettobootprg->isEnabled());
+    QVERIFY(!rig.w().Timersendi->isEnabled());
+    QVERIFY(rig.w().Timersendf->isEnabled());
+    QVERIFY(rig.w().TimerdotNotReceived->isEnabled());
+    QCOMPARE(rig.logText(), QStringLiteral(">"));
+    const QByteArray before = rig.serial->wire;
+    rig.toolkit.advance(Milliseconds(332));
+    QCOMPARE(rig.serial->wire, before);
+    rig.toolkit.advance(Milliseconds(1));
+    QCOMPARE(rig.serial->wire, before + "f");
+    QVERIFY(!rig.w().Timersendf->isEnabled());
+    rig.toolkit.advance(Milliseconds(1000));
+    QCOMPARE(rig.serial->wire, before + "f"); // once per switching on
+}
+
+void TestRunControl::bootAndReadyInOneBurst() {
+    WindowRig rig;
+    rig.startRun(oneLineFile);
+    rig.serial->receive(">_");
+    rig.toolkit.runDue();
+    QCOMPARE(rig.caption(), QStringLiteral("Norvak Flash Programmer, Sending File"));
+    QCOMPARE(rig.w().members.flashState, FlashState::Sending);
+    QVERIFY(rig.w().Timersendf->isEnabled());
+    QVERIFY(rig.w().TimerdotNotReceived->isEnabled());
+    QVERIFY(rig.w().TimerSendFile->isEnabled());
+    QCOMPARE(rig.logText(), QStringLiteral(">_"));
+}
+
+void TestRunControl::protocolCharactersOutsideTheirStateAreOnlyEchoed_data() {
+    QTest::addColumn<int>("state");
+    QTest::addColumn<QByteArray>("ch");
+    QTest::newRow("dot while waiting for ready") << 2 << QByteArray(".");
+    QTest::newRow("P while waiting for boot") << 1 << QByteArray("P");
+    QTest::newRow("dot while waiting for boot") << 1 << QByteArray(".");
+    QTest::newRow("underscore while waiting for boot") << 1 << QByteArray("_");
+    QTest::newRow("boot answer while sending") << 3 << QByteArray(">");
+    QTest::newRow("lower-case p while sending") << 3 << QByteArray("p");
+}
+
+void TestRunControl::protocolCharactersOutsideTheirStateAreOnlyEchoed() {
+    QFETCH(int, state);
+    QFETCH(QByteArray, ch);
+    WindowRig rig;
+    rig.startAndReachSending(oneLineFile);
+    rig.w().TimerSendFile->setEnabled(false);
+    rig.w().members.flashState = static_cast<FlashState>(state);
+    rig.w().logClear();
+    const QString caption = rig.caption();
+    const bool watchdog = rig.w().TimerdotNotReceived->isEnabled();
+    rig.toolkit.advance(Milliseconds(1000));
+    rig.serial->receive(ch);
+    rig.toolkit.runDue();
+    QCOMPARE(rig.w().members.flashState, static_cast<FlashState>(state));
+    QCOMPARE(rig.caption(), caption);
+    QCOMPARE(rig.logText(), QString::fromLatin1(ch));
+    QCOMPARE(rig.w().TimerdotNotReceived->isEnabled(), watchdog);
+    // A dot outside Sending does not restart the watchdog: it fires 3000 ms after ">".
+    rig.toolkit.advance(Milliseconds(2000));
+    QCOMPARE(rig.w().members.flashState, FlashState::Idle);
+    QCOMPARE(rig.caption(), QStringLiteral("Norvak Flash Programmer, Programming FAILLED"));
+}
+
+void TestRunControl::anyCharacterWhileIdleReenablesStart() {
+    WindowRig rig;
+    rig.pressConnect();
+    rig.chooseFile(rig.writeFile("a.srec", oneLineFile));
+    rig.w().btnFlash->setEnabled(false);
+    rig.w().btnFlash->setText("Waiting restart: 0");
+    rig.serial->receive(">");
+    rig.toolkit.runDue();
+    QCOMPARE(rig.w().btnFlash->text(), QStringLiteral("START PROGRAMMING"));
+    QVERIFY(rig.w().btnFlash->isEnabled());
+    QCOMPARE(rig.w().members.flashState, FlashState::Idle);
+    QCOMPARE(rig.caption(), QStringLiteral("Norvak Flash Programmer, Connect: True"));
+}
+
+void TestRunControl::everyByteIsEchoedAsItCame() {
+    WindowRig rig;
+    rig.pressConnect();
+    QByteArray all;
+    for (int b = 0; b < 256; ++b)
+        all.append(static_cast<char>(b));
+    all += "\r\n\n\r";
+    rig.serial->receive(all);
+    rig.toolkit.runDue();
+    QCOMPARE(rig.logText(), QString::fromLatin1(all));
+    // The operator's typing stays; the next character goes after it at the end.
+    rig.w().logAppendByRewriting("typed");
+    rig.serial->receive("x");
+    rig.toolkit.runDue();
+    QVERIFY(rig.logText().endsWith("typedx"));
+}
+
+void TestRunControl::dotsKeepTheWatchdogAtBayAndItFiresAfterAGap() {
+    WindowRig rig;
+    QByteArray file;
+    for (int i = 0; i < 40; ++i)
+        file += "S1050000000AF0\r\n";
+    rig.startAndReachSending(file);
+    rig.w().TimerSendFile->setEnabled(false); // the dots alone are under test here
+    rig.serial->receive(".");
+    rig.toolkit.runDue();
+    for (int i = 0; i < 20; ++i) {
+        rig.toolkit.advance(Milliseconds(2999));
+        rig.serial->receive(".");
+        rig.toolkit.runDue();
+    }
+    QCOMPARE(rig.w().members.flashState, FlashState::Sending);
+    QVERIFY(rig.toolkit.messages.empty());
+    rig.toolkit.advance(Milliseconds(3000));
+    QCOMPARE(rig.w().members.flashState, FlashState::Idle);
+    QCOMPARE(rig.caption().left(44),
+             QStringLiteral("Norvak Flash Programmer, Programming FAILLED"));
+    QCOMPARE(rig.toolkit.messages.size(), std::size_t{1});
+    QCOMPARE(rig.toolkit.messages[0].text, QStringLiteral("Error: DOT Timeout"));
+    QCOMPARE(rig.toolkit.messages[0].icon, MessageIcon::Critical);
+    QCOMPARE(rig.toolkit.messages[0].title, QStringLiteral("Norvak Flash Programmer"));
+}
+
+void TestRunControl::programmedEndsTheRunAndLaterCharactersAreIdle() {
+    WindowRig rig;
+    rig.startAndReachSending(oneLineFile);
+    rig.toolkit.advance(Milliseconds(1000)); // the streamer sends its one line
+    rig.serial->receive(".P");
+    rig.toolkit.runDue();
+    QCOMPARE(rig.caption(), QStringLiteral("Norvak Flash Programmer, PROGRAMMED"));
+    QCOMPARE(rig.w().members.flashState, FlashState::Idle);
+    QVERIFY(!rig.w().TimerdotNotReceived->isEnabled());
+    QCOMPARE(rig.w().btnFlash->text(), QStringLiteral("START PROGRAMMING"));
+    QVERIFY(rig.w().btnFlash->isEnabled());
+    rig.w().btnFlash->setText("something else");
+    rig.serial->receive("rogrammed");
+    rig.toolkit.runDue();
+    QCOMPARE(rig.w().btnFlash->text(), QStringLiteral("START PROGRAMMING"));
+    rig.toolkit.advance(Milliseconds(10'000));
+    QVERIFY(rig.toolkit.messages.empty());
+    // A second START begins a new run at once.
+    rig.w().btnFlash->click();
+    QCOMPARE(rig.w().members.flashState, FlashState::WaitingForBoot);
+}
+
+void TestRunControl::cancelWhileWaitingForBootLeavesCountdownRunning() {
+    WindowRig rig;
+    rig.startRun(oneLineFile);
+    rig.w().logAppendAtEnd("old");
+    rig.toolkit.advance(Milliseconds(1000));
+    // Choosing a file enables the button; the next countdown tick would disable it again.
+    rig.chooseFile(rig.w().members.fileName);
+    rig.w().btnFlash->click(); // CANCEL
+    QCOMPARE(rig.w().members.flashState, FlashState::Idle);
+    QCOMPARE(rig.logText(),
+             QStringLiteral("Ohjelmointi keskeytetty! Ole hyvä ja ohjelmoi laite uudelleen.\r\n"
+                            "Kytke laitteesta virrat pois ja takasin päälle!\r\n\r\nold"));
+    QVERIFY(rig.w().Timerresettobootprg->isEnabled());
+    QVERIFY(rig.w().Timersendi->isEnabled());
+    rig.toolkit.advance(Milliseconds(1000));
+    QVERIFY(!rig.w().btnFlash->isEnabled());
+    QCOMPARE(rig.w().btnFlash->text(), QStringLiteral("Waiting restart: 58"));
+    rig.toolkit.advance(Milliseconds(60'000));
+    QVERIFY(!rig.w().Timerresettobootprg->isEnabled());
+    QVERIFY(!rig.w().Timersendi->isEnabled());
+    QVERIFY(!rig.w().btnFlash->isEnabled());
+    QCOMPARE(rig.w().btnFlash->text(), QStringLiteral("Waiting restart: 0"));
+    QVERIFY(!rig.logText().contains("failled"));
+}
+
+void TestRunControl::cancelAfterBootIsFollowedByTheWatchdogReport() {
+    WindowRig rig;
+    rig.startRun(oneLineFile);
+    rig.serial->receive(">");
+    rig.toolkit.runDue();
+    rig.w().btnFlash->click(); // CANCEL
+    QCOMPARE(rig.w().members.flashState, FlashState::Idle);
+    QVERIFY(rig.logText().startsWith("Ohjelmointi keskeytetty!"));
+    QVERIFY(rig.w().btnFlash->isEnabled());
+    rig.toolkit.advance(Milliseconds(333));
+    QVERIFY(rig.serial->wire.endsWith('f')); // the ready request still goes out
+    rig.serial->receive("_");
+    rig.toolkit.runDue();
+    QCOMPARE(rig.w().members.flashState, FlashState::Idle); // no transition, no file
+    rig.toolkit.advance(Milliseconds(2667));
+    QCOMPARE(rig.caption(), QStringLiteral("Norvak Flash Programmer, Programming FAILLED"));
+    QCOMPARE(rig.toolkit.messages.size(), std::size_t{1});
+    QVERIFY(!rig.serial->wire.contains("S0"));
+}
+
+void TestRunControl::connectWhileWaitingForBootStopsTheWaitQuietly() {
+    WindowRig rig;
+    rig.startRun(oneLineFile);
+    rig.toolkit.advance(Milliseconds(2500));
+    rig.pressConnect(); // closes
+    QCOMPARE(rig.w().members.flashState, FlashState::Idle);
+    QCOMPARE(rig.w().members.restartCountdown, 0);
+    rig.toolkit.advance(Milliseconds(5));
+    QVERIFY(!rig.w().Timersendi->isEnabled());
+    rig.toolkit.advance(Milliseconds(1000));
+    QVERIFY(!rig.w().Timerresettobootprg->isEnabled());
+    QVERIFY(!rig.logText().contains("failled"));
+}
+
+void TestRunControl::startAgainAfterCancelBeforeTheWatchdog() {
+    WindowRig rig;
+    rig.startRun(oneLineFile);
+    rig.serial->receive(">");
+    rig.toolkit.runDue();
+    rig.w().btnFlash->click(); // CANCEL
+    rig.toolkit.advance(Milliseconds(500));
+    rig.w().btnFlash->click(); // START again
+    QCOMPARE(rig.w().members.flashState, FlashState::WaitingForBoot);
+    rig.toolkit.advance(Milliseconds(2500)); // the old watchdog expires
+    QCOMPARE(rig.w().members.flashState, FlashState::Idle);
+    QVERIFY(rig.w().btnFlash->isEnabled());
+    QVERIFY(rig.w().Timerresettobootprg->isEnabled());
+    rig.toolkit.advance(Milliseconds(1000)); // the countdown disables it again
+    QVERIFY(!rig.w().btnFlash->isEnabled());
+    rig.toolkit.advance(Milliseconds(60'000));
+    QVERIFY(!rig.w().Timerresettobootprg->isEnabled());
+    QVERIFY(!rig.logText().contains("failled"));
+}
+
+void TestRunControl::errorEventIsReportedBeforeTheDataIsHandled() {
+    WindowRig rig;
+    rig.startRun(oneLineFile);
+    FlashState stateWhileBoxOpen{};
+    QString logWhileBoxOpen;
+    rig.toolkit.onMessage = [&](const MessageBoxRequest&) {
+        stateWhileBoxOpen = rig.w().members.flashState;
+        logWhileBoxOpen = rig.logText();
+    };
+    rig.serial->raiseError(comm_event::Overrun, ">");
+    rig.toolkit.runDue();
+    QCOMPARE(rig.toolkit.messages.size(), std::size_t{1});
+    QCOMPARE(rig.toolkit.messages[0].text, QStringLiteral("COM error 1006"));
+    QCOMPARE(rig.toolkit.messages[0].icon, MessageIcon::None);
+    QCOMPARE(rig.toolkit.messages[0].title, QStringLiteral("Norvak Flash Programmer"));
+    QCOMPARE(stateWhileBoxOpen, FlashState::WaitingForBoot);
+    QVERIFY(logWhileBoxOpen.isEmpty());
+    QCOMPARE(rig.w().members.flashState, FlashState::WaitingForReady);
+    QCOMPARE(rig.logText(), QStringLiteral(">"));
+}
+
+void TestRunControl::eventWithoutDataOnlyYields() {
+    WindowRig rig;
+    rig.startRun(oneLineFile);
+    const int yields = rig.toolkit.yieldCount;
+    rig.serial->raiseEmptyEvent();
+    rig.toolkit.runDue();
+    QCOMPARE(rig.toolkit.yieldCount, yields + 1);
+    QVERIFY(rig.logText().isEmpty());
+    QCOMPARE(rig.w().members.flashState, FlashState::WaitingForBoot);
+}
+
+void TestRunControl::watchdogChangesEverythingBeforeItsBox() {
+    WindowRig rig;
+    rig.startAndReachSending(oneLineFile);
+    bool settledBeforeBox = false;
+    rig.toolkit.onMessage = [&](const MessageBoxRequest&) {
+        settledBeforeBox = rig.w().members.flashState == FlashState::Idle &&
+                           !rig.w().TimerdotNotReceived->isEnabled() &&
+                           rig.w().btnFlash->isEnabled() &&
+                           rig.w().btnFlash->text() == "START PROGRAMMING";
+    };
+    rig.toolkit.advance(Milliseconds(3000));
+    QVERIFY(settledBeforeBox);
+}
+
+QTEST_MAIN(TestRunControl)
+#include "test_run_control.moc"

@@ -1,0 +1,377 @@
+// Choosing the firmware file and streaming it: the line rule, the wire form, the pause, the
+// progress caption, and the ways a run ends.
+
+#include "mainwindow/logbox/logbox.h"
+#include "programming/line_reader.h"
+#include "programming/progress_text.h"
+#include "support/window_rig.h"
+
+#include <QBuffer>
+#include <QComboBox>
+#include <QDir>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTest>
+
+#include <sys/stat.h>
+
+using namespace norvak;
+using namespace norvak::test;
+
+class TestStreamer : public QObject {
+    Q_OBJECT
+
+private slots:
+    void lineRule_data();
+    void lineRule();
+    void longLinesArriveInBoundedPieces();
+    void progressValueAndText();
+    void choosingAFile();
+    void cancellingTheFirstDialogChangesNothing();
+    void wholeFileOnTheWireWithPausesAndProgress();
+    void pauseFollowsTheSpeedList_data();
+    void pauseFollowsTheSpeedList();
+    void startedWhileIdleSendsOnlyTheFirstLine();
+    void unusablePathsTakeTheFailurePathAndCreateNothing_data();
+    void unusablePathsTakeTheFailurePathAndCreateNothing();
+    void filesWithoutAWholeLineSendNothing();
+    void aSecondStartDuringARunIsIgnored();
+    void disconnectDuringARunEndsItQuietly();
+    void programmedDuringThePauseIsReplacedByProgressThenStops();
+    void closingTheWindowDuringARunSendsNothingMore();
+    void aLongLineGoesOutUnchanged();
+};
+
+namespace {
+
+// Splits `contents` by the streamer's line rule through the real reader.
+QList<QByteArray> readLines(const QByteArray& contents) {
+    QByteArray data = contents;
+    QBuffer buffer(&data);
+    buffer.open(QIODevice::ReadOnly);
+    LineReader reader(buffer, [&data] { return static_cast<qint64>(data.size()); });
+    QList<QByteArray> lines;
+    while (reader.hasLine()) {
+        QByteArray line;
+        reader.readLine([&line](QByteArrayView piece) { line += piece; });
+        lines << line;
+    }
+    return lines;
+}
+
+QByteArray lines(int count, const QByteArray& ending = "\r\n") {
+    QByteArray file;
+    for (int i = 1; i <= count; ++i)
+        file += "S1" + QByteArray::number(i).rightJustified(6, '0') + ending;
+    return file;
+}
+
+QStringList captionsOf(QSignalSpy& spy) {
+    QStringList captions;
+    for (const auto& args : spy)
+        captions << args.at(0).toString();
+    return captions;
+}
+
+} // namespace
+
+void TestStreamer::lineRule_data() {
+    QTest::addColumn<QByteArray>("contents");
+    QTest::addColumn<QList<QByteArray>>("expected");
+    using L = QList<QByteArray>;
+    QTest::newRow("CR LF") << QByteArray("ab\r\ncd\r\n") << L{"ab", "cd"};
+    QTest::newRow("CR") << QByteArray("ab\rcd\r") << L{"ab", "cd"};
+    QTest::newRow("LF") << QByteArray("ab\ncd\n") << L{"ab", "cd"};
+    QTest::newRow("mixed") << QByteArray("ab\ncd\r\nef\rgh\n") << L{"ab", "cd", "ef", "gh"};
+    QTest::newRow("LF CR is two ends") << QByteArray("ab\n\rcd\n") << L{"ab", "", "cd"};
+    QTest::newRow("empty") << QByteArray() << L{};
+    QTest::newRow("one byte") << QByteArray("S") << L{};
+    QTest::newRow("one-character last line") << QByteArray("ab\r\nc") << L{"ab"};
+    QTest::newRow("two-character last line") << QByteArray("ab\r\ncd") << L{"ab", "cd"};
+    QTest::newRow("empty last line") << QByteArray("ab\r\n\r\n") << L{"ab", ""};
+    QTest::newRow("lone CR LF") << QByteArray("\r\n") << L{""};
+    QTest::newRow("NUL inside") << QByteArray("a\0b\r\n", 5) << L{QByteArray("a\0b", 3)};
+}
+
+void TestStreamer::lineRule() {
+    QFETCH(QByteArray, contents);
+    QFETCH(QList<QByteArray>, expected);
+    QCOMPARE(readLines(contents), expected);
+    // Counting finds as many lines as reading.
+    QBuffer buffer(&contents);
+    buffer.open(QIODevice::ReadOnly);
+    LineReader counter(buffer, [&contents] { return static_cast<qint64>(contents.size()); });
+    qsizetype counted = 0;
+    while (counter.hasLine()) {
+        counter.skipLine();
+        ++counted;
+    }
+    QCOMPARE(counted, expected.size());
+}
+
+void TestStreamer::longLinesArriveInBoundedPieces() {
+    QByteArray contents(LineReader::maxPieceSize * 3 + 17, 'x');
+    contents += "\r\nshort\r\n";
+    QByteArray data = contents;
+    QBuffer buffer(&data);
+    buffer.open(QIODevice::ReadOnly);
+    LineReader reader(buffer, [&data] { return static_cast<qint64>(data.size()); });
+    QList<qsizetype> pieces;
+    QByteArray line;
+    reader.readLine([&](QByteArrayView piece) {
+        pieces << piece.size();
+        line += piece;
+    });
+    QCOMPARE(line, contents.left(LineReader::maxPieceSize * 3 + 17));
+    QCOMPARE(pieces, (QList<qsizetype>{LineReader::maxPieceSize, LineReader::maxPieceSize,
+                                       LineReader::maxPieceSize, 17}));
+    QVERIFY(reader.hasLine());
+    line.clear();
+    reader.readLine([&](QByteArrayView piece) { line += piece; });
+    QCOMPARE(line, QByteArray("short"));
+    QVERIFY(!reader.hasLine());
+}
+
+void TestStreamer::progressValueAndText() {
+    const QLocale c(QLocale::C);
+    QCOMPARE(progressText(progressPercent(1, 3), c), QStringLiteral("33.3"));
+    QCOMPARE(progressText(progressPercent(2, 3), c), QStringLiteral("66.6"));
+    QCOMPARE(progressText(progressPercent(3, 3), c), QStringLiteral("100"));
+    QCOMPARE(progressText(progressPercent(1, 2000), c), QStringLiteral("0"));
+    QCOMPARE(progressText(progressPercent(3, 2000), c), QStringLiteral("0.1"));
+    QCOMPARE(progressText(progressPercent(2, 7), c), QStringLiteral("28.5"));
+    // A file that grew between the passes goes past 100, without digit grouping.
+    QCOMPARE(progressText(progressPercent(12345, 10), QLocale(QLocale::German)),
+             QStringLiteral("123450"));
+    QCOMPARE(progressText(progressPercent(1, 3), QLocale(QLocale::German)), QStringLiteral("33,3"));
+    QCOMPARE(progressText(progressPercent(1, 3), QLocale(QLocale::Finnish)),
+             QStringLiteral("33,3"));
+    QVERIFY_THROWS_EXCEPTION(std::domain_error, (void)progressPercent(1, 0));
+}
+
+void TestStreamer::choosingAFile() {
+    WindowRig rig;
+    const QString path = rig.writeFile("fw.srec", lines(2));
+    rig.chooseFile(path); // port closed: the button stays as it was
+    QCOMPARE(rig.toolkit.dialogs.size(), std::size_t{1});
+    QCOMPARE(rig.toolkit.dialogs[0].title, QStringLiteral("Open FLASH or EEPROM file"));
+    QCOMPARE(rig.toolkit.dialogs[0].filter, QStringLiteral("All Files (*.srec)"));
+    QVERIFY(rig.toolkit.dialogs[0].previousPath.isEmpty());
+    QCOMPARE(rig.w().members.fileName, path);
+    QCOMPARE(rig.w().lblFilename->text(), path);
+    QCOMPARE(rig.w().lblFilename->toolTip(), path);
+    QVERIFY(!rig.w().btnFlash->isEnabled());
+    rig.pressConnect();
+    rig.w().btnFlash->setEnabled(false);
+    rig.toolkit.dialogAnswers.emplace_back(std::nullopt); // Cancel repeats the last choice
+    rig.w().btnopenFile->click();
+    QCOMPARE(rig.toolkit.dialogs[1].previousPath, path);
+    QCOMPARE(rig.w().members.fileName, path);
+    QVERIFY(rig.w().btnFlash->isEnabled());
+}
+
+void TestStreamer::cancellingTheFirstDialogChangesNothing() {
+    WindowRig rig;
+    rig.pressConnect();
+    rig.toolkit.dialogAnswers.emplace_back(std::nullopt);
+    rig.w().btnopenFile->click();
+    QVERIFY(rig.w().members.fileName.isEmpty());
+    QVERIFY(rig.w().lblFilename->text().isEmpty());
+    QVERIFY(!rig.w().btnFlash->isEnabled());
+}
+
+void TestStreamer::wholeFileOnTheWireWithPausesAndProgress() {
+    WindowRig rig;
+    QSignalSpy captions(&rig.w(), &QWidget::windowTitleChanged);
+    rig.startAndReachSending(lines(3) + "S9030000FC\r\n");
+    rig.serial->wire.clear();
+    rig.serial->outputs.clear();
+    rig.toolkit.sleeps.clear();
+    captions.clear();
+    rig.toolkit.advance(Milliseconds(1000));
+    QCOMPARE(rig.serial->wire, QByteArray("S1000001\nS1000002\nS1000003\nS9030000FC\n"));
+    // Each line's text, then its LF as a second write; never a CR.
+    QCOMPARE(rig.serial->outputs.size(), 8);
+    QCOMPARE(rig.serial->outputs[1], QByteArray("\n"));
+    QCOMPARE(rig.toolkit.sleeps.size(), std::size_t{12});
+    QCOMPARE(captionsOf(captions), QStringList({"Norvak Flash Programmer, progress: 25%",
+                                                "Norvak Flash Programmer, progress: 50%",
+                                                "Norvak Flash Programmer, progress: 75%",
+                                                "Norvak Flash Programmer, progress: 100%"}));
+    QCOMPARE(rig.w().members.progressPercent, 100.0);
+    QCOMPARE(rig.w().members.flashState, FlashState::Sending); // the end of the file keeps it
+    QVERIFY(!rig.w().streamer().isRunning());
+}
+
+void TestStreamer::pauseFollowsTheSpeedList_data() {
+    QTest::addColumn<int>("index");
+    QTest::addColumn<int>("steps");
+    QTest::newRow("20 - fastest") << 0 << 1;
+    QTest::newRow("60 - normal") << 2 << 3;
+    QTest::newRow("100 - slowest") << 4 << 5;
+    QTest::newRow("typed text") << -1 << 0;
+}
+
+void TestStreamer::pauseFollowsTheSpeedList() {
+    QFETCH(int, index);
+    QFETCH(int, steps);
+    WindowRig rig;
+    rig.w().show();
+    if (index >= 0) {
+        rig.w().Combospeed->setCurrentIndex(index);
+        emit rig.w().Combospeed->activated(index);
+    } else {
+        QTest::keyClicks(rig.w().Combospeed->lineEdit(), "fast");
+    }
+    rig.startAndReachSending(lines(2));
+    rig.toolkit.sleeps.clear();
+    rig.toolkit.advance(Milliseconds(1000));
+    QCOMPARE(rig.toolkit.sleeps.size(), static_cast<std::size_t>(2 * steps));
+    for (const Milliseconds sleep : rig.toolkit.sleeps)
+        QCOMPARE(sleep.count(), 20);
+}
+
+void TestStreamer::startedWhileIdleSendsOnlyTheFirstLine() {
+    WindowRig rig;
+    rig.pressConnect();
+    rig.chooseFile(rig.writeFile("fw.srec", lines(5)));
+    rig.w().Command3_Click(); // sFile
+    rig.toolkit.advance(Milliseconds(999));
+    QVERIFY(rig.serial->wire.isEmpty());
+    rig.toolkit.advance(Milliseconds(1));
+    QCOMPARE(rig.serial->wire, QByteArray("S1000001\n"));
+    QCOMPARE(rig.caption(), QStringLiteral("Norvak Flash Programmer, progress: 20%"));
+    QCOMPARE(rig.w().members.flashState, FlashState::Idle);
+    QVERIFY(!rig.w().TimerSendFile->isEnabled());
+    QVERIFY(!rig.w().streamer().isRunning());
+}
+
+void TestStreamer::unusablePathsTakeTheFailurePathAndCreateNothing_data() {
+    QTest::addColumn<QString>("kind");
+    for (const char* kind :
+         {"missing", "missing folder", "directory", "fifo", "device", "empty name"})
+        QTest::newRow(kind) << QString::fromLatin1(kind);
+}
+
+void TestStreamer::unusablePathsTakeTheFailurePathAndCreateNothing() {
+    QFETCH(QString, kind);
+    WindowRig rig;
+    const QString dir = QFileInfo(rig.writeFile("x", "")).absolutePath();
+    QString path;
+    if (kind == "missing")
+        path = dir + "/nothing.srec";
+    else if (kind == "missing folder")
+        path = dir + "/nofolder/nothing.srec";
+    else if (kind == "directory")
+        path = dir;
+    else if (kind == "fifo") {
+        path = dir + "/pipe.srec";
+        QCOMPARE(::mkfifo(path.toLocal8Bit().constData(), 0600), 0);
+    } else if (kind == "device")
+        path = "/dev/zero";
+    rig.startAndReachSending(lines(1));
+    const QStringList before = QDir(dir).entryList(QDir::AllEntries | QDir::System);
+    rig.w().members.fileName = path;
+    rig.serial->wire.clear();
+    const QString caption = rig.caption();
+    rig.toolkit.advance(Milliseconds(1000));
+    QVERIFY(rig.serial->wire.isEmpty());
+    QCOMPARE(rig.w().members.flashState, FlashState::Idle);
+    QCOMPARE(rig.caption(), caption);
+    QVERIFY(rig.toolkit.messages.empty());
+    QVERIFY(!rig.w().streamer().isRunning());
+    QCOMPARE(QDir(dir).entryList(QDir::AllEntries | QDir::System), before);
+    QVERIFY(!QFileInfo::exists(dir + "/nofolder"));
+}
+
+void TestStreamer::filesWithoutAWholeLineSendNothing() {
+    for (const QByteArray& contents : {QByteArray(), QByteArray("S")}) {
+        WindowRig rig;
+        rig.startAndReachSending(contents);
+        rig.serial->wire.clear();
+        const QString caption = rig.caption();
+        rig.toolkit.advance(Milliseconds(1000));
+        QVERIFY(rig.serial->wire.isEmpty());
+        QCOMPARE(rig.caption(), caption);
+        QCOMPARE(rig.w().members.flashState, FlashState::Sending);
+    }
+}
+
+void TestStreamer::aSecondStartDuringARunIsIgnored() {
+    WindowRig rig;
+    rig.startAndReachSending(lines(20)); // sent well within the watchdog's 3000 ms
+    rig.serial->wire.clear();
+    // sFile pressed during the run: its tick comes while the run yields between lines.
+    rig.toolkit.after(Milliseconds(1010), [&rig] { rig.w().Command3_Click(); });
+    rig.toolkit.advance(Milliseconds(10'000));
+    QCOMPARE(rig.serial->wire, lines(20, "\n"));
+    QVERIFY(!rig.w().TimerSendFile->isEnabled());
+}
+
+void TestStreamer::disconnectDuringARunEndsItQuietly() {
+    WindowRig rig;
+    rig.startAndReachSending(lines(20)); // sent well within the watchdog's 3000 ms
+    rig.serial->wire.clear();
+    QByteArray sentBeforeDisconnect;
+    rig.toolkit.after(Milliseconds(1100), [&rig, &sentBeforeDisconnect] {
+        sentBeforeDisconnect = rig.serial->wire;
+        rig.pressConnect();
+    });
+    rig.toolkit.advance(Milliseconds(10'000));
+    QVERIFY(!sentBeforeDisconnect.isEmpty());
+    QCOMPARE(rig.serial->wire, sentBeforeDisconnect);
+    QCOMPARE(rig.w().members.flashState, FlashState::Idle);
+    QVERIFY(!rig.w().streamer().isRunning());
+}
+
+void TestStreamer::programmedDuringThePauseIsReplacedByProgressThenStops() {
+    WindowRig rig;
+    rig.startAndReachSending(lines(10));
+    rig.serial->wire.clear();
+    // "P" arrives during the pause after the second line.
+    QSignalSpy captions(&rig.w(), &QWidget::windowTitleChanged);
+    rig.toolkit.after(Milliseconds(1000 + 70), [&rig] { rig.serial->receive("P"); });
+    rig.toolkit.advance(Milliseconds(5000));
+    QCOMPARE(captionsOf(captions), QStringList({"Norvak Flash Programmer, progress: 10%",
+                                                "Norvak Flash Programmer, PROGRAMMED",
+                                                "Norvak Flash Programmer, progress: 20%"}));
+    QCOMPARE(rig.serial->wire, lines(2, "\n"));
+    QCOMPARE(rig.w().members.flashState, FlashState::Idle);
+}
+
+void TestStreamer::closingTheWindowDuringARunSendsNothingMore() {
+    WindowRig rig;
+    rig.startAndReachSending(lines(20)); // sent well within the watchdog's 3000 ms
+    rig.w().show();
+    QByteArray sentBeforeClose;
+    rig.toolkit.after(Milliseconds(1030), [&rig, &sentBeforeClose] { // inside the first pause
+        sentBeforeClose = rig.serial->wire;
+        rig.w().close();
+    });
+    rig.toolkit.advance(Milliseconds(10'000));
+    QVERIFY(!sentBeforeClose.isEmpty());
+    QCOMPARE(rig.serial->wire, sentBeforeClose);
+    QVERIFY(!rig.serial->PortOpen());
+    QVERIFY(!rig.w().streamer().isRunning());
+    QVERIFY(rig.toolkit.messages.empty());
+}
+
+void TestStreamer::aLongLineGoesOutUnchanged() {
+    WindowRig rig;
+    QByteArray longLine(300'000, 'A');
+    for (qsizetype i = 0; i < longLine.size(); i += 7)
+        longLine[i] = static_cast<char>('0' + i % 10);
+    rig.startAndReachSending(longLine + "\r\nS9030000FC");
+    rig.serial->wire.clear();
+    rig.serial->outputs.clear();
+    rig.toolkit.advance(Milliseconds(1000));
+    QCOMPARE(rig.serial->wire, longLine + "\nS9030000FC\n");
+    for (const QByteArray& output : rig.serial->outputs)
+        QVERIFY(output.size() <= LineReader::maxPieceSize);
+    QCOMPARE(rig.caption(), QStringLiteral("Norvak Flash Programmer, progress: 100%"));
+}
+
+QTEST_MAIN(TestStreamer)
+#include "test_streamer.moc"
