@@ -1,6 +1,5 @@
 #include "mainwindow/logbox/logbox.h"
 
-#include <QApplication>
 #include <QClipboard>
 #include <QContextMenuEvent>
 #include <QFontDatabase>
@@ -17,7 +16,6 @@
 #include <array>
 #include <climits>
 #include <cmath>
-#include <utility>
 
 namespace norvak {
 
@@ -472,55 +470,47 @@ void LogBox::drawRow(QPainter& painter, qsizetype row, int y) const {
     QString shown(count, Qt::Uninitialized);
     auto* cells = reinterpret_cast<char16_t*>(shown.data());
     document_.copy(span.start, count, cells);
-    std::array<qsizetype, 2> selected{std::clamp(selStart(), span.start, span.end) - span.start,
-                                      std::clamp(selStart() + selLength(), span.start, span.end) -
-                                          span.start};
+    const qsizetype selectionEnd = selStart() + selLength();
+    const qsizetype selectedFrom = std::clamp(selStart(), span.start, span.end) - span.start;
+    const qsizetype selectedTo = std::clamp(selectionEnd, span.start, span.end) - span.start;
     const auto xOf = [this](qsizetype column) {
         return textMargin + static_cast<qreal>(column) * cellWidth_;
     };
     const QPalette& colors = palette();
 
-    // The selection background, with half a cell for a selected line break.
+    // The selection background, with half a cell more for a selected line break.
     const bool breakSelected = span.endsLine && span.line + 1 < document_.lineCount() &&
-                               selStart() <= span.end && selStart() + selLength() > span.end;
-    const qsizetype selectedEnd = selected[1] + (breakSelected ? 1 : 0);
-    if (selectedEnd > selected[0]) {
-        const qreal extra = breakSelected ? -cellWidth_ / 2 : 0;
+                               selStart() <= span.end && selectionEnd > span.end;
+    const qreal selectedRight = xOf(selectedTo) + (breakSelected ? cellWidth_ / 2 : 0);
+    if (selectedRight > xOf(selectedFrom)) {
         painter.fillRect(
-            QRectF(xOf(selected[0]), y, xOf(selectedEnd) - xOf(selected[0]) + extra, rowHeight_),
+            QRectF(xOf(selectedFrom), y, selectedRight - xOf(selectedFrom), rowHeight_),
             colors.brush(QPalette::Highlight));
     }
 
-    std::vector<qsizetype> controls;
+    const int baseline = y + ascent_;
+    QColor boxColor = colors.color(QPalette::Text);
+    boxColor.setAlphaF(0.55f);
+    painter.setPen(QPen(boxColor, 1));
+    painter.setBrush(Qt::NoBrush);
+    const qreal boxHeight = std::max<qreal>(3, ascent_ * 0.7);
     for (qsizetype i = 0; i < count; ++i) {
         if (isControl(cells[i])) {
-            controls.push_back(i);
+            painter.drawRect(QRectF(xOf(i) + cellWidth_ * 0.15, baseline - boxHeight,
+                                    cellWidth_ * 0.7 - 1, boxHeight - 1));
         }
         cells[i] = displayed(cells[i]);
     }
-    const int baseline = y + ascent_;
+
     const auto drawPart = [&](qsizetype from, qsizetype to, QPalette::ColorRole role) {
         if (to > from) {
             painter.setPen(colors.color(role));
             painter.drawText(QPointF(xOf(from), baseline), shown.mid(from, to - from));
         }
     };
-    drawPart(0, selected[0], QPalette::Text);
-    drawPart(selected[0], selected[1], QPalette::HighlightedText);
-    drawPart(selected[1], count, QPalette::Text);
-
-    if (!controls.empty()) {
-        QColor boxColor = colors.color(QPalette::Text);
-        boxColor.setAlphaF(0.55f);
-        painter.setPen(QPen(boxColor, 1));
-        painter.setBrush(Qt::NoBrush);
-        const qreal boxHeight = std::max<qreal>(3, ascent_ * 0.7);
-        for (const qsizetype i : controls) {
-            const QRectF box(xOf(i) + cellWidth_ * 0.15, baseline - boxHeight, cellWidth_ * 0.7 - 1,
-                             boxHeight - 1);
-            painter.drawRect(box);
-        }
-    }
+    drawPart(0, selectedFrom, QPalette::Text);
+    drawPart(selectedFrom, selectedTo, QPalette::HighlightedText);
+    drawPart(selectedTo, count, QPalette::Text);
 }
 
 bool LogBox::handleEditKey(const QKeyEvent* event) {

@@ -9,8 +9,6 @@
 #include <QBasicTimer>
 #include <QString>
 
-class QMenu;
-
 namespace norvak {
 
 class LogBox : public QAbstractScrollArea {
