@@ -3,6 +3,7 @@
 
 #include "simdevice.h"
 
+#include <algorithm>
 #include <charconv>
 #include <csignal>
 #include <cstdio>
@@ -55,8 +56,11 @@ template <typename T> T parseNumber(std::string_view text, std::string_view opti
 }
 
 std::chrono::microseconds parseMillis(std::string_view text, std::string_view option) {
-    return std::chrono::microseconds(
-        static_cast<std::int64_t>(parseNumber<double>(text, option) * 1000.0));
+    const auto millis = parseNumber<double>(text, option);
+    if (millis < 0) {
+        throw std::invalid_argument(std::string(option) + ": must not be negative");
+    }
+    return std::chrono::microseconds(static_cast<std::int64_t>(millis * 1000.0));
 }
 
 Options parseOptions(const std::vector<std::string_view>& args) {
@@ -116,6 +120,13 @@ Options parseOptions(const std::vector<std::string_view>& args) {
     return options;
 }
 
+// Damaged lines may hold any byte; the terminal gets '?' for the unprintable ones.
+std::string printable(std::string text) {
+    std::replace_if(
+        text.begin(), text.end(), [](char c) { return c < ' ' || c > '~'; }, '?');
+    return text;
+}
+
 void printFile(std::size_t index, const norvak::SimProgrammedFile& file) {
     const std::chrono::duration<double> took = file.finished - file.started;
     std::printf("file %zu programmed: %d lines, %d data records, %zu data bytes, %.2f s, "
@@ -158,6 +169,9 @@ int run(const Options& options) {
         }
         // taken, not copied: a device left running does not keep all its traffic
         const norvak::SimRecording recording = device.takeRecording();
+        for (const auto& line : recording.rejectedLines) {
+            std::printf("line %d rejected: %s\n", line.number, printable(line.text).c_str());
+        }
         for (const auto& file : recording.programmedFiles) {
             printFile(++filesProgrammed, file);
         }

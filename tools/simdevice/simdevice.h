@@ -4,22 +4,36 @@
 //
 // The device runs on its own thread, so a program under test in the same process may block
 // its own thread while it talks to slavePath(). Bytes travel at the pace of the configured
-// line (10 bits per byte) unless pacing is switched off.
+// line, 10 bits per byte (57600 baud: 5760 bytes/s each way): the device takes bytes off the
+// line no faster than that and sends no faster either. All members are thread-safe.
 //
 // Behaviour:
 //  - At start the device runs its application: it records what it receives and answers
 //    nothing until it is power-cycled (powerCycle(), or autoPowerCycleAfter the first "i").
 //  - The boot program answers every "i" with ">" and "f" with "_", then takes LF-terminated
 //    lines (a CR before the LF is dropped). A good S-record gets "." once it is programmed
-//    (programmingTime after its LF); a damaged one gets "\r\nE: bad line N\r\n" and no dot.
-//    An empty line counts as accepted and gets "." at once: the host sends a lone LF for an
-//    empty line of its file and would otherwise wait for a dot that never comes.
+//    (programmingTime after its LF); a damaged one, or one longer than 1024 characters, gets
+//    "\r\nE: bad line N\r\n" at once and no dot. Lines are numbered from 1 after "f".
+//    An empty line counts as accepted and gets "." without programming time: the host sends
+//    a lone LF for an empty line of its file and would otherwise wait for a dot that never
+//    comes.
 //  - After the dot of the end record (S7/S8/S9) it sends programmedMessage and runs its
 //    application again.
 //  - Bytes that arrive while a line is being programmed wait in a receive buffer of
 //    receiveBufferSize bytes; beyond that they are lost, and the line they belong to is
 //    damaged (the receiver's overrun mark travels with the next byte kept).
 //  - A power cycle resets the boot program and drops any output not yet on the line.
+//  - A hang-up closes the pseudo-terminal: the host's port reports an error and slavePath()
+//    goes away (its number may soon serve another pseudo-terminal). A planned hang-up
+//    (hangUpAfterLine) first lets the host read the last answer, for up to half a second.
+//
+// Typical use in a test:
+//     SimDeviceConfig config;
+//     config.autoPowerCycleAfter = std::chrono::milliseconds(500);
+//     SimDevice device(config);
+//     ... open device.slavePath() and program a file ...
+//     QVERIFY(device.waitForProgrammed(std::chrono::seconds(30)));
+//     const SimRecording rec = device.recording();
 
 #include "srecord.h"
 
@@ -53,7 +67,7 @@ struct SimDeviceConfig {
     std::uint32_t seed = 1; // for noise, garbage and floods
 
     // Fault modes.
-    bool silent = false;                   // never answers anything
+    bool silent = false;                   // never answers anything, yet takes and programs lines
     std::optional<int> dotsStopAfterLine;  // lines after this one get no dot
     std::chrono::microseconds slowDots{0}; // extra delay before every dot
     std::optional<int> hangUpAfterLine;    // closes the line once this line is answered
@@ -105,7 +119,7 @@ public:
     SimDevice(SimDevice&&) = delete;
     SimDevice& operator=(SimDevice&&) = delete;
 
-    // The path a host opens (e.g. /dev/pts/7); it vanishes after a hang-up.
+    // The path a host opens (e.g. /dev/pts/7).
     [[nodiscard]] const std::string& slavePath() const noexcept;
     [[nodiscard]] const SimDeviceConfig& config() const noexcept;
 
