@@ -165,6 +165,41 @@ Run plainTextEditRun(Pattern pattern) {
     return appendRun(append, pattern, 20'000 - sampleWindow / 2, 20'000);
 }
 
+struct BulkFigures {
+    double setTextMs = 0;
+    double textMs = 0;
+    double middleInsertMs = 0; // the operator types into the middle, then the device appends
+};
+
+// The rare whole-text operations on `total` characters of CR LF lines.
+BulkFigures bulkRun(qsizetype total) {
+    QString text(total, Qt::Uninitialized);
+    for (qsizetype i = 0; i < total; ++i) {
+        text[i] = characterAt(Pattern::CrLfEvery80, i);
+    }
+    norvak::LogBox box;
+    box.resize(800, 600);
+    box.show();
+    QCoreApplication::processEvents();
+    BulkFigures figures;
+    QElapsedTimer timer;
+    timer.start();
+    box.setText(text);
+    QCoreApplication::processEvents();
+    figures.setTextMs = static_cast<double>(timer.nsecsElapsed()) / 1e6;
+    timer.start();
+    const QString copy = box.Text();
+    figures.textMs = static_cast<double>(timer.nsecsElapsed()) / 1e6;
+    timer.start();
+    box.setSelStart(box.length() / 2);
+    box.setSelText(QStringLiteral("x"));
+    box.setSelStart(box.length());
+    box.setSelText(QStringLiteral("."));
+    QCoreApplication::processEvents();
+    figures.middleInsertMs = static_cast<double>(timer.nsecsElapsed()) / 1e6;
+    return figures;
+}
+
 void printRow(const std::string& figure, double value, const char* unit, double goal,
               bool lowerIsBetter = true) {
     const bool met = lowerIsBetter ? value <= goal : value >= goal;
@@ -200,6 +235,12 @@ int main(int argc, char** argv) {
         printRow(prefix + "memory at " + std::to_string(total / 1'000'000) + "M", run.bytesPerChar,
                  "B/char", goalBytesPerChar);
     }
+    const BulkFigures bulk = bulkRun(total);
+    const std::string size = std::to_string(total / 1'000'000) + "M";
+    printInfo("LogBox: setText of " + size + " chars incl. paint", bulk.setTextMs, "ms");
+    printInfo("LogBox: Text() of " + size + " chars", bulk.textMs, "ms");
+    printInfo("LogBox: insert in the middle of " + size + ", then append", bulk.middleInsertMs,
+              "ms");
     for (const Pattern pattern : {Pattern::CrLfEvery80, Pattern::EndlessDots}) {
         const Run run = plainTextEditRun(pattern);
         const std::string prefix = std::string("QPlainTextEdit, ") + nameOf(pattern) + ": ";
