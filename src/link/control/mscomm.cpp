@@ -383,7 +383,14 @@ void MSComm::scheduleReceiveCheck() {
 }
 
 void MSComm::onError(QSerialPort::SerialPortError error) {
-    if (lost_ || !port_.isOpen() || !lineIsGone(error)) {
+    if (lost_ || !port_.isOpen()) {
+        return;
+    }
+    if (!lineIsGone(error)) {
+        // When Input has fetched the bytes in the same event-loop pass in which Qt's read
+        // notifier fired, Qt reads nothing, blames a stale errno and, for EAGAIN, stops
+        // listening for good. Setting the read buffer size arms the notifier again.
+        port_.setReadBufferSize(port_.readBufferSize());
         return;
     }
     QString systemMessage = port_.errorString();
