@@ -1,6 +1,7 @@
 #include "link/control/mscomm.h"
 
 #include <QDeadlineTimer>
+#include <QFile>
 #include <QFileInfo>
 #include <QMetaObject>
 #include <QScopedValueRollback>
@@ -179,6 +180,8 @@ void MSComm::open() {
     if (port_.isOpen()) {
         port_.close(); // lost, the report is still queued
     }
+    lost_ = false; // a failed attempt leaves the port plainly closed
+    lostDescription_.clear();
     const QString path = findDevice();
     port_.setPortName(path);
     port_.setBaudRate(settings_.baudRate);
@@ -192,8 +195,6 @@ void MSComm::open() {
             describeOpenFailure(commPort_, path, failure, port_.errorString(), settingsText_));
     }
     ++opening_;
-    lost_ = false;
-    lostDescription_.clear();
     checkQueued_ = false;
     commEvent_ = 0;
 }
@@ -430,7 +431,7 @@ void MSComm::markLost(const QString& systemMessage) {
     // handling nor from inside Output, which throws instead.
     QMetaObject::invokeMethod(
         &port_,
-        [this, opening = opening_] {
+        [this, opening = opening_, description = lostDescription_] {
             if (opening != opening_) {
                 return; // opened again meanwhile
             }
@@ -439,7 +440,7 @@ void MSComm::markLost(const QString& systemMessage) {
             }
             if (OnPortLost) {
                 const auto handler = OnPortLost;
-                handler(lostDescription_);
+                handler(description);
             }
         },
         Qt::QueuedConnection);

@@ -3,13 +3,17 @@
 // The serial communications control over QSerialPort.
 //
 // Events this control raises on Linux: receive events only (CommEvent 2), plus the
-// lost-port callback. Qt 6 does not report break, framing, parity or overrun conditions on
-// Linux, so the error events above 1000 are never raised there.
+// lost-port callback (OnPortLost, once per opening, after the port was closed). Qt 6 reports
+// no break, framing, parity or overrun conditions (on Linux nor elsewhere), so the error
+// events above 1000 are never raised.
 //
 // Everything runs on the interface thread. OnComm is raised from QSerialPort::readyRead, and
-// again through a queued call whenever a handler returns while RThreshold bytes still wait, so
-// no received byte stays unannounced. OnComm is never raised from inside another member call
-// (Output, Input, InBufferCount) nor from inside itself.
+// again through a queued call when a handler returns while RThreshold bytes still wait and it
+// took some or more came meanwhile, so no received byte stays unannounced; a handler that
+// leaves bytes alone is raised again when more arrive. OnComm is never raised from inside
+// another member call (Output, Input, InBufferCount) nor from inside itself.
+//
+// Pseudo-terminals keep 8 data bits without parity: opening one with other settings fails.
 
 #include "link/control/port_mapping.h"
 #include "link/control/serial_settings.h"
@@ -61,6 +65,8 @@ public:
     [[nodiscard]] std::int16_t OutBufferSize() const { return outBufferSize_; }
 
     [[nodiscard]] bool PortOpen() const override;
+    // Opening uses CommPort and Settings, without flow control. Closing hands the system what
+    // it still takes at once; bytes a stalled line never took are dropped.
     void setPortOpen(bool open) override;
 
     // Writes and flushes to the system at once. Blocks only while more than
