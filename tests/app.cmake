@@ -5,3 +5,12 @@ norvak_add_test(test_run_control SOURCES app/test_run_control.cpp LIBS norvak_te
 norvak_add_test(test_streamer SOURCES app/test_streamer.cpp LIBS norvak_testsupport)
 norvak_add_test(test_operator_commands SOURCES app/test_operator_commands.cpp
                 LIBS norvak_testsupport)
+
+# Real bytes on a real tty: the link over a pseudo-terminal, and whole runs against the
+# simulated device with the real Qt event loop.
+norvak_add_test(test_link_pty SOURCES app/test_link_pty.cpp LIBS norvak_testsupport)
+norvak_add_test(test_end_to_end SOURCES app/test_end_to_end.cpp
+                LIBS norvak_testsupport norvak_simdevice)
+add_dependencies(test_end_to_end norvak_sample_firmware)
+target_compile_definitions(test_end_to_end PRIVATE
+  NORVAK_FIRMWARE_DIR="${NORVAK_FIRMWARE_DIR}" NORVAK_OBJCOPY="${NORVAK_OBJCOPY}")

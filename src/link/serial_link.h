@@ -43,8 +43,11 @@ public:
     void SendPacket(int cmd, const PacketData& data);
 
     // The port went away while open (adapter pulled, device gone, a write failed): the
-    // operator sees the error form of the caption once, the port is closed, the run is over.
+    // operator sees the error form of the caption once, the port is closed, the run is over
+    // and its timers stop, so that no later caption or box hides why.
     void reportPortLost(const QString& description);
+    // True from a loss until the port is opened again.
+    [[nodiscard]] bool portLost() const { return lossReported_; }
     // A failure the Connect handler does not catch (a bad port text, a refused setting).
     void reportConnectFailure(const QString& description);
 

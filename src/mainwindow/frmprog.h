@@ -108,6 +108,8 @@ public:
     [[nodiscard]] bool portOpenAndFileChosen() const;
     // True once the close handler has run: interrupted handlers wind up without sending.
     [[nodiscard]] bool isClosing() const { return closing_; }
+    // True once the port was lost under a run, until it is opened again.
+    [[nodiscard]] bool isPortLost() const { return link_.portLost(); }
 
     // --- Event handlers ---
     void Form_Load();

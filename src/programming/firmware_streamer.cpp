@@ -116,7 +116,8 @@ void FirmwareStreamer::pauseAfterLine() {
 
 void FirmwareStreamer::yieldOrStop() {
     w_.toolkit().yield();
-    if (w_.isClosing())
+    // The lost port's report stays in the caption: no progress text replaces it.
+    if (w_.isClosing() || w_.isPortLost())
         throw RunInterrupted();
 }
 

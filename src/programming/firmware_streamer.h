@@ -33,7 +33,7 @@ private:
     [[nodiscard]] qint64 countLines(const QString& path);
     void sendLines(const QString& path, qint64 lineTotal);
     void pauseAfterLine();
-    // Yields to the event loop; a window closed meanwhile ends the run here.
+    // Yields to the event loop; a window closed or a port lost meanwhile ends the run here.
     void yieldOrStop();
 
     frmProg& w_;
