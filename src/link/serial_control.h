@@ -18,7 +18,8 @@ namespace norvak {
 class SerialError : public std::runtime_error {
 public:
     explicit SerialError(const QString& description)
-        : std::runtime_error(description.toStdString()), description_(description) {}
+        : std::runtime_error(description.toStdString())
+        , description_(description) {}
     [[nodiscard]] const QString& description() const noexcept { return description_; }
 
 private:
