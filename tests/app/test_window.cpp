@@ -28,6 +28,7 @@ private slots:
     void focusStartsInSpeedBoxAndFollowsTheTabOrder();
     void closingWithoutConnectingAsksNothing();
     void closingClosesThePortAndStopsTheTimers();
+    void listenerStartsAtLoadAndStopsAfterThePortCloses();
 };
 
 namespace {
@@ -214,6 +215,43 @@ void TestWindow::closingClosesThePortAndStopsTheTimers() {
     rig.toolkit.advance(Milliseconds(120'000));
     QCOMPARE(rig.serial->wire, sent);
     QVERIFY(rig.toolkit.messages.empty());
+}
+
+void TestWindow::listenerStartsAtLoadAndStopsAfterThePortCloses() {
+    QStringList calls;
+    WindowRig* rig = nullptr;
+    devicenotify::UsbPlatformCalls platform;
+    platform.clsidFromString = [](const char16_t*, devicenotify::Guid&) {
+        return 0;
+    };
+    platform.registerDeviceNotification = [&](std::uintptr_t window,
+                                              const devicenotify::FilterRecord&, std::uint32_t) {
+        calls << QStringLiteral("register %1").arg(window);
+        return std::uintptr_t{0x77};
+    };
+    platform.setWindowProc = [&](std::uintptr_t window, std::int32_t index, std::intptr_t) {
+        calls << QStringLiteral("hook %1 %2").arg(window).arg(index);
+        return std::intptr_t{0x1234};
+    };
+    platform.unregisterDeviceNotification = [&](std::uintptr_t handle) {
+        calls << QStringLiteral("unregister %1 with port %2")
+                     .arg(handle)
+                     .arg(rig->serial->PortOpen() ? "open" : "closed");
+        return false; // a failed stop must not hold up the close
+    };
+    platform.usbWindowProc = 0x5678;
+    WindowRig windowRig(&platform);
+    rig = &windowRig;
+    const auto handle = windowRig.w().members.mainWindowHandle;
+    QCOMPARE(calls, QStringList({QStringLiteral("register %1").arg(handle),
+                                 QStringLiteral("hook %1 -4").arg(handle)}));
+    windowRig.pressConnect();
+    calls.clear();
+    QSignalSpy closed(&windowRig.w(), &frmProg::closed);
+    QVERIFY(windowRig.w().close());
+    QCOMPARE(calls, QStringList({QStringLiteral("unregister 119 with port closed"),
+                                 QStringLiteral("hook %1 -4").arg(handle)}));
+    QCOMPARE(closed.count(), 1);
 }
 
 QTEST_MAIN(TestWindow)

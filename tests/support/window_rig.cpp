@@ -9,10 +9,10 @@
 
 namespace norvak::test {
 
-WindowRig::WindowRig() {
+WindowRig::WindowRig(const devicenotify::UsbPlatformCalls* usbPlatform) {
     auto fake = std::make_unique<FakeSerialControl>(toolkit);
     serial = fake.get();
-    window = std::make_unique<frmProg>(toolkit, std::move(fake), nullptr);
+    window = std::make_unique<frmProg>(toolkit, std::move(fake), usbPlatform);
 }
 
 void WindowRig::pressConnect() {

@@ -15,7 +15,9 @@ namespace norvak::test {
 
 class WindowRig {
 public:
-    WindowRig();
+    // `usbPlatform` stands in for the system's device-notification calls; none leaves the
+    // listener inactive, as on Linux.
+    explicit WindowRig(const devicenotify::UsbPlatformCalls* usbPlatform = nullptr);
 
     VirtualToolkit toolkit;
     FakeSerialControl* serial = nullptr; // owned by the window
