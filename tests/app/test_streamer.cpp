@@ -42,6 +42,7 @@ private slots:
     void programmedDuringThePauseIsReplacedByProgressThenStops();
     void closingTheWindowDuringARunSendsNothingMore();
     void aLongLineGoesOutUnchanged();
+    void aFileThatGrowsDuringTheRunGoesPastHundred();
 };
 
 namespace {
@@ -371,6 +372,24 @@ void TestStreamer::aLongLineGoesOutUnchanged() {
     for (const QByteArray& output : rig.serial->outputs)
         QVERIFY(output.size() <= LineReader::maxPieceSize);
     QCOMPARE(rig.caption(), QStringLiteral("Norvak Flash Programmer, progress: 100%"));
+}
+
+void TestStreamer::aFileThatGrowsDuringTheRunGoesPastHundred() {
+    WindowRig rig;
+    QSignalSpy captions(&rig.w(), &QWidget::windowTitleChanged);
+    rig.startAndReachSending(lines(3));
+    rig.w().TimerdotNotReceived->setEnabled(false);
+    // Two more lines are appended while the first line's pause runs.
+    rig.toolkit.after(Milliseconds(1010), [&rig] {
+        QFile file(rig.w().members.fileName);
+        QVERIFY(file.open(QIODevice::Append));
+        file.write("S1000004\r\nS1000005\r\n");
+    });
+    captions.clear();
+    rig.toolkit.advance(Milliseconds(2000));
+    QCOMPARE(captionsOf(captions).last(),
+             QStringLiteral("Norvak Flash Programmer, progress: 166.6%"));
+    QCOMPARE(rig.serial->wire.right(18), QByteArray("S1000004\nS1000005\n"));
 }
 
 QTEST_MAIN(TestStreamer)
