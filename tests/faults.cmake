@@ -1,0 +1,14 @@
+# Fault injection and bad input: whole runs against the simulated device with the real event
+# loop (unplugged adapter, floods, a misbehaving boot program, closing at every phase), a
+# seeded random operator on the virtual clock, and bad port texts and firmware files.
+add_library(norvak_faults_support STATIC faults/device_rig.h faults/device_rig.cpp
+                                         faults/counting_serial.h)
+target_link_libraries(norvak_faults_support PUBLIC norvak_testsupport norvak_simdevice
+                                            PRIVATE norvak_warnings)
+target_compile_definitions(norvak_faults_support PUBLIC NORVAK_FIRMWARE_DIR="${NORVAK_FIRMWARE_DIR}")
+add_dependencies(norvak_faults_support norvak_sample_firmware)
+
+foreach(name hangup)
+  norvak_add_test(test_faults_${name} SOURCES faults/test_${name}.cpp LIBS norvak_faults_support)
+endforeach()
+

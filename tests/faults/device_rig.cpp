@@ -1,0 +1,134 @@
+#include "faults/device_rig.h"
+
+#include "link/control/mscomm.h"
+#include "mainwindow/logbox/logbox.h"
+
+#include <QComboBox>
+#include <QFile>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTimer>
+
+#include <algorithm>
+
+namespace norvak::faults {
+
+namespace {
+
+// Where port 1 leads while the adapter is out: a path that never exists.
+const QString nowhere = QStringLiteral("/nonexistent/norvak-faults/ttyUSB0");
+
+} // namespace
+
+DeviceRig::DeviceRig(const SimDeviceConfig& config, int speedItem)
+    : device_(std::make_unique<SimDevice>(config))
+    , portPath_(QString::fromStdString(device_->slavePath())) {
+    auto mscomm = std::make_unique<MSComm>(
+        [this](int port) { return port == 1 ? QStringList{portPath_} : QStringList{nowhere}; });
+    auto counting = std::make_unique<CountingSerial>(std::move(mscomm));
+    serial = counting.get();
+    window = std::make_unique<frmProg>(toolkit, std::move(counting), nullptr);
+    QObject::connect(window.get(), &QWidget::windowTitleChanged,
+                     [this](const QString& title) { captions << title; });
+    window->txtComPort->setText(QStringLiteral("1"));
+    window->Combospeed->setCurrentIndex(speedItem);
+    emit window->Combospeed->activated(speedItem);
+    window->show();
+}
+
+DeviceRig::~DeviceRig() {
+    watchers_.clear();
+    // The window goes before the device: its port is closed while the line is still there.
+    window.reset();
+}
+
+void DeviceRig::once(std::function<bool()> condition, std::function<void()> action) {
+    auto watcher = std::make_unique<QTimer>();
+    QTimer* const timer = watcher.get();
+    timer->setInterval(5);
+    QObject::connect(timer, &QTimer::timeout,
+                     [timer, condition = std::move(condition), action = std::move(action)] {
+                         if (!condition())
+                             return;
+                         timer->stop();
+                         action();
+                     });
+    timer->start();
+    watchers_.push_back(std::move(watcher));
+}
+
+void DeviceRig::unplug() {
+    portPath_ = nowhere;
+    device_->hangUp();
+}
+
+void DeviceRig::plugIn(const SimDeviceConfig& config) {
+    device_ = std::make_unique<SimDevice>(config);
+    portPath_ = QString::fromStdString(device_->slavePath());
+}
+
+void DeviceRig::pressConnect() {
+    window->btnCon->click();
+}
+
+void DeviceRig::chooseFile(const QString& path) {
+    toolkit.dialogAnswers.push_back(path);
+    window->btnopenFile->click();
+}
+
+void DeviceRig::pressStart() {
+    window->btnFlash->click();
+}
+
+QString DeviceRig::caption() const {
+    return window->windowTitle();
+}
+
+QString DeviceRig::logText() const {
+    return window->txtbuffer->Text();
+}
+
+qsizetype DeviceRig::errorCaptionCount() const {
+    return std::count_if(captions.cbegin(), captions.cend(), [](const QString& caption) {
+        return errorCaption.match(caption).hasMatch();
+    });
+}
+
+QString firmwarePath(const char* name) {
+    return QStringLiteral(NORVAK_FIRMWARE_DIR "/") + QLatin1StringView(name);
+}
+
+QByteArray readFile(const QString& path) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    return file.readAll();
+}
+
+QList<QByteArray> fileLines(const QByteArray& file) {
+    QList<QByteArray> lines;
+    qsizetype at = 0;
+    while (file.size() - at >= 2) {
+        qsizetype end = at;
+        while (end < file.size() && file[end] != '\r' && file[end] != '\n')
+            ++end;
+        lines << file.mid(at, end - at);
+        at = end;
+        if (at < file.size()) {
+            const bool carriageReturn = file[at] == '\r';
+            ++at;
+            if (carriageReturn && at < file.size() && file[at] == '\n')
+                ++at;
+        }
+    }
+    return lines;
+}
+
+QByteArray expectedStream(const QByteArray& file) {
+    QByteArray stream;
+    for (const QByteArray& line : fileLines(file))
+        stream += line + '\n';
+    return stream;
+}
+
+} // namespace norvak::faults

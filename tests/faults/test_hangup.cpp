@@ -1,0 +1,173 @@
+// The adapter unplugged while connected and idle, while waiting for the boot program and in
+// the middle of the file: one report in the error form of the caption, the port closed, the
+// run over, nothing more written, and Connect works again once a device is back.
+
+#include "faults/device_rig.h"
+#include "support/window_rig.h"
+
+#include <QPushButton>
+#include <QTest>
+
+using namespace norvak;
+using namespace norvak::faults;
+using namespace std::chrono_literals;
+
+class TestFaultsHangUp : public QObject {
+    Q_OBJECT
+
+private slots:
+    void unpluggedWhileIdle();
+    void unpluggedWhileWaitingForTheBootProgram();
+    void unpluggedInTheMiddleOfTheFileThenAWholeRunOnTheNextDevice();
+    void aFailedWriteDuringTheFileIsReportedAsALostPort();
+};
+
+namespace {
+
+SimDeviceConfig poweredOnAfterWakeUps() {
+    SimDeviceConfig config;
+    config.autoPowerCycleAfter = 300ms;
+    return config;
+}
+
+// Checks the one report of an unplugged adapter and the state it leaves, `settle` later.
+void verifyTheReport(DeviceRig& rig, std::chrono::milliseconds settle) {
+    QTRY_VERIFY_WITH_TIMEOUT(errorCaption.match(rig.caption()).hasMatch(), 5000);
+    const int outputsAtReport = rig.serial->outputCalls;
+    QVERIFY2(rig.caption().contains("the connection to the device was lost"),
+             qPrintable(rig.caption()));
+    QVERIFY(!rig.window->PortOpen());
+    QVERIFY(!rig.window->Connected());
+    QCOMPARE(rig.window->btnCon->text(), QStringLiteral("Connect"));
+    QCOMPARE(rig.window->members.flashState, FlashState::Idle);
+    QCOMPARE(rig.window->btnFlash->text(), QStringLiteral("START PROGRAMMING"));
+    for (const Timer* timer : {rig.window->Timerresettobootprg.get(), rig.window->Timersendi.get(),
+                               rig.window->Timersendf.get(), rig.window->TimerdotNotReceived.get(),
+                               rig.window->TimerSendFile.get()})
+        QVERIFY(!timer->isEnabled());
+    QTRY_VERIFY(!rig.window->streamer().isRunning());
+
+    QTest::qWait(static_cast<int>(settle.count()));
+    QCOMPARE(rig.serial->outputCalls, outputsAtReport);
+    QCOMPARE(rig.errorCaptionCount(), 1);
+    QVERIFY2(errorCaption.match(rig.caption()).hasMatch(), qPrintable(rig.caption()));
+    QVERIFY(rig.toolkit.messages.empty());
+
+    // Still at the operator's service: Clear screen works, and Connect with the adapter out
+    // is refused with its own report while the port stays closed.
+    rig.window->Command4->click();
+    QVERIFY(rig.logText().isEmpty());
+    rig.pressConnect();
+    QVERIFY2(rig.caption().contains("no serial port found"), qPrintable(rig.caption()));
+    QVERIFY(!rig.window->PortOpen());
+    QCOMPARE(rig.window->btnCon->text(), QStringLiteral("Connect"));
+}
+
+void plugInAndConnect(DeviceRig& rig, const SimDeviceConfig& config) {
+    rig.plugIn(config);
+    rig.pressConnect();
+    QCOMPARE(rig.caption(), QStringLiteral("Norvak Flash Programmer, Connect: True"));
+    QVERIFY(rig.window->PortOpen());
+    QVERIFY(rig.window->Connected());
+    QCOMPARE(rig.window->btnCon->text(), QStringLiteral("Disconnect"));
+}
+
+} // namespace
+
+void TestFaultsHangUp::unpluggedWhileIdle() {
+    DeviceRig rig(SimDeviceConfig{});
+    rig.pressConnect();
+    QVERIFY(rig.window->PortOpen());
+    rig.unplug();
+    verifyTheReport(rig, 500ms);
+    if (QTest::currentTestFailed())
+        return;
+    plugInAndConnect(rig, SimDeviceConfig{});
+}
+
+void TestFaultsHangUp::unpluggedWhileWaitingForTheBootProgram() {
+    DeviceRig rig(SimDeviceConfig{}); // never restarted: it stays in its application
+    rig.pressConnect();
+    rig.chooseFile(firmwarePath("small-crlf.srec"));
+    rig.pressStart();
+    QCOMPARE(rig.window->members.flashState, FlashState::WaitingForBoot);
+    QTRY_VERIFY(rig.device().recording().received.size() >= 10);
+    // The wake-up sender writes every 5 ms and the countdown ticks every second: neither may
+    // write or report again once the port is gone.
+    rig.unplug();
+    verifyTheReport(rig, 1500ms);
+    if (QTest::currentTestFailed())
+        return;
+    plugInAndConnect(rig, SimDeviceConfig{});
+    // The file is still chosen: START is offered again.
+    QVERIFY(rig.window->btnFlash->isEnabled());
+    QCOMPARE(rig.window->members.flashState, FlashState::Idle);
+}
+
+void TestFaultsHangUp::unpluggedInTheMiddleOfTheFileThenAWholeRunOnTheNextDevice() {
+    DeviceRig rig(poweredOnAfterWakeUps());
+    rig.pressConnect();
+    rig.chooseFile(firmwarePath("small-crlf.srec"));
+    rig.pressStart();
+    bool unpluggedDuringTheRun = false;
+    rig.once([&rig] { return rig.device().recording().acceptedLines.size() >= 20; },
+             [&rig, &unpluggedDuringTheRun] {
+                 unpluggedDuringTheRun = rig.window->streamer().isRunning();
+                 rig.unplug();
+             });
+    QTRY_VERIFY_WITH_TIMEOUT(errorCaption.match(rig.caption()).hasMatch(), 20'000);
+    QVERIFY(unpluggedDuringTheRun);
+    // Past the watchdog's interval: a stopped run must not report a missing dot either.
+    verifyTheReport(rig, 3500ms);
+    if (QTest::currentTestFailed())
+        return;
+
+    plugInAndConnect(rig, poweredOnAfterWakeUps());
+    QVERIFY(rig.window->btnFlash->isEnabled());
+    rig.window->Command4->click();
+    rig.pressStart();
+    QCOMPARE(rig.window->members.flashState, FlashState::WaitingForBoot);
+    const QString message = QString::fromLatin1(SimDevice::programmedMessage);
+    QTRY_VERIFY_WITH_TIMEOUT(rig.logText().endsWith(message), 30'000);
+    QTRY_VERIFY(!rig.window->streamer().isRunning());
+    QCOMPARE(rig.window->members.flashState, FlashState::Idle);
+    // The new device got wake-ups, one "f" and the whole file from its first line.
+    const SimRecording recording = rig.device().recording();
+    const QByteArray received = QByteArray::fromStdString(recording.received);
+    const qsizetype firstF = received.indexOf('f');
+    QVERIFY(firstF > 0);
+    QCOMPARE(received.left(firstF), QByteArray(firstF, 'i'));
+    QCOMPARE(received.mid(firstF + 1), expectedStream(readFile(firmwarePath("small-crlf.srec"))));
+    QCOMPARE(recording.programmedFiles.size(), std::size_t{1});
+    QCOMPARE(rig.logText(), QString::fromLatin1(recording.sent));
+    QCOMPARE(rig.errorCaptionCount(), 2); // the loss, and Connect while unplugged
+    QVERIFY(rig.toolkit.messages.empty());
+}
+
+// A write the control refuses in the middle of the file (the line stalled, the adapter
+// going) is a lost port like any other: the operator reads why, once, and the run is over.
+void TestFaultsHangUp::aFailedWriteDuringTheFileIsReportedAsALostPort() {
+    test::WindowRig rig;
+    QByteArray file;
+    for (int i = 0; i < 20; ++i)
+        file += "S1130000" + QByteArray::number(i).rightJustified(4, '0') + "\r\n";
+    rig.startAndReachSending(file);
+    rig.toolkit.after(1100ms, [&rig] {
+        rig.serial->outputFailure = QStringLiteral("Port 1 (/dev/ttyUSB0): the device has taken "
+                                                   "no data for 5 seconds.");
+    });
+    rig.toolkit.advance(10'000ms);
+    QEXPECT_FAIL("",
+                 "the streamer swallows the failed write: no report, the port stays open, "
+                 "and the watchdog reports a missing dot instead",
+                 Continue);
+    QVERIFY2(errorCaption.match(rig.caption()).hasMatch(), qPrintable(rig.caption()));
+    QEXPECT_FAIL("", "the streamer swallows the failed write", Continue);
+    QVERIFY(!rig.serial->PortOpen());
+    QEXPECT_FAIL("", "the streamer swallows the failed write", Continue);
+    QVERIFY(rig.toolkit.messages.empty());
+    QCOMPARE(rig.w().members.flashState, FlashState::Idle);
+}
+
+QTEST_MAIN(TestFaultsHangUp)
+#include "test_hangup.moc"
