@@ -9,7 +9,9 @@
 #include <QLabel>
 #include <QPushButton>
 
+#include <algorithm>
 #include <stdexcept>
+#include <utility>
 
 namespace norvak {
 
@@ -21,9 +23,20 @@ struct RunInterrupted : std::runtime_error {
         : std::runtime_error("the window was closed") {}
 };
 
-constexpr auto pauseStep = Milliseconds(20);
-
 } // namespace
+
+PauseSchedule::PauseSchedule(std::function<Clock::time_point()> now)
+    : now_(std::move(now))
+    , due_(now_()) {}
+
+Milliseconds PauseSchedule::nextStep() {
+    const Clock::time_point now = now_();
+    if (now - due_ > step)
+        due_ = now;
+    due_ += step;
+    const auto remaining = std::chrono::round<Milliseconds>(due_ - now);
+    return std::clamp(remaining, step - maxCatchUp, step);
+}
 
 std::unique_ptr<QFile> openFirmwareFile(const QString& path) {
     if (path.isEmpty())
@@ -89,12 +102,13 @@ void FirmwareStreamer::sendLines(const QString& path, qint64 lineTotal) {
     const auto file = openFirmwareFile(path);
     LineReader reader(*file, [&file] { return file->size(); });
     SerialControl& comm = w_.MSComm1();
+    PauseSchedule schedule;
     qint64 lineNumber = 0;
     while (reader.hasLine()) {
         ++lineNumber;
         reader.readLine([&comm](QByteArrayView piece) { comm.Output(piece); });
         comm.Output("\n");
-        pauseAfterLine();
+        pauseAfterLine(schedule);
         yieldOrStop();
         w_.members.progressPercent = progressPercent(lineNumber, lineTotal);
         w_.setStatusCaption(QStringLiteral(", progress: ") +
@@ -105,11 +119,11 @@ void FirmwareStreamer::sendLines(const QString& path, qint64 lineTotal) {
     }
 }
 
-void FirmwareStreamer::pauseAfterLine() {
+void FirmwareStreamer::pauseAfterLine(PauseSchedule& schedule) {
     // Read for every line: a new choice in the speed list counts from the next pause.
     const int steps = w_.speedListIndex() + 1;
     for (int i = 0; i < steps; ++i) {
-        w_.toolkit().sleep(pauseStep);
+        w_.toolkit().sleep(schedule.nextStep());
         yieldOrStop();
     }
 }

@@ -3,9 +3,13 @@
 // Choosing the firmware file, and the streamer that sends it to the boot program line by
 // line: each line's text, then one LF, then the pause chosen in the speed list.
 
+#include "mainwindow/toolkit.h"
+
 #include <QString>
 #include <QtGlobal>
 
+#include <chrono>
+#include <functional>
 #include <memory>
 
 class QFile;
@@ -14,6 +18,27 @@ namespace norvak {
 
 class frmProg;
 class LineReader;
+
+// Keeps the pause steps of a run on a fixed schedule, so that the time spent between them
+// (writing the line, the event loop, a late wake-up from a sleep) does not add up line after
+// line: a step that starts late is shortened by what it is late, by at most maxCatchUp. A
+// delay longer than a whole step (the thread was held up) is not made up: the schedule starts
+// afresh. A clock that has not moved (a virtual one) always gets whole steps.
+class PauseSchedule {
+public:
+    using Clock = std::chrono::steady_clock;
+    static constexpr Milliseconds step{20};
+    static constexpr Milliseconds maxCatchUp{2};
+
+    explicit PauseSchedule(std::function<Clock::time_point()> now = Clock::now);
+
+    // The sleep for the next step, between step - maxCatchUp and step.
+    [[nodiscard]] Milliseconds nextStep();
+
+private:
+    std::function<Clock::time_point()> now_;
+    Clock::time_point due_; // when the step before ended, on schedule
+};
 
 class FirmwareStreamer {
 public:
@@ -32,7 +57,7 @@ private:
     void stream();
     [[nodiscard]] qint64 countLines(const QString& path);
     void sendLines(const QString& path, qint64 lineTotal);
-    void pauseAfterLine();
+    void pauseAfterLine(PauseSchedule& schedule);
     // Yields to the event loop; a window closed or a port lost meanwhile ends the run here.
     void yieldOrStop();
 
