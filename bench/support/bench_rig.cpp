@@ -1,0 +1,114 @@
+#include "bench_rig.h"
+
+#include "link/control/mscomm.h"
+
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QEventLoop>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QScopedValueRollback>
+#include <QTimer>
+
+#include <stdexcept>
+
+namespace norvak::bench {
+
+void BenchToolkit::sleep(Milliseconds duration) {
+    const auto begin = std::chrono::steady_clock::now();
+    real_.sleep(duration);
+    times.slept += std::chrono::steady_clock::now() - begin;
+    times.asked += duration;
+    ++times.sleeps;
+}
+
+void BenchToolkit::yield() {
+    if (yieldDepth_ > 0) {
+        real_.yield();
+        return;
+    }
+    const QScopedValueRollback depth(yieldDepth_, 1);
+    const auto begin = std::chrono::steady_clock::now();
+    real_.yield();
+    times.yielding += std::chrono::steady_clock::now() - begin;
+    ++times.yields;
+}
+
+QString BenchToolkit::showOpenDialog(const OpenDialogRequest& request) {
+    if (dialogAnswers.empty())
+        return request.previousPath;
+    QString answer = dialogAnswers.front();
+    dialogAnswers.pop_front();
+    return answer;
+}
+
+ProgrammerRig::ProgrammerRig(const QString& ttyPath) {
+    window_ = std::make_unique<frmProg>(
+        toolkit_, std::make_unique<MSComm>([ttyPath](int) { return QStringList{ttyPath}; }),
+        nullptr);
+    window_->txtComPort->setText(QStringLiteral("1"));
+    window_->show();
+    QCoreApplication::processEvents();
+}
+
+ProgrammerRig::~ProgrammerRig() {
+    // Closing runs the window's own shutdown: timers off, port closed.
+    window_->close();
+}
+
+void ProgrammerRig::connectPort() {
+    window_->btnCon->click();
+    if (!window_->PortOpen())
+        throw std::runtime_error("the port did not open: " + window_->windowTitle().toStdString());
+}
+
+void ProgrammerRig::chooseFile(const QString& path) {
+    toolkit_.dialogAnswers.push_back(path);
+    window_->btnopenFile->click();
+}
+
+void ProgrammerRig::setSpeedItem(int index) {
+    if (index < 0) {
+        window_->Combospeed->lineEdit()->setText(QStringLiteral("0"));
+        emit window_->Combospeed->lineEdit()->textEdited(QStringLiteral("0"));
+    } else {
+        window_->Combospeed->setCurrentIndex(index);
+        emit window_->Combospeed->activated(index);
+    }
+}
+
+void ProgrammerRig::start() {
+    if (!window_->btnFlash->isEnabled())
+        throw std::runtime_error("START PROGRAMMING is disabled");
+    window_->btnFlash->click();
+    if (window_->members.flashState != FlashState::WaitingForBoot)
+        throw std::runtime_error("no run started");
+}
+
+bool runEventsUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout,
+                    std::chrono::milliseconds interval) {
+    if (done())
+        return true;
+    QEventLoop loop;
+    bool finished = false;
+    QTimer check;
+    check.setInterval(interval);
+    QObject::connect(&check, &QTimer::timeout, &loop, [&] {
+        if (done()) {
+            finished = true;
+            loop.quit();
+        }
+    });
+    QTimer::singleShot(timeout, &loop, &QEventLoop::quit);
+    check.start();
+    loop.exec();
+    return finished || done();
+}
+
+void runEventsFor(std::chrono::milliseconds duration) {
+    QEventLoop loop;
+    QTimer::singleShot(duration, &loop, &QEventLoop::quit);
+    loop.exec();
+}
+
+} // namespace norvak::bench

@@ -1,0 +1,82 @@
+#pragma once
+
+// The real program on the real Qt event loop, as the benchmarks drive it: the main window
+// with the real serial control on a given tty, boxes and file dialogs answered here.
+
+#include "mainwindow/frmprog.h"
+#include "mainwindow/qt_toolkit.h"
+
+#include <QString>
+
+#include <chrono>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <vector>
+
+namespace norvak::bench {
+
+// Where the interface thread's time went: in sleeps, and in yields to the event loop.
+struct ToolkitTimes {
+    std::chrono::nanoseconds asked{};    // sleep durations requested
+    std::chrono::nanoseconds slept{};    // time actually spent in those sleeps
+    std::chrono::nanoseconds yielding{}; // outermost yields only: handlers yield again inside
+    long sleeps = 0;
+    long yields = 0;
+};
+
+// The real toolkit, except that nobody sits in front of the boxes and dialogs, and that it
+// keeps account of its sleeps and yields.
+class BenchToolkit final : public Toolkit {
+public:
+    [[nodiscard]] std::unique_ptr<Timer> makeTimer(Milliseconds interval) override {
+        return real_.makeTimer(interval);
+    }
+    void sleep(Milliseconds duration) override;
+    void yield() override;
+    void showMessage(const MessageBoxRequest& request) override {
+        messages.push_back(request.text);
+    }
+    [[nodiscard]] QString showOpenDialog(const OpenDialogRequest& request) override;
+    [[nodiscard]] QString timeOfDayText() override { return real_.timeOfDayText(); }
+
+    std::vector<QString> messages;
+    std::deque<QString> dialogAnswers;
+    ToolkitTimes times;
+
+private:
+    QtToolkit real_;
+    int yieldDepth_ = 0;
+};
+
+class ProgrammerRig {
+public:
+    // Port 1 of the window maps to `ttyPath`; the window is shown (offscreen).
+    explicit ProgrammerRig(const QString& ttyPath);
+    ~ProgrammerRig();
+    ProgrammerRig(const ProgrammerRig&) = delete;
+    ProgrammerRig& operator=(const ProgrammerRig&) = delete;
+
+    [[nodiscard]] frmProg& window() { return *window_; }
+    [[nodiscard]] BenchToolkit& toolkit() { return toolkit_; }
+
+    // Presses Connect; throws std::runtime_error with the caption when the port stays closed.
+    void connectPort();
+    void chooseFile(const QString& path);
+    // Chooses an item of the speed list; -1 types into its field instead (no pause at all).
+    void setSpeedItem(int index);
+    // Presses START PROGRAMMING; throws std::runtime_error if no run starts.
+    void start();
+
+private:
+    BenchToolkit toolkit_;
+    std::unique_ptr<frmProg> window_;
+};
+
+// Runs the event loop until `done` holds, checking every `interval`; false on timeout.
+bool runEventsUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout,
+                    std::chrono::milliseconds interval = std::chrono::milliseconds(20));
+// Runs the event loop for `duration`.
+void runEventsFor(std::chrono::milliseconds duration);
+
+} // namespace norvak::bench
