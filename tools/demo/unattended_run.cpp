@@ -44,6 +44,10 @@ UnattendedRun::UnattendedRun(frmProg& window, DemoToolkit& toolkit, RunSettings 
     });
 }
 
+UnattendedRun::~UnattendedRun() {
+    toolkit_.answerUnattended([](const MessageBoxRequest&) {});
+}
+
 void UnattendedRun::start() {
     QTimer::singleShot(0, this, &UnattendedRun::begin);
 }

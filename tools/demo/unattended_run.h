@@ -37,6 +37,10 @@ class UnattendedRun final : public QObject {
 public:
     // Takes over the toolkit's message boxes and dialogs for good.
     UnattendedRun(frmProg& window, DemoToolkit& toolkit, RunSettings settings, QTextStream& out);
+    // Message boxes that come later are dropped unseen.
+    ~UnattendedRun() override;
+    UnattendedRun(const UnattendedRun&) = delete;
+    UnattendedRun& operator=(const UnattendedRun&) = delete;
 
     // Clicks START at the next turn of the event loop; `finished` follows once.
     void start();
