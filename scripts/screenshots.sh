@@ -2,7 +2,8 @@
 # Takes the README's pictures of the window: the demo runs under a virtual X server
 # (xvfb-run), connects, chooses the sample firmware and programs it, and saves the window
 # just before START (docs/screenshots/start.png) and in the middle of the run
-# (docs/screenshots/run.png).
+# (docs/screenshots/run.png). Arguments go to norvak-flash-demo, e.g.
+# --firmware-folder /usr/share/norvak-flash/firmware to show the installed sample's path.
 #   NORVAK_PRESET=release   use the release build instead of debug
 #   NORVAK_BUILD_DIR=dir    build there instead of the preset's folder
 set -eu
@@ -28,7 +29,7 @@ status=0
 xvfb-run --auto-servernum --server-args="-screen 0 1280x1024x24" \
     env -u WAYLAND_DISPLAY QT_QPA_PLATFORM=xcb \
     "$build_dir/tools/demo/norvak-flash-demo" \
-    --screenshot-at-start "$out/start.png" --screenshot-during-run "$out/run.png" \
+    --screenshot-at-start "$out/start.png" --screenshot-during-run "$out/run.png" "$@" \
     >"$log" || status=$?
 grep -v "progress: " "$log" || true
 if [ "$status" -ne 0 ]; then
