@@ -1,0 +1,146 @@
+// A device that floods the line with a megabyte of bytes no protocol character is made of
+// (NUL, CR, LF, 0x80..0xFF), while idle and while the file is sent: every byte reaches the
+// log box in order, and a run in progress still ends as programmed. The device runs unpaced:
+// a megabyte at 57600 baud would take three minutes.
+
+#include "faults/device_rig.h"
+#include "mainwindow/logbox/logbox.h"
+
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+
+#include <algorithm>
+#include <random>
+#include <string>
+
+using namespace norvak;
+using namespace norvak::faults;
+using namespace std::chrono_literals;
+
+class TestFaultsFlood : public QObject {
+    Q_OBJECT
+
+private slots:
+    void floodWhileIdleIsShownInFull();
+    void floodWhileTheFileIsSentLeavesTheRunIntact();
+};
+
+namespace {
+
+constexpr std::size_t floodSize = 1024 * 1024;
+
+std::string floodBytes(std::uint32_t seed) {
+    std::mt19937 random(seed);
+    // 0: NUL, 1: CR, 2: LF, 3..130: 0x80..0xFF.
+    std::uniform_int_distribution<int> pick(0, 130);
+    std::string bytes(floodSize, '\0');
+    for (char& byte : bytes) {
+        const int choice = pick(random);
+        byte = static_cast<char>(choice == 0   ? 0
+                                 : choice == 1 ? '\r'
+                                 : choice == 2 ? '\n'
+                                               : 0x80 + (choice - 3));
+    }
+    return bytes;
+}
+
+SimDeviceConfig unpaced() {
+    SimDeviceConfig config;
+    config.paced = false;
+    return config;
+}
+
+} // namespace
+
+void TestFaultsFlood::floodWhileIdleIsShownInFull() {
+    DeviceRig rig(unpaced());
+    rig.pressConnect();
+    QVERIFY(rig.window->PortOpen());
+    const std::string flood = floodBytes(17);
+    rig.device().sendRaw(flood);
+    QTRY_COMPARE_WITH_TIMEOUT(rig.window->txtbuffer->length(), qsizetype{floodSize}, 120'000);
+    QCOMPARE(rig.device().recording().sent, flood);
+    QVERIFY(rig.logText() == QString::fromLatin1(flood));
+    QCOMPARE(rig.window->members.flashState, FlashState::Idle);
+    QCOMPARE(rig.caption(), QStringLiteral("Norvak Flash Programmer, Connect: True"));
+    QVERIFY(rig.toolkit.messages.empty());
+}
+
+// The flood comes in chunks, each once the window has shown the one before: an unpaced
+// megabyte in one burst would hold the receive handler far longer than any real line could
+// (it drains until the buffer is found empty) and the dot watchdog would rightly give up.
+void TestFaultsFlood::floodWhileTheFileIsSentLeavesTheRunIntact() {
+    SimDeviceConfig config = unpaced();
+    config.autoPowerCycleAfter = 300ms;
+    DeviceRig rig(config);
+    rig.pressConnect();
+    const QString firmware = firmwarePath("sample-crlf.srec");
+    rig.chooseFile(firmware);
+    rig.pressStart();
+
+    constexpr std::size_t chunk = 32 * 1024;
+    const std::string flood = floodBytes(29);
+    std::size_t queued = 0;
+    qsizetype logAtStart = -1;
+    bool floodStartedWhileSending = false;
+    QTimer feeder;
+    feeder.setInterval(2);
+    QObject::connect(&feeder, &QTimer::timeout, [&] {
+        if (logAtStart < 0) {
+            if (rig.device().recording().acceptedLines.size() < 5)
+                return;
+            floodStartedWhileSending = rig.window->members.flashState == FlashState::Sending;
+            logAtStart = rig.window->txtbuffer->length();
+        }
+        if (rig.window->txtbuffer->length() < logAtStart + static_cast<qsizetype>(queued))
+            return;
+        const std::size_t size = std::min(chunk, flood.size() - queued);
+        rig.device().sendRaw(std::string_view(flood).substr(queued, size));
+        queued += size;
+        if (queued == flood.size())
+            feeder.stop();
+    });
+    feeder.start();
+
+    // The run and the flood both come to their end, in either order.
+    QTRY_VERIFY_WITH_TIMEOUT(queued == flood.size() && !rig.window->streamer().isRunning() &&
+                                 rig.device().recording().programmedFiles.size() == 1,
+                             120'000);
+    QTRY_COMPARE(rig.window->txtbuffer->length(),
+                 static_cast<qsizetype>(rig.device().recording().sent.size()));
+    QVERIFY(floodStartedWhileSending);
+
+    // Everything the device sent stands in the log box in order: the flood whole, with the
+    // protocol's answers somewhere within it.
+    const SimRecording recording = rig.device().recording();
+    QVERIFY(rig.logText() == QString::fromLatin1(recording.sent));
+    QVERIFY(rig.logText().endsWith(QString::fromLatin1(SimDevice::programmedMessage)) ||
+            rig.logText().endsWith(QString::fromLatin1(flood.substr(flood.size() - 64))));
+    std::string floodAsShown;
+    std::copy_if(
+        recording.sent.begin(), recording.sent.end(), std::back_inserter(floodAsShown), [](char c) {
+            return static_cast<unsigned char>(c) >= 0x80 || c == '\0' || c == '\r' || c == '\n';
+        });
+    // The programmed message ends in CR LF, the only bytes of the protocol that look like
+    // flood: take them out where the two part.
+    const auto parting =
+        std::mismatch(flood.begin(), flood.end(), floodAsShown.begin(), floodAsShown.end());
+    const auto at = static_cast<std::size_t>(parting.first - flood.begin());
+    QCOMPARE(floodAsShown.size(), flood.size() + 2);
+    floodAsShown.erase(at, 2);
+    QVERIFY(floodAsShown == flood);
+    QVERIFY(recording.dots.size() >= 5);
+
+    // The file went out whole and was programmed once; the watchdog stayed quiet.
+    const QByteArray received = QByteArray::fromStdString(recording.received);
+    QCOMPARE(received.mid(received.indexOf('f') + 1), expectedStream(readFile(firmware)));
+    QCOMPARE(recording.programmedFiles.size(), std::size_t{1});
+    QCOMPARE(recording.programmedFiles[0].rejectedLines, 0);
+    QCOMPARE(rig.window->members.flashState, FlashState::Idle);
+    QCOMPARE(rig.window->btnFlash->text(), QStringLiteral("START PROGRAMMING"));
+    QVERIFY(rig.toolkit.messages.empty());
+}
+
+QTEST_MAIN(TestFaultsFlood)
+#include "test_flood.moc"
