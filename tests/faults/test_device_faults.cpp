@@ -1,0 +1,185 @@
+// A boot program that misbehaves: garbage instead of ">", ">" over and over, "." and "P" in
+// the wrong states, and dots that stop half-way through the file.
+
+#include "faults/device_rig.h"
+
+#include <QPushButton>
+#include <QTest>
+
+using namespace norvak;
+using namespace norvak::faults;
+using namespace std::chrono_literals;
+
+class TestFaultsDevice : public QObject {
+    Q_OBJECT
+
+private slots:
+    void garbageInsteadOfThePromptEndsInTheRestartFailure();
+    void promptsOverAndOverChangeNothingAfterTheFirst();
+    void dotAndEndInTheWrongStatesAreOnlyShown();
+    void dotsStoppingHalfWayEndInTheWatchdogReport();
+};
+
+namespace {
+
+SimDeviceConfig poweredOnAfterWakeUps() {
+    SimDeviceConfig config;
+    config.autoPowerCycleAfter = 300ms;
+    return config;
+}
+
+const QString restartFailure = QStringLiteral("\r\nRestart to bootprogram failled!");
+
+// The device got wake-ups only, then one "f" and exactly the file.
+void verifyTheWire(const SimRecording& recording, const QString& firmware) {
+    const QByteArray received = QByteArray::fromStdString(recording.received);
+    const qsizetype firstF = received.indexOf('f');
+    QVERIFY(firstF > 0);
+    QCOMPARE(received.left(firstF), QByteArray(firstF, 'i'));
+    QCOMPARE(received.mid(firstF + 1), expectedStream(readFile(firmware)));
+}
+
+} // namespace
+
+void TestFaultsDevice::garbageInsteadOfThePromptEndsInTheRestartFailure() {
+    SimDeviceConfig config = poweredOnAfterWakeUps();
+    config.garbagePrompt = true;
+    config.seed = 5;
+    DeviceRig rig(config);
+    rig.pressConnect();
+    rig.chooseFile(firmwarePath("small-crlf.srec"));
+    rig.pressStart();
+    QTRY_VERIFY_WITH_TIMEOUT(rig.device().recording().sent.size() >= 50, 10'000);
+    QCOMPARE(rig.window->members.flashState, FlashState::WaitingForBoot);
+    QVERIFY(rig.window->Timersendi->isEnabled());
+    QVERIFY(rig.window->btnFlash->text().startsWith("Waiting restart: "));
+
+    // The countdown is cut short rather than waited out for a minute.
+    rig.window->members.restartCountdown = 1;
+    QTRY_COMPARE_WITH_TIMEOUT(rig.window->members.flashState, FlashState::Idle, 5000);
+    QVERIFY(rig.logText().contains(restartFailure));
+    QCOMPARE(rig.window->btnFlash->text(), QStringLiteral("START PROGRAMMING"));
+    QVERIFY(rig.window->btnFlash->isEnabled());
+    QTRY_VERIFY(!rig.window->Timersendi->isEnabled());
+    QVERIFY(!rig.window->Timerresettobootprg->isEnabled());
+
+    // Nothing but wake-ups went out, and every garbage byte stands in the log box around the
+    // one failure line (answers to the last wake-ups may still follow it).
+    const int wakeUps = rig.serial->outputCalls;
+    QTest::qWait(200);
+    QCOMPARE(rig.serial->outputCalls, wakeUps);
+    const SimRecording recording = rig.device().recording();
+    QCOMPARE(QByteArray::fromStdString(recording.received),
+             QByteArray(static_cast<qsizetype>(recording.received.size()), 'i'));
+    QVERIFY(recording.sent.find('>') == std::string::npos);
+    QString log = rig.logText();
+    QCOMPARE(log.count(restartFailure), 1);
+    log.remove(restartFailure);
+    QTRY_COMPARE(log, QString::fromLatin1(rig.device().recording().sent));
+    QVERIFY(rig.toolkit.messages.empty());
+}
+
+void TestFaultsDevice::promptsOverAndOverChangeNothingAfterTheFirst() {
+    DeviceRig rig(poweredOnAfterWakeUps());
+    rig.pressConnect();
+    const QString firmware = firmwarePath("small-lf.srec");
+    rig.chooseFile(firmware);
+    rig.pressStart();
+    const std::string prompts(200, '>');
+    bool whileWaitingForReady = false;
+    bool whileSending = false;
+    rig.once([&rig] { return rig.window->members.flashState == FlashState::WaitingForReady; },
+             [&] {
+                 whileWaitingForReady = true;
+                 rig.device().sendRaw(prompts);
+             });
+    rig.once([&rig] { return rig.device().recording().acceptedLines.size() >= 3; },
+             [&] {
+                 whileSending = rig.window->members.flashState == FlashState::Sending;
+                 rig.device().sendRaw(prompts);
+             });
+    QTRY_VERIFY_WITH_TIMEOUT(rig.device().recording().programmedFiles.size() == 1, 30'000);
+    QTRY_VERIFY(!rig.window->streamer().isRunning());
+    QVERIFY(whileWaitingForReady);
+    QVERIFY(whileSending);
+    QCOMPARE(rig.window->members.flashState, FlashState::Idle);
+    QVERIFY(rig.captions.contains("Norvak Flash Programmer, PROGRAMMED"));
+    QCOMPARE(rig.captions.count("Norvak Flash Programmer, Bootprogram started"), 1);
+    QCOMPARE(rig.captions.count("Norvak Flash Programmer, Sending File"), 1);
+    const SimRecording recording = rig.device().recording();
+    verifyTheWire(recording, firmware);
+    QVERIFY(std::count(recording.sent.begin(), recording.sent.end(), '>') >= 400);
+    QTRY_COMPARE(rig.logText(), QString::fromLatin1(rig.device().recording().sent));
+    QVERIFY(rig.toolkit.messages.empty());
+}
+
+void TestFaultsDevice::dotAndEndInTheWrongStatesAreOnlyShown() {
+    DeviceRig rig(SimDeviceConfig{}); // restarted by the test
+    const std::string wrong = ".P._P.";
+    rig.pressConnect();
+    // Idle: shown, nothing else.
+    rig.device().sendRaw(wrong);
+    QTRY_COMPARE(rig.logText(), QString::fromStdString(wrong));
+    QCOMPARE(rig.window->members.flashState, FlashState::Idle);
+    QCOMPARE(rig.caption(), QStringLiteral("Norvak Flash Programmer, Connect: True"));
+
+    const QString firmware = firmwarePath("small-crlf.srec");
+    rig.chooseFile(firmware);
+    rig.pressStart();
+    // Waiting for the boot program: an end or a dot is no prompt.
+    rig.device().sendRaw(wrong);
+    QTRY_COMPARE(rig.logText(), QString::fromStdString(wrong + wrong));
+    QCOMPARE(rig.window->members.flashState, FlashState::WaitingForBoot);
+    QVERIFY(!rig.window->TimerdotNotReceived->isEnabled());
+
+    // Waiting for "_": the prompt and the wrong bytes come in one burst, and the ready request
+    // goes out only 333 ms after the prompt, so they all arrive before "_".
+    rig.device().powerCycle();
+    rig.device().sendRaw(">.P.P");
+    QTRY_COMPARE(rig.window->members.flashState, FlashState::Sending);
+    QTRY_VERIFY_WITH_TIMEOUT(rig.device().recording().programmedFiles.size() == 1, 30'000);
+    QTRY_VERIFY(!rig.window->streamer().isRunning());
+
+    // The run saw exactly one end: the device's own, after the whole file.
+    QCOMPARE(rig.captions.count("Norvak Flash Programmer, PROGRAMMED"), 1);
+    const qsizetype sending = rig.captions.indexOf("Norvak Flash Programmer, Sending File");
+    QVERIFY(sending > 0);
+    QVERIFY(rig.captions.indexOf("Norvak Flash Programmer, PROGRAMMED") > sending);
+    QVERIFY(!rig.captions.mid(0, sending).contains("Norvak Flash Programmer, PROGRAMMED"));
+    const SimRecording recording = rig.device().recording();
+    verifyTheWire(recording, firmware);
+    QCOMPARE(recording.programmedFiles[0].lines, 66);
+    QTRY_COMPARE(rig.logText(), QString::fromLatin1(rig.device().recording().sent));
+    QVERIFY(rig.toolkit.messages.empty());
+}
+
+void TestFaultsDevice::dotsStoppingHalfWayEndInTheWatchdogReport() {
+    SimDeviceConfig config = poweredOnAfterWakeUps();
+    config.dotsStopAfterLine = 40;
+    DeviceRig rig(config);
+    rig.pressConnect();
+    // The larger file takes longer to send than the watchdog waits.
+    rig.chooseFile(firmwarePath("sample-crlf.srec"));
+    rig.pressStart();
+    QTRY_COMPARE_WITH_TIMEOUT(rig.toolkit.messages.size(), std::size_t{1}, 30'000);
+    QCOMPARE(rig.toolkit.messages[0].text, QStringLiteral("Error: DOT Timeout"));
+    QCOMPARE(rig.toolkit.messages[0].icon, MessageIcon::Critical);
+    QVERIFY(rig.captions.contains("Norvak Flash Programmer, Programming FAILLED"));
+    QCOMPARE(rig.window->members.flashState, FlashState::Idle);
+    QCOMPARE(rig.window->btnFlash->text(), QStringLiteral("START PROGRAMMING"));
+    QVERIFY(rig.window->btnFlash->isEnabled());
+    QVERIFY(!rig.window->TimerdotNotReceived->isEnabled());
+    // The streamer stops at its next look at the state; the line stays quiet after that.
+    QTRY_VERIFY(!rig.window->streamer().isRunning());
+    const int outputs = rig.serial->outputCalls;
+    QTest::qWait(300);
+    QCOMPARE(rig.serial->outputCalls, outputs);
+    const SimRecording recording = rig.device().recording();
+    QVERIFY(recording.dots.size() == 40);
+    QVERIFY(recording.acceptedLines.size() < 258);
+    QVERIFY(recording.programmedFiles.empty());
+    QCOMPARE(rig.toolkit.messages.size(), std::size_t{1});
+}
+
+QTEST_MAIN(TestFaultsDevice)
+#include "test_device_faults.moc"
