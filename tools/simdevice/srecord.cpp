@@ -126,8 +126,10 @@ std::string makeSrecLine(int type, std::uint32_t address, std::span<const std::u
     }
     bytes.insert(bytes.end(), data.begin(), data.end());
 
-    std::string line = "S" + std::to_string(type);
+    std::string line;
     line.reserve(2 + 2 * (bytes.size() + 1));
+    line += 'S';
+    line += static_cast<char>('0' + type);
     for (const std::uint8_t b : bytes) {
         appendHex(line, b);
     }
