@@ -12,3 +12,12 @@ foreach(name hangup flood device_faults)
   norvak_add_test(test_faults_${name} SOURCES faults/test_${name}.cpp LIBS norvak_faults_support)
 endforeach()
 
+
+# Closing the window at each phase of a run, in a child process that builds the window as the
+# program does.
+add_executable(faults_window_child faults/window_child.cpp)
+target_link_libraries(faults_window_child PRIVATE norvak_faults_support norvak_warnings)
+norvak_add_test(test_faults_close SOURCES faults/test_close.cpp LIBS norvak_faults_support)
+add_dependencies(test_faults_close faults_window_child)
+target_compile_definitions(test_faults_close PRIVATE
+  NORVAK_WINDOW_CHILD="$<TARGET_FILE:faults_window_child>")

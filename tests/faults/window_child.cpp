@@ -1,0 +1,101 @@
+// A test-only program: the main window built as the flash programmer builds it (the real
+// toolkit, the real serial control, quitting on closed()), with port 1 leading to the path
+// given. It connects, chooses the firmware given and presses START PROGRAMMING at once.
+//
+// A line "close" on standard input (or its end) closes the window, whatever is running.
+// Standard output tells the parent what happens:
+//   "message: <text>"          a message box is about to open (the real, modal one)
+//   "writes after close: <n>"  at the end: writes the window tried once the close began
+//
+// Usage: faults_window_child PORT_PATH FIRMWARE SPEED_ITEM
+
+#include "faults/counting_serial.h"
+#include "link/control/mscomm.h"
+#include "mainwindow/frmprog.h"
+#include "mainwindow/qt_toolkit.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSocketNotifier>
+
+#include <cstdio>
+#include <unistd.h>
+
+namespace {
+
+using namespace norvak;
+
+// The real toolkit, but the file dialog answers with the firmware given.
+class ChildToolkit final : public Toolkit {
+public:
+    explicit ChildToolkit(QString firmware)
+        : firmware_(std::move(firmware)) {}
+
+    [[nodiscard]] std::unique_ptr<Timer> makeTimer(Milliseconds interval) override {
+        return real_.makeTimer(interval);
+    }
+    void sleep(Milliseconds duration) override { real_.sleep(duration); }
+    void yield() override { real_.yield(); }
+    void showMessage(const MessageBoxRequest& request) override {
+        std::printf("message: %s\n", qPrintable(request.text));
+        std::fflush(stdout);
+        real_.showMessage(request);
+    }
+    [[nodiscard]] QString showOpenDialog(const OpenDialogRequest&) override { return firmware_; }
+    [[nodiscard]] QString timeOfDayText() override { return real_.timeOfDayText(); }
+
+private:
+    QtToolkit real_;
+    QString firmware_;
+};
+
+} // namespace
+
+int main(int argc, char* argv[]) {
+    QApplication app(argc, argv);
+    if (argc != 4) {
+        std::fprintf(stderr, "usage: faults_window_child PORT_PATH FIRMWARE SPEED_ITEM\n");
+        return 2;
+    }
+    const QString portPath = QString::fromLocal8Bit(argv[1]);
+    const int speedItem = QString::fromLocal8Bit(argv[3]).toInt();
+
+    ChildToolkit toolkit(QString::fromLocal8Bit(argv[2]));
+    auto counting = std::make_unique<faults::CountingSerial>(std::make_unique<MSComm>(
+        [portPath](int port) { return port == 1 ? QStringList{portPath} : QStringList{}; }));
+    faults::CountingSerial& serial = *counting;
+    frmProg window(toolkit, std::move(counting), nullptr);
+    QObject::connect(&window, &frmProg::closed, &app, &QCoreApplication::quit);
+
+    int writesBeforeClose = -1;
+    QSocketNotifier input(STDIN_FILENO, QSocketNotifier::Read);
+    QObject::connect(&input, &QSocketNotifier::activated, [&] {
+        char buffer[64];
+        const auto got = ::read(STDIN_FILENO, buffer, sizeof buffer);
+        if (got > 0 && !QByteArray(buffer, got).contains("close"))
+            return;
+        input.setEnabled(false);
+        writesBeforeClose = serial.outputCalls;
+        window.close();
+    });
+
+    window.txtComPort->setText(QStringLiteral("1"));
+    window.Combospeed->setCurrentIndex(speedItem);
+    emit window.Combospeed->activated(speedItem);
+    window.show();
+    window.btnCon->click();
+    window.btnopenFile->click();
+    window.btnFlash->click();
+    if (window.members.flashState != FlashState::WaitingForBoot) {
+        std::fprintf(stderr, "the run did not start: %s\n", qPrintable(window.windowTitle()));
+        return 3;
+    }
+
+    const int status = QApplication::exec();
+    std::printf("writes after close: %d\n",
+                writesBeforeClose < 0 ? -1 : serial.outputCalls - writesBeforeClose);
+    std::fflush(stdout);
+    return status;
+}
