@@ -106,6 +106,9 @@ MSComm::MSComm(PortCandidates candidates)
     QObject::connect(&port_, &QSerialPort::readyRead, &port_, [this] { onReadyRead(); });
     QObject::connect(&port_, &QSerialPort::errorOccurred, &port_,
                      [this](QSerialPort::SerialPortError error) { onError(error); });
+    receiveGapTimer_.setSingleShot(true);
+    receiveGapTimer_.setTimerType(Qt::PreciseTimer);
+    QObject::connect(&receiveGapTimer_, &QTimer::timeout, &port_, [this] { raiseReceiveIfDue(); });
 }
 
 MSComm::~MSComm() {
@@ -197,9 +200,12 @@ void MSComm::open() {
     ++opening_;
     checkQueued_ = false;
     commEvent_ = 0;
+    receiveGapTimer_.stop();
+    lastReceiveEvent_.invalidate();
 }
 
 void MSComm::close() {
+    receiveGapTimer_.stop();
     if (!port_.isOpen()) {
         return;
     }
@@ -346,9 +352,10 @@ void MSComm::raiseReceiveIfDue() {
         return;
     }
     const qint64 before = waitingBytes();
-    if (before < rThreshold_) {
+    if (before < rThreshold_ || deferReceiveEvent()) {
         return;
     }
+    lastReceiveEvent_.start();
     {
         const QScopedValueRollback running(raising_, true);
         const QScopedValueRollback consumed(consumedInHandler_, qint64{0});
@@ -364,6 +371,21 @@ void MSComm::raiseReceiveIfDue() {
             scheduleReceiveCheck();
         }
     }
+}
+
+bool MSComm::deferReceiveEvent() {
+    if (!lastReceiveEvent_.isValid()) {
+        return false;
+    }
+    const auto since = std::chrono::nanoseconds(lastReceiveEvent_.nsecsElapsed());
+    if (since >= kReceiveEventGap) {
+        return false;
+    }
+    if (!receiveGapTimer_.isActive()) {
+        receiveGapTimer_.start(
+            std::chrono::ceil<std::chrono::milliseconds>(kReceiveEventGap - since));
+    }
+    return true;
 }
 
 void MSComm::scheduleReceiveCheck() {

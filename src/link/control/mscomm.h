@@ -13,16 +13,24 @@
 // leaves bytes alone is raised again when more arrive. OnComm is never raised from inside
 // another member call (Output, Input, InBufferCount) nor from inside itself.
 //
+// While bytes keep coming, receive events are at least kReceiveEventGap apart: a byte on a
+// quiet line is announced at once, a stream in batches. A full-rate line thus costs the
+// handler, and whatever it repaints, at most a hundred runs a second instead of one per
+// delivery of the system (about a thousand a second from a USB adapter or a pseudo-terminal).
+//
 // Pseudo-terminals keep 8 data bits without parity: opening one with other settings fails.
 
 #include "link/control/port_mapping.h"
 #include "link/control/serial_settings.h"
 #include "link/serial_control.h"
 
+#include <QElapsedTimer>
 #include <QSerialPort>
 #include <QString>
 #include <QStringList>
+#include <QTimer>
 
+#include <chrono>
 #include <cstdint>
 
 namespace norvak {
@@ -84,6 +92,7 @@ public:
 
     static constexpr qint64 kMaxPendingBytes = 4096;
     static constexpr int kStallTimeoutMs = 5000;
+    static constexpr std::chrono::milliseconds kReceiveEventGap{10};
 
 private:
     void open();
@@ -105,6 +114,8 @@ private:
 
     void raiseReceiveIfDue();
     void scheduleReceiveCheck();
+    // True when the last receive event is too recent; the check is then made again later.
+    [[nodiscard]] bool deferReceiveEvent();
 
     PortCandidates candidates_;
     std::int16_t commPort_ = 1;
@@ -124,6 +135,8 @@ private:
     int syncDepth_ = 0;            // inside Output/Input: readyRead must not raise OnComm
     bool lost_ = false;            // the line is gone; the queued report closes the port
     QString lostDescription_;
+    QElapsedTimer lastReceiveEvent_; // invalid until the first event of an opening
+    QTimer receiveGapTimer_;         // single shot: the end of the gap
 
     // Last member: destroyed first, which drops its connections and queued calls.
     QSerialPort port_;
