@@ -54,34 +54,37 @@ private:
 };
 
 // Writes records while `more` says so, given the bytes written so far.
-qint64 writeRecords(const QString& path, const SrecLayout& layout,
-                    const std::function<bool(qint64 records, qint64 bytes)>& more) {
+WrittenFile writeRecords(const QString& path, const SrecLayout& layout,
+                         const std::function<bool(qint64 records, qint64 bytes)>& more) {
     FileWriter out(path);
     const std::string header = "norvak benchmark";
     const std::vector<std::uint8_t> headerBytes(header.begin(), header.end());
-    qint64 bytes = 0;
+    WrittenFile written;
     const auto put = [&](const std::string& line) {
         out.append(line);
         out.append(layout.lineEnd);
-        bytes += static_cast<qint64>(line.size() + layout.lineEnd.size());
+        written.bytes += static_cast<qint64>(line.size() + layout.lineEnd.size());
+        written.lineEndBytes += static_cast<qint64>(layout.lineEnd.size());
+        ++written.lines;
     };
     put(makeSrecLine(0, 0, headerBytes));
     std::minstd_rand random(20240101);
     std::vector<std::uint8_t> data(static_cast<std::size_t>(layout.bytesPerRecord));
     std::uint32_t address = 0;
-    for (qint64 records = 0; more(records, bytes); ++records) {
+    for (qint64 records = 0; more(records, written.bytes); ++records) {
         for (auto& b : data)
             b = static_cast<std::uint8_t>(random());
         put(makeSrecLine(3, address, data));
         address += static_cast<std::uint32_t>(data.size());
     }
     put(makeSrecLine(7, 0, {}));
-    return out.finish();
+    out.finish();
+    return written;
 }
 
 } // namespace
 
-qint64 writeSrecLines(const QString& path, qint64 lines, const SrecLayout& layout) {
+WrittenFile writeSrecLines(const QString& path, qint64 lines, const SrecLayout& layout) {
     if (lines < 2)
         throw std::invalid_argument("a firmware file has at least a header and an end record");
     return writeRecords(path, layout, [dataRecords = lines - 2](qint64 records, qint64) {
@@ -89,7 +92,7 @@ qint64 writeSrecLines(const QString& path, qint64 lines, const SrecLayout& layou
     });
 }
 
-qint64 writeSrecBytes(const QString& path, qint64 bytes, const SrecLayout& layout) {
+WrittenFile writeSrecBytes(const QString& path, qint64 bytes, const SrecLayout& layout) {
     // The end record is short: stop adding data records once only it is missing.
     const auto endRecord =
         static_cast<qint64>(makeSrecLine(7, 0, {}).size() + layout.lineEnd.size());
@@ -98,7 +101,7 @@ qint64 writeSrecBytes(const QString& path, qint64 bytes, const SrecLayout& layou
     });
 }
 
-qint64 writeUnbrokenFile(const QString& path, qint64 bytes) {
+WrittenFile writeUnbrokenFile(const QString& path, qint64 bytes) {
     FileWriter out(path);
     static constexpr std::string_view digits = "0123456789ABCDEF";
     std::string block(static_cast<std::size_t>(flushSize), '0');
@@ -109,7 +112,7 @@ qint64 writeUnbrokenFile(const QString& path, qint64 bytes) {
         out.append(std::string_view(block.data(), static_cast<std::size_t>(take)));
         left -= take;
     }
-    return out.finish();
+    return {.bytes = out.finish(), .lines = 1, .lineEndBytes = 0};
 }
 
 } // namespace norvak::bench

@@ -16,12 +16,18 @@ struct SrecLayout {
     std::string lineEnd = "\n";
 };
 
-// Exactly `lines` lines (at least 2: the header and the end record); returns the file size.
+struct WrittenFile {
+    qint64 bytes = 0;
+    qint64 lines = 0;
+    qint64 lineEndBytes = 0; // bytes of the line ends, all lines together
+};
+
+// Exactly `lines` lines (at least 2: the header and the end record).
 // Throws std::runtime_error when the file cannot be written.
-qint64 writeSrecLines(const QString& path, qint64 lines, const SrecLayout& layout = {});
-// Whole records until at least `bytes` bytes are written; returns the file size.
-qint64 writeSrecBytes(const QString& path, qint64 bytes, const SrecLayout& layout = {});
+WrittenFile writeSrecLines(const QString& path, qint64 lines, const SrecLayout& layout = {});
+// Whole records until at least `bytes` bytes are written.
+WrittenFile writeSrecBytes(const QString& path, qint64 bytes, const SrecLayout& layout = {});
 // `bytes` hex digits without any line end: one endless line.
-qint64 writeUnbrokenFile(const QString& path, qint64 bytes);
+WrittenFile writeUnbrokenFile(const QString& path, qint64 bytes);
 
 } // namespace norvak::bench

@@ -5,6 +5,7 @@
 #include <chrono>
 #include <optional>
 #include <string_view>
+#include <vector>
 
 namespace norvak::bench {
 
@@ -12,6 +13,11 @@ namespace norvak::bench {
 [[nodiscard]] std::chrono::nanoseconds threadCpuTime();
 // CPU time of the whole process, user and system, all threads (getrusage).
 [[nodiscard]] std::chrono::nanoseconds processCpuTime();
+// The process's threads, by their kernel ids.
+[[nodiscard]] std::vector<long> threadIds();
+// CPU time of one of the process's threads, user and system, in clock ticks (10 ms) from
+// /proc; nothing if the thread is gone.
+[[nodiscard]] std::optional<std::chrono::nanoseconds> threadCpuTime(long threadId);
 
 // A "kB" field of /proc/self/status ("VmRSS", "VmHWM"), in bytes.
 [[nodiscard]] std::optional<double> statusBytes(std::string_view field);

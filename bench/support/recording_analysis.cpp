@@ -59,10 +59,10 @@ double median(std::vector<double> values) {
     return (*std::max_element(values.begin(), middle) + *middle) / 2.0;
 }
 
-std::size_t countDifferences(std::u16string_view expected, std::u16string_view got) {
-    const std::size_t common = std::min(expected.size(), got.size());
-    std::size_t differences = std::max(expected.size(), got.size()) - common;
-    for (std::size_t i = 0; i < common; ++i) {
+qsizetype countDifferences(QStringView expected, QStringView got) {
+    const qsizetype common = std::min(expected.size(), got.size());
+    qsizetype differences = std::max(expected.size(), got.size()) - common;
+    for (qsizetype i = 0; i < common; ++i) {
         if (expected[i] != got[i])
             ++differences;
     }

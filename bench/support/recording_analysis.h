@@ -4,6 +4,8 @@
 
 #include "simdevice.h"
 
+#include <QStringView>
+
 #include <chrono>
 #include <cstddef>
 #include <optional>
@@ -41,6 +43,6 @@ struct Arrivals {
 [[nodiscard]] double median(std::vector<double> values);
 
 // Positions where `got` differs from `expected`, counting each missing or extra character.
-[[nodiscard]] std::size_t countDifferences(std::u16string_view expected, std::u16string_view got);
+[[nodiscard]] qsizetype countDifferences(QStringView expected, QStringView got);
 
 } // namespace norvak::bench
