@@ -21,3 +21,12 @@ norvak_add_test(test_faults_close SOURCES faults/test_close.cpp LIBS norvak_faul
 add_dependencies(test_faults_close faults_window_child)
 target_compile_definitions(test_faults_close PRIVATE
   NORVAK_WINDOW_CHILD="$<TARGET_FILE:faults_window_child>")
+
+# Bad port texts and firmware files; the open hook takes over the C library's open64 in this
+# executable only, to change a file between the counting and the sending pass.
+norvak_add_test(test_faults_bad_input
+  SOURCES faults/test_bad_input.cpp faults/open_hook.h faults/open_hook.cpp
+  LIBS norvak_faults_support ${CMAKE_DL_LIBS})
+add_dependencies(test_faults_bad_input faults_window_child)
+target_compile_definitions(test_faults_bad_input PRIVATE
+  NORVAK_WINDOW_CHILD="$<TARGET_FILE:faults_window_child>")

@@ -8,6 +8,9 @@
 //   "writes after close: <n>"  at the end: writes the window tried once the close began
 //
 // Usage: faults_window_child PORT_PATH FIRMWARE SPEED_ITEM
+//
+// With "--connect PORT_PATH" it only presses Connect, prints "caption: <title>" and
+// "port open: <0|1>" and ends: for trying a port as another user.
 
 #include "faults/counting_serial.h"
 #include "link/control/mscomm.h"
@@ -51,10 +54,29 @@ private:
     QString firmware_;
 };
 
+PortCandidates onlyPortOne(const QString& path) {
+    return [path](int port) {
+        return port == 1 ? QStringList{path} : QStringList{};
+    };
+}
+
+int connectOnly(const QString& portPath) {
+    QtToolkit toolkit;
+    frmProg window(toolkit, std::make_unique<MSComm>(onlyPortOne(portPath)), nullptr);
+    window.txtComPort->setText(QStringLiteral("1"));
+    window.btnCon->click();
+    std::printf("caption: %s\nport open: %d\n", qPrintable(window.windowTitle()),
+                window.PortOpen() ? 1 : 0);
+    std::fflush(stdout);
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
+    if (argc == 3 && QByteArray(argv[1]) == "--connect")
+        return connectOnly(QString::fromLocal8Bit(argv[2]));
     if (argc != 4) {
         std::fprintf(stderr, "usage: faults_window_child PORT_PATH FIRMWARE SPEED_ITEM\n");
         return 2;
@@ -63,8 +85,8 @@ int main(int argc, char* argv[]) {
     const int speedItem = QString::fromLocal8Bit(argv[3]).toInt();
 
     ChildToolkit toolkit(QString::fromLocal8Bit(argv[2]));
-    auto counting = std::make_unique<faults::CountingSerial>(std::make_unique<MSComm>(
-        [portPath](int port) { return port == 1 ? QStringList{portPath} : QStringList{}; }));
+    auto counting =
+        std::make_unique<faults::CountingSerial>(std::make_unique<MSComm>(onlyPortOne(portPath)));
     faults::CountingSerial& serial = *counting;
     frmProg window(toolkit, std::move(counting), nullptr);
     QObject::connect(&window, &frmProg::closed, &app, &QCoreApplication::quit);
