@@ -13,10 +13,11 @@
 // leaves bytes alone is raised again when more arrive. OnComm is never raised from inside
 // another member call (Output, Input, InBufferCount) nor from inside itself.
 //
-// While bytes keep coming, receive events are at least kReceiveEventGap apart: a byte on a
-// quiet line is announced at once, a stream in batches. A full-rate line thus costs the
-// handler, and whatever it repaints, at most a hundred runs a second instead of one per
-// delivery of the system (about a thousand a second from a USB adapter or a pseudo-terminal).
+// While bytes keep coming, receive events are at least kReceiveEventGap apart (one frame of
+// a 60 Hz screen): a byte on a quiet line is announced at once, a stream in batches. A
+// full-rate line thus costs the handler, and the repaint that follows it, about 60 runs a
+// second instead of one per delivery of the system (about a thousand a second from a USB
+// adapter or a pseudo-terminal).
 //
 // Pseudo-terminals keep 8 data bits without parity: opening one with other settings fails.
 
@@ -92,7 +93,7 @@ public:
 
     static constexpr qint64 kMaxPendingBytes = 4096;
     static constexpr int kStallTimeoutMs = 5000;
-    static constexpr std::chrono::milliseconds kReceiveEventGap{10};
+    static constexpr std::chrono::milliseconds kReceiveEventGap{16};
 
 private:
     void open();
