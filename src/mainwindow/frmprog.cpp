@@ -136,6 +136,7 @@ void frmProg::createTimers() {
     Timersendi = toolkit_.makeTimer(Milliseconds(5));
     TimerSendFile = toolkit_.makeTimer(Milliseconds(1000));
     Timerresettobootprg = toolkit_.makeTimer(Milliseconds(1000));
+    heldFileSendTick_ = toolkit_.makeTimer(Milliseconds(1));
 }
 
 void frmProg::connectHandlers() {
@@ -156,7 +157,13 @@ void frmProg::connectHandlers() {
     TimerdotNotReceived->onTick([this] { guarded([this] { run_.TimerdotNotReceived_Timer(); }); });
     Timersendf->onTick([this] { guarded([this] { run_.Timersendf_Timer(); }); });
     Timersendi->onTick([this] { guarded([this] { run_.Timersendi_Timer(); }); });
-    TimerSendFile->onTick([this] { guarded([this] { streamer_.TimerSendFile_Timer(); }); });
+    TimerSendFile->onTick([this] { fileSendTick(); });
+    heldFileSendTick_->onTick([this] {
+        heldFileSendTick_->setEnabled(false);
+        // A tick held back is dropped when the file sender was stopped meanwhile.
+        if (TimerSendFile->isEnabled())
+            fileSendTick();
+    });
     Timerresettobootprg->onTick([this] { guarded([this] { run_.Timerresettobootprg_Timer(); }); });
 
     serial_->OnComm = [this] {
@@ -165,6 +172,23 @@ void frmProg::connectHandlers() {
     serial_->OnPortLost = [this](const QString& description) {
         link_.reportPortLost(description);
     };
+}
+
+void frmProg::MSComm1_OnComm() {
+    ++receiving_;
+    guarded([this] { dispatcher_.MSComm1_OnComm(); });
+    --receiving_;
+}
+
+void frmProg::fileSendTick() {
+    // The serial control raises no receive event while its handler runs: a run started inside
+    // the handler's closing yield would see none of its dots until its last line, and the
+    // watchdog would end it. Such a tick waits until the handler has returned.
+    if (receiving_ > 0) {
+        heldFileSendTick_->setEnabled(true);
+        return;
+    }
+    guarded([this] { streamer_.TimerSendFile_Timer(); });
 }
 
 void frmProg::guarded(const std::function<void()>& handler) {
@@ -217,8 +241,9 @@ void frmProg::closeEvent(QCloseEvent* event) {
         Form_QueryUnload();
         closing_ = true;
         // The program ends with the window: nothing may tick into a handler after this.
-        for (Timer* timer : {TimerdotNotReceived.get(), Timersendf.get(), Timersendi.get(),
-                             TimerSendFile.get(), Timerresettobootprg.get()})
+        for (Timer* timer :
+             {TimerdotNotReceived.get(), Timersendf.get(), Timersendi.get(), TimerSendFile.get(),
+              Timerresettobootprg.get(), heldFileSendTick_.get()})
             timer->setEnabled(false);
     }
     event->accept();

@@ -121,9 +121,7 @@ public:
     void btnopenFile_Click() {
         guarded([this] { streamer_.btnopenFile_Click(); });
     }
-    void MSComm1_OnComm() {
-        guarded([this] { dispatcher_.MSComm1_OnComm(); });
-    }
+    void MSComm1_OnComm();
     void Command1_Click();
     void Command2_Click();
     void Command3_Click();
@@ -150,6 +148,8 @@ private:
     void setTabOrder();
     void createTimers();
     void connectHandlers();
+    // The file sender's tick, held back while a receive handler runs.
+    void fileSendTick();
     // Runs a handler at the boundary to the event loop: nothing it throws may end the program.
     void guarded(const std::function<void()>& handler);
 
@@ -157,6 +157,9 @@ private:
     std::unique_ptr<SerialControl> serial_;
     bool speedTextTyped_ = false;
     bool closing_ = false;
+    int receiving_ = 0; // depth of receive handlers running
+    // Hands on a file-sender tick that came while a receive handler ran.
+    std::unique_ptr<Timer> heldFileSendTick_;
 
     SerialLink link_;
     ReceiveDispatcher dispatcher_;

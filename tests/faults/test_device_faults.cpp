@@ -5,6 +5,7 @@
 
 #include <QPushButton>
 #include <QTest>
+#include <QTimer>
 
 using namespace norvak;
 using namespace norvak::faults;
@@ -18,6 +19,7 @@ private slots:
     void promptsOverAndOverChangeNothingAfterTheFirst();
     void dotAndEndInTheWrongStatesAreOnlyShown();
     void dotsStoppingHalfWayEndInTheWatchdogReport();
+    void bytesAroundTheStartOfTheFileLeaveTheDotsAlone();
 };
 
 namespace {
@@ -179,6 +181,32 @@ void TestFaultsDevice::dotsStoppingHalfWayEndInTheWatchdogReport() {
     QVERIFY(recording.acceptedLines.size() < 258);
     QVERIFY(recording.programmedFiles.empty());
     QCOMPARE(rig.toolkit.messages.size(), std::size_t{1});
+}
+
+// Bytes that keep coming while the file sender's tick falls due (line noise, a chatty boot
+// program): the run must start outside the receive handler, or it sees none of its dots.
+void TestFaultsDevice::bytesAroundTheStartOfTheFileLeaveTheDotsAlone() {
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        DeviceRig rig(poweredOnAfterWakeUps());
+        rig.pressConnect();
+        const QString firmware = firmwarePath("sample-crlf.srec"); // longer than the watchdog
+        rig.chooseFile(firmware);
+        rig.pressStart();
+        QTimer noise;
+        noise.setInterval(1);
+        QObject::connect(&noise, &QTimer::timeout, [&rig] {
+            if (rig.window->members.flashState == FlashState::Sending &&
+                rig.device().recording().acceptedLines.empty())
+                rig.device().sendRaw("\x80");
+        });
+        noise.start();
+        QTRY_VERIFY_WITH_TIMEOUT(!rig.toolkit.messages.empty() ||
+                                     rig.device().recording().programmedFiles.size() == 1,
+                                 60'000);
+        QCOMPARE(rig.toolkit.messages.size(), std::size_t{0}); // no "Error: DOT Timeout"
+        QTRY_VERIFY(!rig.window->streamer().isRunning());
+        verifyTheWire(rig.device().recording(), firmware);
+    }
 }
 
 QTEST_MAIN(TestFaultsDevice)

@@ -1,0 +1,140 @@
+// Faults found by the fault tests, each kept on the virtual clock where it can be forced.
+
+#include "faults/device_rig.h"
+#include "support/fake_serial_control.h"
+#include "support/virtual_toolkit.h"
+
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace norvak;
+using namespace norvak::faults;
+using namespace norvak::test;
+using namespace std::chrono_literals;
+
+class TestFaultsRegressions : public QObject {
+    Q_OBJECT
+
+private slots:
+    void aFileStartedAmongDeviceBytesStillSeesItsDots();
+};
+
+namespace {
+
+// The fake serial control, but like the real one it raises no receive event while its
+// handler runs: an event that comes meanwhile is raised once the handler has returned.
+class OneHandlerAtATime final : public SerialControl {
+public:
+    explicit OneHandlerAtATime(VirtualToolkit& toolkit)
+        : toolkit_(toolkit)
+        , fake_(std::make_unique<FakeSerialControl>(toolkit)) {
+        fake_->OnComm = [this] {
+            raise();
+        };
+        fake_->OnPortLost = [this](const QString& description) {
+            if (const auto handler = OnPortLost)
+                handler(description);
+        };
+    }
+
+    [[nodiscard]] FakeSerialControl& fake() { return *fake_; }
+
+    void setCommPort(std::int16_t port) override { fake_->setCommPort(port); }
+    void setSettings(const QString& settings) override { fake_->setSettings(settings); }
+    void setRThreshold(std::int16_t count) override { fake_->setRThreshold(count); }
+    void setInputLen(std::int16_t count) override { fake_->setInputLen(count); }
+    void setOutBufferSize(std::int16_t bytes) override { fake_->setOutBufferSize(bytes); }
+    [[nodiscard]] bool PortOpen() const override { return fake_->PortOpen(); }
+    void setPortOpen(bool open) override { fake_->setPortOpen(open); }
+    void Output(QByteArrayView bytes) override { fake_->Output(bytes); }
+    [[nodiscard]] std::int16_t InBufferCount() const override { return fake_->InBufferCount(); }
+    [[nodiscard]] QByteArray Input() override { return fake_->Input(); }
+    [[nodiscard]] std::int16_t CommEvent() const override { return fake_->CommEvent(); }
+
+    int heldBack = 0; // events that came while the handler ran
+
+private:
+    void raise() {
+        if (running_) {
+            ++heldBack;
+            missed_ = true;
+            return;
+        }
+        running_ = true;
+        if (const auto handler = OnComm)
+            handler();
+        running_ = false;
+        if (std::exchange(missed_, false)) {
+            toolkit_.post([this] {
+                if (fake_->PortOpen() && fake_->InBufferCount() > 0)
+                    raise();
+            });
+        }
+    }
+
+    VirtualToolkit& toolkit_;
+    std::unique_ptr<FakeSerialControl> fake_;
+    bool running_ = false;
+    bool missed_ = false;
+};
+
+QByteArray firmware(int lines) {
+    QByteArray file;
+    for (int i = 0; i < lines; ++i)
+        file += "S1130000" + QByteArray::number(i).rightJustified(4, '0') + "\r\n";
+    return file;
+}
+
+} // namespace
+
+// A byte from the device that comes as the file sender's tick falls due used to start the
+// run inside the receive handler's closing yield. The serial control raises no receive event
+// while its handler runs, so the run saw none of its dots and the watchdog failed it.
+void TestFaultsRegressions::aFileStartedAmongDeviceBytesStillSeesItsDots() {
+    VirtualToolkit toolkit;
+    auto control = std::make_unique<OneHandlerAtATime>(toolkit);
+    OneHandlerAtATime& serial = *control;
+    frmProg window(toolkit, std::move(control), nullptr);
+    QTemporaryDir dir;
+    const QString path = dir.filePath("fw.srec");
+    const QByteArray file = firmware(80); // longer to send than the watchdog waits
+    {
+        QFile out(path);
+        QVERIFY(out.open(QIODevice::WriteOnly));
+        out.write(file);
+    }
+    window.btnCon->click();
+    toolkit.dialogAnswers.emplace_back(path);
+    window.btnopenFile->click();
+    window.btnFlash->click();
+    serial.fake().receive(">");
+    toolkit.runDue();
+    toolkit.advance(333ms);
+    // Scheduled before "_" enables the file sender, this byte comes first when both fall due.
+    toolkit.after(1000ms, [&serial] { serial.fake().receive("\x80"); });
+    serial.fake().receive("_");
+    toolkit.runDue();
+    QCOMPARE(window.members.flashState, FlashState::Sending);
+    const qsizetype sendingFrom = serial.fake().wire.size();
+    // The device answers with a dot every 50 ms from now on.
+    bool answering = true;
+    std::function<void()> dot = [&] {
+        if (!answering)
+            return;
+        serial.fake().receive(".");
+        toolkit.after(50ms, dot);
+    };
+    toolkit.after(50ms, dot);
+    toolkit.advance(10'000ms);
+    answering = false;
+
+    QCOMPARE(toolkit.messages.size(), std::size_t{0}); // no "Error: DOT Timeout"
+    QCOMPARE(serial.fake().wire.mid(sendingFrom), expectedStream(file));
+    QCOMPARE(window.members.flashState, FlashState::Sending);
+    QVERIFY(!window.streamer().isRunning());
+}
+
+QTEST_MAIN(TestFaultsRegressions)
+#include "test_regressions.moc"
