@@ -22,7 +22,7 @@ benches="bench_line_count bench_wakeup bench_reaction bench_receive bench_pacing
 # the warning stays, only its promotion to an error is lifted for this build.
 cmake --preset release -DCMAKE_CXX_FLAGS=-Wno-error=restrict >/dev/null
 # shellcheck disable=SC2086
-cmake --build --preset release --target $benches
+cmake --build --preset release --target $benches >&2
 
 export QT_QPA_PLATFORM=offscreen
 bin=build/release/bench
@@ -55,8 +55,8 @@ for name in $benches; do
 done
 
 # Rows are read from the right: value, unit, goal, met; the figure is the rest. Lines that
-# start with "#" are notes. bench_logbox writes bare numbers as goals: all of them upper
-# limits.
+# start with "#" are notes. bench_logbox writes bare numbers as goals, all of them upper
+# limits, and measures QPlainTextEdit against the log box's goals for comparison only.
 table() {
   echo "| Figure | Measured | Unit | Goal | Met |"
   echo "|---|---:|---|---|---|"
@@ -69,7 +69,9 @@ table() {
         goal = $(NF - 1)
         if (goal ~ /^[0-9.]+$/) goal = "<=" goal
         sub(/^<=/, "≤ ", goal); sub(/^>=/, "≥ ", goal)
-        printf "| %s | %s | %s | %s | %s |\n", figure, $(NF - 3), $(NF - 2), goal, $NF
+        met = $NF
+        if (figure ~ /^QPlainTextEdit/ && met != "-") met = met " (comparison only)"
+        printf "| %s | %s | %s | %s | %s |\n", figure, $(NF - 3), $(NF - 2), goal, met
       }' "$out/$name.txt"
   done
 }

@@ -21,6 +21,7 @@
 #include <QTemporaryDir>
 
 #include <atomic>
+#include <optional>
 #include <string>
 #include <thread>
 
@@ -66,14 +67,16 @@ int streamChild(const std::string& name, const QString& path, qint64 expected) {
 
     const double idle = statusBytes("VmRSS").value_or(0.0);
     const bool peakReset = resetPeakResident();
-    const ResidentSampler sampler;
+    std::optional<ResidentSampler> sampler;
+    if (!peakReset)
+        sampler.emplace();
     const auto begin = std::chrono::steady_clock::now();
     window.members.flashState = FlashState::Sending;
     window.TimerSendFile->setEnabled(true);
     const bool done = runEventsUntil(
         [&] { return drain.bytes() >= expected && !window.streamer().isRunning(); }, 30min, 200ms);
     const Seconds took = std::chrono::steady_clock::now() - begin - 1s; // TimerSendFile's wait
-    const double peak = peakReset ? statusBytes("VmHWM").value_or(0.0) : sampler.peak();
+    const double peak = sampler ? sampler->peak() : statusBytes("VmHWM").value_or(0.0);
     if (!done || drain.bytes() != expected)
         printNote(name + ": " + std::to_string(drain.bytes()) + " of " + std::to_string(expected) +
                   " bytes reached the line");

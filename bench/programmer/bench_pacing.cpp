@@ -117,8 +117,8 @@ void reportRun(const std::string& name, const Measured& run, std::size_t lines, 
         return std::chrono::duration<double, std::milli>(total).count() /
                static_cast<double>(lines);
     };
-    printInfo(name + ": sleeps overshot, per line", perLine(run.times.slept - run.times.asked),
-              "ms");
+    printInfo(name + ": late wake-ups from sleep, per line",
+              perLine(run.times.slept - run.times.asked), "ms");
     printInfo(name + ": yields to the event loop, per line", perLine(run.times.yielding), "ms");
 }
 
