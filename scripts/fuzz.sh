@@ -23,14 +23,15 @@ cmake -S "$root" -B "$build" -G Ninja \
 cmake --build "$build" --target $targets
 
 export QT_QPA_PLATFORM=offscreen
-export ASAN_OPTIONS="${ASAN_OPTIONS:-detect_leaks=1}"
+# A smaller quarantine keeps long runs of the window target under libFuzzer's memory limit.
+export ASAN_OPTIONS="${ASAN_OPTIONS:-detect_leaks=1:quarantine_size_mb=64}"
 export UBSAN_OPTIONS="${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}"
 export LSAN_OPTIONS="${LSAN_OPTIONS:-suppressions=$root/tests/lsan.supp}"
 mkdir -p "$build/artifacts"
 for target in $targets; do
     echo "=== $target: $seconds s ==="
     mkdir -p "$build/corpus/$target"
-    "$build/fuzz/$target" -max_total_time="$seconds" -print_final_stats=1 \
+    "$build/fuzz/$target" -max_total_time="$seconds" -print_final_stats=1 -rss_limit_mb=4096 \
         -artifact_prefix="$build/artifacts/$target-" \
         "$build/corpus/$target" "$root/fuzz/corpus/$target"
 done
