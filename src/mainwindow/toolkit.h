@@ -75,6 +75,11 @@ public:
     [[nodiscard]] virtual QString showOpenDialog(const OpenDialogRequest& request) = 0;
     // The time of day as the operator's locale writes it (hours, minutes, seconds).
     [[nodiscard]] virtual QString timeOfDayText() = 0;
+    // A clock that only moves forward, for keeping pauses on schedule. A virtual clock
+    // overrides it.
+    [[nodiscard]] virtual std::chrono::steady_clock::time_point monotonicNow() {
+        return std::chrono::steady_clock::now();
+    }
 
 protected:
     Toolkit() = default;

@@ -102,7 +102,7 @@ void FirmwareStreamer::sendLines(const QString& path, qint64 lineTotal) {
     const auto file = openFirmwareFile(path);
     LineReader reader(*file, [&file] { return file->size(); });
     SerialControl& comm = w_.MSComm1();
-    PauseSchedule schedule;
+    PauseSchedule schedule([this] { return w_.toolkit().monotonicNow(); });
     qint64 lineNumber = 0;
     while (reader.hasLine()) {
         ++lineNumber;

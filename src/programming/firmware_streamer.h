@@ -23,14 +23,14 @@ class LineReader;
 // (writing the line, the event loop, a late wake-up from a sleep) does not add up line after
 // line: a step that starts late is shortened by what it is late, by at most maxCatchUp. A
 // delay longer than a whole step (the thread was held up) is not made up: the schedule starts
-// afresh. A clock that has not moved (a virtual one) always gets whole steps.
+// afresh. On the tests' virtual clock only the sleeps move time, so every step is whole.
 class PauseSchedule {
 public:
     using Clock = std::chrono::steady_clock;
     static constexpr Milliseconds step{20};
     static constexpr Milliseconds maxCatchUp{2};
 
-    explicit PauseSchedule(std::function<Clock::time_point()> now = Clock::now);
+    explicit PauseSchedule(std::function<Clock::time_point()> now);
 
     // The sleep for the next step, between step - maxCatchUp and step.
     [[nodiscard]] Milliseconds nextStep();

@@ -27,6 +27,9 @@ public:
     void showMessage(const MessageBoxRequest& request) override;
     [[nodiscard]] QString showOpenDialog(const OpenDialogRequest& request) override;
     [[nodiscard]] QString timeOfDayText() override;
+    [[nodiscard]] std::chrono::steady_clock::time_point monotonicNow() override {
+        return std::chrono::steady_clock::time_point{} + now_;
+    }
 
     // Virtual time since the toolkit was made.
     [[nodiscard]] Milliseconds now() const { return now_; }
