@@ -349,10 +349,6 @@ private slots:
         QCOMPARE(rec.lostBytes, std::size_t{0});
         QVERIFY(rec.rejectedLines.empty());
         QCOMPARE(rec.dots.size(), std::size_t{12});
-        // every dot comes at least a programming time after its line
-        for (std::size_t i = 0; i < rec.dots.size(); ++i) {
-            QVERIFY(rec.dots[i] - rec.acceptedLines[i].at >= 10ms);
-        }
     }
 
     void silentDeviceNeverAnswers() {
