@@ -227,6 +227,7 @@ void TestFaultsBadInput::aPortInUseIsRefusedAsSuch() {
 
 // Root opens any device node; the window is then tried by a child that runs as nobody.
 void TestFaultsBadInput::aPortWithoutPermissionIsRefusedAsSuch() {
+    static constexpr int couldNotDropRoot = 97;
     PtyPair line;
     QProcess child;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
@@ -238,13 +239,17 @@ void TestFaultsBadInput::aPortWithoutPermissionIsRefusedAsSuch() {
             constexpr gid_t nobodyGroup = 65534;
             constexpr uid_t nobody = 65534;
             if (::setgroups(0, nullptr) != 0 || ::setgid(nobodyGroup) != 0 || ::setuid(nobody) != 0)
-                ::_exit(97);
+                ::_exit(couldNotDropRoot);
         });
     } else {
         QCOMPARE(::chmod(QFile::encodeName(line.slavePath()).constData(), 0), 0);
     }
     child.start(QStringLiteral(NORVAK_WINDOW_CHILD), {"--connect", line.slavePath()});
-    QVERIFY(child.waitForFinished(30'000));
+    const bool ended = child.waitForFinished(30'000);
+    if (child.error() == QProcess::FailedToStart || (ended && child.exitCode() == couldNotDropRoot))
+        QSKIP("the window cannot be run as another user here (a build folder others cannot "
+              "enter?)");
+    QVERIFY(ended);
     const QByteArray output = child.readAllStandardOutput();
     QVERIFY2(child.exitCode() == 0, child.readAllStandardError().constData());
     QVERIFY2(output.contains("caption: Norvak Flash Programmer, Connect:   Error "),
