@@ -72,6 +72,13 @@ void FirmwareStreamer::TimerSendFile_Timer() {
     running_ = true;
     try {
         stream();
+    } catch (const SerialError&) {
+        running_ = false;
+        w_.members.flashState = FlashState::Idle;
+        // A write refused while the port is still open means the line is gone: the handler's
+        // boundary reports it as a lost port. A port the operator closed stays silent.
+        if (w_.MSComm1().PortOpen())
+            throw;
     } catch (const std::exception&) {
         // The failure path reports nothing; the file is already closed by its owner.
         w_.members.flashState = FlashState::Idle;
