@@ -5,3 +5,6 @@ norvak_add_test(test_serial_settings
 norvak_add_test(test_mscomm
   SOURCES serial_control/test_mscomm.cpp
   LIBS norvak_serial norvak_testsupport)
+norvak_add_test(test_receive_batching
+  SOURCES serial_control/test_receive_batching.cpp
+  LIBS norvak_serial norvak_testsupport)
