@@ -184,9 +184,7 @@ void SerialLink::reportPortLost(const QString& description) {
     w_.btnCon->setText(QStringLiteral("Connect"));
     w_.members.flashState = FlashState::Idle;
     w_.btnFlash->setText(QStringLiteral("START PROGRAMMING"));
-    for (Timer* timer : {w_.Timerresettobootprg.get(), w_.Timersendi.get(), w_.Timersendf.get(),
-                         w_.TimerdotNotReceived.get(), w_.TimerSendFile.get()})
-        timer->setEnabled(false);
+    w_.stopAllTimers();
 }
 
 void SerialLink::reportConnectFailure(const QString& description) {

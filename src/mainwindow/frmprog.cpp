@@ -241,13 +241,16 @@ void frmProg::closeEvent(QCloseEvent* event) {
         Form_QueryUnload();
         closing_ = true;
         // The program ends with the window: nothing may tick into a handler after this.
-        for (Timer* timer :
-             {TimerdotNotReceived.get(), Timersendf.get(), Timersendi.get(), TimerSendFile.get(),
-              Timerresettobootprg.get(), heldFileSendTick_.get()})
-            timer->setEnabled(false);
+        stopAllTimers();
     }
     event->accept();
     emit closed();
+}
+
+void frmProg::stopAllTimers() {
+    for (Timer* timer : {TimerdotNotReceived.get(), Timersendf.get(), Timersendi.get(),
+                         TimerSendFile.get(), Timerresettobootprg.get(), heldFileSendTick_.get()})
+        timer->setEnabled(false);
 }
 
 bool frmProg::PortOpen() const {

@@ -106,6 +106,8 @@ public:
     // The 0-based selected speed item, -1 when the operator has typed into the list's field.
     [[nodiscard]] int speedListIndex() const;
     [[nodiscard]] bool portOpenAndFileChosen() const;
+    // Switches off every timer of the run (the program is ending, or its port is gone).
+    void stopAllTimers();
     // True once the close handler has run: interrupted handlers wind up without sending.
     [[nodiscard]] bool isClosing() const { return closing_; }
     // True once the port was lost under a run, until it is opened again.
