@@ -11,7 +11,4 @@ norvak_add_test(test_operator_commands SOURCES app/test_operator_commands.cpp
 # simulated device with the real Qt event loop.
 norvak_add_test(test_link_pty SOURCES app/test_link_pty.cpp LIBS norvak_testsupport)
 norvak_add_test(test_end_to_end SOURCES app/test_end_to_end.cpp
-                LIBS norvak_testsupport norvak_simdevice)
-add_dependencies(test_end_to_end norvak_sample_firmware)
-target_compile_definitions(test_end_to_end PRIVATE
-  NORVAK_FIRMWARE_DIR="${NORVAK_FIRMWARE_DIR}" NORVAK_OBJCOPY="${NORVAK_OBJCOPY}")
+                LIBS norvak_faults_support)

@@ -1,21 +1,16 @@
 // Whole programming runs with the real Qt event loop and the real serial control, against the
 // simulated device over a pseudo-terminal.
 
-#include "link/control/mscomm.h"
-#include "mainwindow/frmprog.h"
+#include "faults/device_rig.h"
 #include "mainwindow/logbox/logbox.h"
-#include "simdevice.h"
-#include "support/answering_toolkit.h"
 
-#include <QComboBox>
-#include <QFile>
-#include <QLineEdit>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QTest>
 
 using namespace norvak;
-using namespace norvak::test;
+using faults::expectedStream;
+using faults::readFile;
 using namespace std::chrono_literals;
 
 class TestEndToEnd : public QObject {
@@ -30,54 +25,15 @@ private slots:
 
 namespace {
 
-QByteArray readFile(const QString& path) {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return {};
-    return file.readAll();
+// Connects, chooses `firmware` and presses START PROGRAMMING.
+void connectAndStart(faults::DeviceRig& rig, const QString& firmware) {
+    rig.pressConnect();
+    QVERIFY2(rig.window->PortOpen(), qPrintable(rig.caption()));
+    rig.chooseFile(firmware);
+    QVERIFY(rig.window->btnFlash->isEnabled());
+    rig.pressStart();
+    QCOMPARE(rig.window->members.flashState, FlashState::WaitingForBoot);
 }
-
-// What the wire must carry for a file: each line without its end, then one LF.
-QByteArray expectedStream(const QByteArray& file) {
-    QByteArray stream;
-    for (const QByteArray& line : file.split('\n')) {
-        QByteArray text = line;
-        if (text.endsWith('\r'))
-            text.chop(1);
-        if (!text.isEmpty())
-            stream += text + '\n';
-    }
-    return stream;
-}
-
-struct Rig {
-    explicit Rig(SimDeviceConfig config)
-        : device(std::move(config)) {
-        const QString path = QString::fromStdString(device.slavePath());
-        window = std::make_unique<frmProg>(
-            toolkit, std::make_unique<MSComm>([path](int) { return QStringList{path}; }), nullptr);
-        window->txtComPort->setText("1");
-        window->Combospeed->setCurrentIndex(0); // 20 ms: the quickest run
-        emit window->Combospeed->activated(0);
-        window->show();
-    }
-
-    void connectAndStart(const QString& firmware) {
-        window->btnCon->click();
-        QVERIFY2(window->PortOpen(), qPrintable(window->windowTitle()));
-        toolkit.dialogAnswers.push_back(firmware);
-        window->btnopenFile->click();
-        QVERIFY(window->btnFlash->isEnabled());
-        window->btnFlash->click();
-        QCOMPARE(window->members.flashState, FlashState::WaitingForBoot);
-    }
-
-    QString caption() const { return window->windowTitle(); }
-
-    SimDevice device;
-    AnsweringToolkit toolkit;
-    std::unique_ptr<frmProg> window;
-};
 
 SimDeviceConfig poweredOnAfterWakeUps() {
     SimDeviceConfig config;
@@ -97,25 +53,22 @@ void TestEndToEnd::startToProgrammed() {
     QFETCH(QString, firmware);
     const QByteArray file = readFile(firmware);
     QVERIFY(!file.isEmpty());
-    Rig rig(poweredOnAfterWakeUps());
-    QStringList captions;
-    QObject::connect(rig.window.get(), &QWidget::windowTitleChanged,
-                     [&captions](const QString& title) { captions << title; });
-    rig.connectAndStart(firmware);
+    faults::DeviceRig rig(poweredOnAfterWakeUps());
+    connectAndStart(rig, firmware);
     const QString message = QString::fromLatin1(SimDevice::programmedMessage);
     QTRY_VERIFY_WITH_TIMEOUT(rig.window->txtbuffer->Text().endsWith(message), 30'000);
     QTRY_VERIFY(!rig.window->streamer().isRunning());
     QCOMPARE(rig.window->members.flashState, FlashState::Idle);
     QCOMPARE(rig.window->btnFlash->text(), QStringLiteral("START PROGRAMMING"));
     QVERIFY(rig.window->btnFlash->isEnabled());
-    QVERIFY2(captions.contains("Norvak Flash Programmer, PROGRAMMED"),
-             qPrintable(captions.join('|')));
+    QVERIFY2(rig.captions.contains("Norvak Flash Programmer, PROGRAMMED"),
+             qPrintable(rig.captions.join('|')));
     // A "P" that comes during the last line's pause is followed by that line's progress.
     QVERIFY(rig.caption() == "Norvak Flash Programmer, PROGRAMMED" ||
             rig.caption() == "Norvak Flash Programmer, progress: 100%");
 
     // The device got wake-ups, one "f" and then exactly the file's lines, each with one LF.
-    const SimRecording recording = rig.device.recording();
+    const SimRecording recording = rig.device().recording();
     const QByteArray received = QByteArray::fromStdString(recording.received);
     const qsizetype firstF = received.indexOf('f');
     QVERIFY(firstF > 0);
@@ -133,9 +86,9 @@ void TestEndToEnd::startToProgrammed() {
 void TestEndToEnd::silentDeviceEndsInTheWatchdogReport() {
     SimDeviceConfig config = poweredOnAfterWakeUps();
     config.dotsStopAfterLine = 5;
-    Rig rig(config);
+    faults::DeviceRig rig(config);
     // The larger file takes longer to send than the watchdog waits.
-    rig.connectAndStart(QStringLiteral(NORVAK_FIRMWARE_DIR "/sample-crlf.srec"));
+    connectAndStart(rig, QStringLiteral(NORVAK_FIRMWARE_DIR "/sample-crlf.srec"));
     QTRY_COMPARE_WITH_TIMEOUT(rig.toolkit.messages.size(), std::size_t{1}, 30'000);
     QCOMPARE(rig.toolkit.messages[0].text, QStringLiteral("Error: DOT Timeout"));
     QCOMPARE(rig.toolkit.messages[0].icon, MessageIcon::Critical);
@@ -143,30 +96,23 @@ void TestEndToEnd::silentDeviceEndsInTheWatchdogReport() {
     QVERIFY(rig.window->btnFlash->isEnabled());
     // The streamer stops at its next look at the state: the file is not sent to its end.
     QTest::qWait(300);
-    const QByteArray received = QByteArray::fromStdString(rig.device.recording().received);
+    const QByteArray received = QByteArray::fromStdString(rig.device().recording().received);
     QVERIFY(!received.contains("S9030000FC"));
 }
 
 void TestEndToEnd::hangUpInTheMiddleOfTheFileIsReportedOnce() {
     SimDeviceConfig config = poweredOnAfterWakeUps();
     config.hangUpAfterLine = 10;
-    Rig rig(config);
-    QStringList captions;
-    QObject::connect(rig.window.get(), &QWidget::windowTitleChanged,
-                     [&captions](const QString& title) { captions << title; });
-    rig.connectAndStart(QStringLiteral(NORVAK_FIRMWARE_DIR "/small-crlf.srec"));
-    const QRegularExpression errorForm(
-        QStringLiteral(R"(^Norvak Flash Programmer, Connect:   Error \S+.+)"));
+    faults::DeviceRig rig(config);
+    connectAndStart(rig, QStringLiteral(NORVAK_FIRMWARE_DIR "/small-crlf.srec"));
+    const QRegularExpression& errorForm = faults::errorCaption;
     QTRY_VERIFY_WITH_TIMEOUT(errorForm.match(rig.caption()).hasMatch(), 30'000);
     QVERIFY(!rig.window->PortOpen());
     QVERIFY(!rig.window->Connected());
     QCOMPARE(rig.window->btnCon->text(), QStringLiteral("Connect"));
     QCOMPARE(rig.window->members.flashState, FlashState::Idle);
     QTest::qWait(4000); // past the watchdog
-    const auto errors = std::count_if(captions.begin(), captions.end(), [&](const QString& c) {
-        return errorForm.match(c).hasMatch();
-    });
-    QCOMPARE(errors, 1);
+    QCOMPARE(rig.errorCaptionCount(), 1);
     QVERIFY2(errorForm.match(rig.caption()).hasMatch(), qPrintable(rig.caption()));
     QVERIFY(rig.toolkit.messages.empty());
 }
