@@ -54,46 +54,39 @@ qsizetype LineReader::findLineEnd() const {
     return begin_ + (std::find_if(first, last, isLineEnd) - first);
 }
 
-void LineReader::consumeLineEnd() {
+LineEnd LineReader::consumeLineEnd() {
     const bool carriageReturn = buffer_[static_cast<std::size_t>(begin_)] == '\r';
     consume(1);
-    if (carriageReturn && fill() && buffer_[static_cast<std::size_t>(begin_)] == '\n')
+    if (!carriageReturn)
+        return LineEnd::LineFeed;
+    if (fill() && buffer_[static_cast<std::size_t>(begin_)] == '\n') {
         consume(1);
+        return LineEnd::CarriageReturnLineFeed;
+    }
+    return LineEnd::CarriageReturn;
 }
 
 void LineReader::readLine(const std::function<void(QByteArrayView)>& piece) {
     QByteArray pending;
     bool handedOver = false;
-    const auto flush = [&] {
-        piece(pending);
-        pending.clear();
-        handedOver = true;
-    };
-    while (fill()) {
-        const qsizetype lineEnd = findLineEnd();
-        const qsizetype take = std::min(lineEnd - begin_, maxPieceSize - pending.size());
-        pending.append(buffer_.data() + begin_, take);
-        consume(take);
-        if (pending.size() == maxPieceSize)
-            flush();
-        if (begin_ == lineEnd && lineEnd < end_) {
-            consumeLineEnd();
-            break;
+    scanLine([&](QByteArrayView view) {
+        while (!view.isEmpty()) {
+            const qsizetype take = std::min(view.size(), maxPieceSize - pending.size());
+            pending.append(view.first(take));
+            view = view.sliced(take);
+            if (pending.size() == maxPieceSize) {
+                piece(pending);
+                pending.clear();
+                handedOver = true;
+            }
         }
-    }
+    });
     if (!pending.isEmpty() || !handedOver)
-        flush();
+        piece(pending);
 }
 
 void LineReader::skipLine() {
-    while (fill()) {
-        const qsizetype lineEnd = findLineEnd();
-        consume(lineEnd - begin_);
-        if (lineEnd < end_) {
-            consumeLineEnd();
-            return;
-        }
-    }
+    scanLine([](QByteArrayView) {});
 }
 
 } // namespace norvak

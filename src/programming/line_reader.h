@@ -14,6 +14,9 @@ class QIODevice;
 
 namespace norvak {
 
+// Which end a line had; None for a last line that runs to the end of the file.
+enum class LineEnd { None, CarriageReturn, CarriageReturnLineFeed, LineFeed };
+
 class LineReader {
 public:
     // Lines longer than this reach the caller in pieces of at most this size.
@@ -28,6 +31,10 @@ public:
     void readLine(const std::function<void(QByteArrayView)>& piece);
     // Consumes one line without looking at its text.
     void skipLine();
+    // Hands the line's text to `piece` as views into the read buffer, valid during the call
+    // only, without copying: in as many pieces as the buffer's reads cut it into, none for an
+    // empty line. Consumes the line's end and returns which it was.
+    template <typename Piece> LineEnd scanLine(Piece&& piece);
 
 private:
     // Makes at least one unread byte available; false at the end of the file.
@@ -35,7 +42,7 @@ private:
     [[nodiscard]] qsizetype buffered() const { return end_ - begin_; }
     void consume(qsizetype count);
     // Consumes a line end found at begin_ (CR, CR LF or LF).
-    void consumeLineEnd();
+    LineEnd consumeLineEnd();
     // Index of the first CR or LF in the unread bytes, or end_.
     [[nodiscard]] qsizetype findLineEnd() const;
 
@@ -46,5 +53,18 @@ private:
     qsizetype end_ = 0;
     qint64 position_ = 0; // bytes consumed from the start of the file
 };
+
+template <typename Piece> LineEnd LineReader::scanLine(Piece&& piece) {
+    while (fill()) {
+        const qsizetype lineEnd = findLineEnd();
+        if (lineEnd > begin_) {
+            piece(QByteArrayView(buffer_.data() + begin_, lineEnd - begin_));
+            consume(lineEnd - begin_);
+        }
+        if (lineEnd < end_)
+            return consumeLineEnd();
+    }
+    return LineEnd::None;
+}
 
 } // namespace norvak

@@ -16,6 +16,7 @@
 
 using namespace norvak;
 using namespace norvak::demo;
+using namespace norvak::unattended;
 using namespace std::chrono_literals;
 
 class TestDemoSetup : public QObject {
@@ -210,14 +211,14 @@ void TestDemoSetup::verdictFollowsTheCaptions_data() {
         << QStringList{sending, caption("PROGRAMMED"), caption("progress: 100%")}
         << int(RunOutcome::Programmed) << 0;
     QTest::newRow("watchdog") << QStringList{sending, caption("Programming FAILLED")}
-                              << int(RunOutcome::Failed) << 1;
+                              << int(RunOutcome::DotTimeout) << 1;
     QTest::newRow("port lost")
         << QStringList{sending, caption("Connect:   Error 12:00:01Port 4 (/dev/pts/3): the "
                                         "connection to the device was lost.")}
-        << int(RunOutcome::Failed) << 1;
+        << int(RunOutcome::PortFailed) << 1;
     QTest::newRow("no such port") << QStringList{caption(
                                          "Connect:   Error 12:00:01Port 9: no serial port found.")}
-                                  << int(RunOutcome::Failed) << 1;
+                                  << int(RunOutcome::PortFailed) << 1;
     QTest::newRow("other program's title")
         << QStringList{"Other, PROGRAMMED"} << int(RunOutcome::Running) << 1;
 }
@@ -254,8 +255,18 @@ void TestDemoSetup::verdictKeepsTheFirstResult() {
     late.onTimeout();
     QCOMPARE(late.outcome(), RunOutcome::TimedOut);
     QCOMPARE(late.exitCode(), 3);
-    late.fail(QStringLiteral("later"));
+    late.fail(RunOutcome::Failed, QStringLiteral("later"));
     QCOMPARE(late.outcome(), RunOutcome::TimedOut);
+
+    // Idle with nothing left to end the run: the log box tells whether the boot program was
+    // missing.
+    RunVerdict noBoot;
+    noBoot.onSettledIdle(QStringLiteral("iii\r\nRestart to bootprogram failled!"));
+    QCOMPARE(noBoot.outcome(), RunOutcome::NoBootProgram);
+    QCOMPARE(noBoot.exitCode(), 1);
+    RunVerdict idle;
+    idle.onSettledIdle(QStringLiteral(">_..."));
+    QCOMPARE(idle.outcome(), RunOutcome::Failed);
 }
 
 void TestDemoSetup::unattendedToolkitAnswersWithoutShowingAnything() {

@@ -1,5 +1,7 @@
 #include "demo_setup.h"
 
+#include "port_route.h"
+
 #include <QDir>
 #include <QFileInfo>
 #include <QLabel>
@@ -12,11 +14,7 @@ using namespace std::chrono_literals;
 
 PortCandidates withSimulatedPort(int simulatedPort, const QString& devicePath,
                                  PortCandidates others) {
-    return [simulatedPort, devicePath, others = std::move(others)](int port) -> QStringList {
-        if (port == simulatedPort)
-            return {devicePath};
-        return others ? others(port) : QStringList();
-    };
+    return unattended::withDeviceAt(simulatedPort, devicePath, std::move(others));
 }
 
 QStringList firmwareFolderCandidates(const QString& applicationDir) {

@@ -8,41 +8,10 @@ namespace norvak::demo {
 DemoToolkit::DemoToolkit(QString firmwareFolder)
     : firmwareFolder_(std::move(firmwareFolder)) {}
 
-std::unique_ptr<Timer> DemoToolkit::makeTimer(Milliseconds interval) {
-    return real_.makeTimer(interval);
-}
-
-void DemoToolkit::sleep(Milliseconds duration) {
-    real_.sleep(duration);
-}
-
-void DemoToolkit::yield() {
-    real_.yield();
-}
-
-void DemoToolkit::showMessage(const MessageBoxRequest& request) {
-    if (isUnattended()) {
-        sink_(request);
-        return;
-    }
-    real_.showMessage(request);
-}
-
-QString DemoToolkit::showOpenDialog(const OpenDialogRequest& request) {
-    if (!dialogAnswers_.empty()) {
-        QString answer = dialogAnswers_.front();
-        dialogAnswers_.pop_front();
-        return answer;
-    }
-    if (isUnattended())
-        return request.previousPath;
+QString DemoToolkit::showInteractiveOpenDialog(const OpenDialogRequest& request) {
     const QString chosen = QFileDialog::getOpenFileName(
         request.parent, request.title, dialogStartFolder(request.previousPath), request.filter);
     return chosen.isEmpty() ? request.previousPath : chosen;
-}
-
-QString DemoToolkit::timeOfDayText() {
-    return real_.timeOfDayText();
 }
 
 QString DemoToolkit::dialogStartFolder(const QString& previousPath) const {

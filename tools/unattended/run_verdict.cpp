@@ -2,25 +2,27 @@
 
 #include "mainwindow/frmprog.h"
 
-namespace norvak::demo {
+namespace norvak::unattended {
 
 namespace {
+
+const QString countdownFailure = QStringLiteral("Restart to bootprogram failled!");
+
+} // namespace
 
 QString statusPart(const QString& caption) {
     const QString prefix = applicationTitle + QStringLiteral(", ");
     return caption.startsWith(prefix) ? caption.mid(prefix.size()) : QString();
 }
 
-} // namespace
-
 void RunVerdict::onCaption(const QString& caption) {
     const QString status = statusPart(caption);
     if (status == QStringLiteral("PROGRAMMED"))
         decide(RunOutcome::Programmed, {});
     else if (status == QStringLiteral("Programming FAILLED"))
-        decide(RunOutcome::Failed, QStringLiteral("the device stopped answering lines"));
+        decide(RunOutcome::DotTimeout, QStringLiteral("the device stopped answering lines"));
     else if (status.startsWith(QStringLiteral("Connect:   Error")))
-        decide(RunOutcome::Failed, status);
+        decide(RunOutcome::PortFailed, status);
 }
 
 void RunVerdict::onMessage(const MessageBoxRequest& request) {
@@ -28,12 +30,23 @@ void RunVerdict::onMessage(const MessageBoxRequest& request) {
         decide(RunOutcome::Failed, request.text);
 }
 
-void RunVerdict::fail(const QString& reason) {
-    decide(RunOutcome::Failed, reason);
+void RunVerdict::onSettledIdle(const QString& logText) {
+    if (logText.endsWith(countdownFailure))
+        decide(RunOutcome::NoBootProgram, countdownFailure);
+    else
+        decide(RunOutcome::Failed, QStringLiteral("the run ended without \"PROGRAMMED\""));
 }
 
 void RunVerdict::onTimeout() {
     decide(RunOutcome::TimedOut, QStringLiteral("no result in time"));
+}
+
+void RunVerdict::onInterrupted() {
+    decide(RunOutcome::Interrupted, QStringLiteral("interrupted"));
+}
+
+void RunVerdict::fail(RunOutcome outcome, const QString& reason) {
+    decide(outcome, reason);
 }
 
 int RunVerdict::exitCode() const {
@@ -42,8 +55,7 @@ int RunVerdict::exitCode() const {
         return 0;
     case RunOutcome::TimedOut:
         return 3;
-    case RunOutcome::Running:
-    case RunOutcome::Failed:
+    default:
         break;
     }
     return 1;
@@ -56,4 +68,4 @@ void RunVerdict::decide(RunOutcome outcome, const QString& reason) {
     reason_ = reason;
 }
 
-} // namespace norvak::demo
+} // namespace norvak::unattended

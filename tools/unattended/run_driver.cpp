@@ -1,0 +1,195 @@
+#include "run_driver.h"
+
+#include "mainwindow/frmprog.h"
+#include "mainwindow/logbox/logbox.h"
+
+#include <QComboBox>
+#include <QLineEdit>
+#include <QPushButton>
+
+namespace norvak::unattended {
+
+namespace {
+
+// After the result the device may still be sending its closing words.
+constexpr qint64 quietBeforeEndMs = 300;
+constexpr qint64 windUpLimitMs = 5000;
+
+} // namespace
+
+RunDriver::RunDriver(frmProg& window, ScriptedToolkit& toolkit, RunPlan plan)
+    : window_(window)
+    , toolkit_(toolkit)
+    , plan_(std::move(plan)) {
+    toolkit_.answerUnattended([this](const MessageBoxRequest& request) { onMessage(request); });
+    connect(&window_, &QWidget::windowTitleChanged, this, &RunDriver::onCaption);
+    watchTimer_.setInterval(watchInterval);
+    connect(&watchTimer_, &QTimer::timeout, this, &RunDriver::watch);
+    deadline_.setSingleShot(true);
+    deadline_.setInterval(plan_.timeout);
+    connect(&deadline_, &QTimer::timeout, this, [this] {
+        verdict_.onTimeout();
+        announceDecision();
+    });
+}
+
+RunDriver::~RunDriver() {
+    toolkit_.answerUnattended([](const MessageBoxRequest&) {});
+}
+
+void RunDriver::start() {
+    QTimer::singleShot(0, this, &RunDriver::begin);
+}
+
+void RunDriver::interrupt() {
+    if (phase_ == Phase::Finished)
+        return;
+    if (!verdict_.decided()) {
+        // CANCEL is the button while a run is under way; the window's own guard decides.
+        if (window_.members.flashState != FlashState::Idle && window_.btnFlash->isEnabled()) {
+            emit step(QStringLiteral("Press %1").arg(window_.btnFlash->text()));
+            window_.btnFlash->click();
+        }
+        if (window_.PortOpen()) {
+            emit step(QStringLiteral("Press %1").arg(window_.btnCon->text()));
+            window_.btnCon->click();
+        }
+        verdict_.onInterrupted();
+        announceDecision();
+    }
+    finish();
+}
+
+void RunDriver::begin() {
+    if (phase_ != Phase::NotStarted)
+        return;
+    if (plan_.timeout > std::chrono::milliseconds::zero())
+        deadline_.start();
+    phase_ = Phase::Running;
+    if (!clickThrough()) {
+        announceDecision();
+        return;
+    }
+    lookAtButton();
+    watchTimer_.start();
+}
+
+bool RunDriver::clickThrough() {
+    window_.txtComPort->setText(QString::number(plan_.port));
+    emit step(QStringLiteral("Connect to port %1").arg(plan_.port));
+    window_.btnCon->click();
+    if (!window_.PortOpen()) {
+        verdict_.fail(RunOutcome::PortFailed, QStringLiteral("the port did not open"));
+        return false;
+    }
+    emit step(QStringLiteral("Choose %1").arg(plan_.firmware));
+    toolkit_.answerNextOpenDialog(plan_.firmware);
+    window_.btnopenFile->click();
+    if (window_.members.fileName != plan_.firmware || !window_.btnFlash->isEnabled()) {
+        verdict_.fail(RunOutcome::FileUnreadable,
+                      QStringLiteral("the firmware file was not taken"));
+        return false;
+    }
+    chooseSpeed();
+    emit aboutToStart();
+    emit step(QStringLiteral("Press %1").arg(window_.btnFlash->text()));
+    window_.btnFlash->click();
+    if (window_.members.flashState == FlashState::Idle) {
+        verdict_.fail(RunOutcome::Failed, QStringLiteral("the run did not start"));
+        return false;
+    }
+    return true;
+}
+
+void RunDriver::chooseSpeed() {
+    if (plan_.speedItem < 0 || plan_.speedItem >= window_.Combospeed->count())
+        return;
+    emit step(QStringLiteral("Choose speed %1").arg(window_.Combospeed->itemText(plan_.speedItem)));
+    // As the operator picks an item from the list.
+    window_.Combospeed->setCurrentIndex(plan_.speedItem);
+    emit window_.Combospeed->activated(plan_.speedItem);
+}
+
+void RunDriver::onCaption(const QString& caption) {
+    if (phase_ == Phase::Finished || phase_ == Phase::NotStarted)
+        return;
+    emit captionChanged(caption);
+    lookAtButton();
+    verdict_.onCaption(caption);
+    announceDecision();
+}
+
+void RunDriver::onMessage(const MessageBoxRequest& request) {
+    if (phase_ == Phase::Finished)
+        return;
+    emit messageShown(request.text, request.icon == MessageIcon::Critical);
+    verdict_.onMessage(request);
+    announceDecision();
+}
+
+void RunDriver::announceDecision() {
+    if (!verdict_.decided() || decisionAnnounced_)
+        return;
+    decisionAnnounced_ = true;
+    emit decided();
+    windUp();
+}
+
+void RunDriver::lookAtButton() {
+    const QString caption = window_.btnFlash->text();
+    if (caption == buttonCaption_)
+        return;
+    buttonCaption_ = caption;
+    emit buttonChanged(caption);
+}
+
+bool RunDriver::windowTimersWillEndRun() const {
+    // The watchdog reports "Programming FAILLED"; a countdown still running may report the
+    // boot program missing. Until they have had their say the run is not over.
+    return window_.TimerdotNotReceived->isEnabled() || window_.Timerresettobootprg->isEnabled();
+}
+
+void RunDriver::watch() {
+    if (phase_ == Phase::Finished)
+        return;
+    lookAtButton();
+    const bool streaming = window_.streamer().isRunning();
+    if (phase_ == Phase::Running && !verdict_.decided() &&
+        window_.members.flashState == FlashState::Idle && !streaming && !windowTimersWillEndRun()) {
+        verdict_.onSettledIdle(window_.txtbuffer->Text());
+        announceDecision();
+    }
+    if (phase_ != Phase::WindingUp)
+        return;
+    const qsizetype logLength = window_.txtbuffer->length();
+    if (logLength != lastLogLength_) {
+        lastLogLength_ = logLength;
+        quietClock_.start();
+    }
+    const bool settled = !streaming && quietClock_.elapsed() >= quietBeforeEndMs;
+    if (settled || windUpClock_.elapsed() >= windUpLimitMs)
+        finish();
+}
+
+void RunDriver::windUp() {
+    if (phase_ == Phase::WindingUp || phase_ == Phase::Finished)
+        return;
+    phase_ = Phase::WindingUp;
+    deadline_.stop();
+    windUpClock_.start();
+    quietClock_.start();
+    lastLogLength_ = window_.txtbuffer->length();
+    watchTimer_.start();
+}
+
+void RunDriver::finish() {
+    if (phase_ == Phase::Finished)
+        return;
+    lookAtButton();
+    phase_ = Phase::Finished;
+    watchTimer_.stop();
+    deadline_.stop();
+    emit finished();
+}
+
+} // namespace norvak::unattended
