@@ -34,7 +34,8 @@ QString ScriptedToolkit::showOpenDialog(const OpenDialogRequest& request) {
 }
 
 QString ScriptedToolkit::timeOfDayText() {
-    return real_.timeOfDayText();
+    lastTimeOfDay_ = real_.timeOfDayText();
+    return lastTimeOfDay_;
 }
 
 QString ScriptedToolkit::showInteractiveOpenDialog(const OpenDialogRequest& request) {

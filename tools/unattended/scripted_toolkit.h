@@ -32,6 +32,8 @@ public:
     void showMessage(const MessageBoxRequest& request) final;
     [[nodiscard]] QString showOpenDialog(const OpenDialogRequest& request) final;
     [[nodiscard]] QString timeOfDayText() override;
+    // The time of day last handed to the window (it starts the error caption's description).
+    [[nodiscard]] const QString& lastTimeOfDayText() const { return lastTimeOfDay_; }
 
 protected:
     // The dialog an operator sees while no script answers it.
@@ -41,6 +43,7 @@ private:
     QtToolkit real_;
     MessageSink sink_;
     std::deque<QString> dialogAnswers_;
+    QString lastTimeOfDay_;
 };
 
 } // namespace norvak::unattended

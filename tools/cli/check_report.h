@@ -1,0 +1,19 @@
+#pragma once
+
+// The check's report as the operator reads it, and as JSON.
+
+#include "srec_check.h"
+
+#include <QByteArray>
+#include <QString>
+
+namespace norvak::cli {
+
+// Problems first, one per line as FILE:LINE:COLUMN: message, then the summary.
+[[nodiscard]] QString checkText(const QString& file, const SrecReport& report);
+// Only the problems, FILE:LINE:COLUMN: message.
+[[nodiscard]] QString problemsText(const QString& file, const SrecReport& report);
+[[nodiscard]] QByteArray checkJson(const QString& file, const SrecReport& report);
+[[nodiscard]] QByteArray unreadableJson(const QString& file, const QString& error);
+
+} // namespace norvak::cli

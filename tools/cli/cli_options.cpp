@@ -1,0 +1,297 @@
+#include "cli_options.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <limits>
+
+#ifndef NORVAK_VERSION
+#define NORVAK_VERSION "unknown"
+#endif
+
+namespace norvak::cli {
+
+namespace {
+
+constexpr int highestPort = std::numeric_limits<std::int16_t>::max();
+
+QString commandName(Command command) {
+    switch (command) {
+    case Command::Ports:
+        return QStringLiteral("ports");
+    case Command::Check:
+        return QStringLiteral("check");
+    case Command::Program:
+        return QStringLiteral("program");
+    case Command::None:
+        break;
+    }
+    return {};
+}
+
+std::optional<Command> commandNamed(const QString& name) {
+    for (const Command command : {Command::Ports, Command::Check, Command::Program}) {
+        if (commandName(command) == name)
+            return command;
+    }
+    return std::nullopt;
+}
+
+QString speedList() {
+    QStringList speeds;
+    for (const int speed : speedChoices)
+        speeds << QString::number(speed);
+    return speeds.join(QStringLiteral(", "));
+}
+
+// Reads the words after the subcommand; each option may carry its value as "--opt=value".
+class Reader {
+public:
+    Reader(Command command, QStringList words)
+        : command_(command)
+        , words_(std::move(words)) {}
+
+    ParsedCli parse(CliOptions options) {
+        for (qsizetype i = 0; i < words_.size() && error_.isEmpty(); ++i) {
+            QString word = words_[i];
+            std::optional<QString> inlineValue;
+            if (word.startsWith(QStringLiteral("--")) && word.contains(QLatin1Char('='))) {
+                inlineValue = word.mid(word.indexOf(QLatin1Char('=')) + 1);
+                word = word.left(word.indexOf(QLatin1Char('=')));
+            }
+            const auto value = [&]() -> std::optional<QString> {
+                if (inlineValue)
+                    return inlineValue;
+                if (i + 1 < words_.size())
+                    return words_[++i];
+                refuse(QStringLiteral("%1 needs a value. %2").arg(word, valueHint(word)));
+                return std::nullopt;
+            };
+            take(options, word, inlineValue, value);
+        }
+        if (error_.isEmpty() && !options.help)
+            checkComplete(options);
+        ParsedCli parsed;
+        parsed.command = command_;
+        if (error_.isEmpty())
+            parsed.options = options;
+        else
+            parsed.error = error_;
+        return parsed;
+    }
+
+private:
+    template <typename Value>
+    void take(CliOptions& options, const QString& word, const std::optional<QString>& inlineValue,
+              const Value& value) {
+        const bool isProgram = command_ == Command::Program;
+        const bool isCheck = command_ == Command::Check;
+        if (word == QStringLiteral("--help") || word == QStringLiteral("-h")) {
+            options.help = true;
+        } else if (word == QStringLiteral("--json") && !inlineValue) {
+            options.json = true;
+        } else if (isProgram && word == QStringLiteral("--check") && !inlineValue) {
+            options.check = true;
+        } else if (isProgram && word == QStringLiteral("--port")) {
+            if (const auto text = value())
+                options.port = portNumber(*text);
+        } else if (isProgram && word == QStringLiteral("--device")) {
+            if (const auto text = value()) {
+                if (text->isEmpty())
+                    refuse(QStringLiteral("--device needs a path, for example "
+                                          "--device /dev/ttyUSB0."));
+                options.device = *text;
+            }
+        } else if (isProgram && word == QStringLiteral("--file")) {
+            if (const auto text = value())
+                options.file = *text;
+        } else if (isProgram && word == QStringLiteral("--speed")) {
+            if (const auto text = value())
+                options.speedMs = speed(*text);
+        } else if (word.startsWith(QLatin1Char('-')) && word.size() > 1) {
+            refuse(QStringLiteral("unknown option %1 for %2.").arg(word, commandName(command_)));
+        } else if (isCheck && options.file.isEmpty()) {
+            options.file = word;
+        } else {
+            refuse(QStringLiteral("unexpected argument \"%1\" for %2.")
+                       .arg(word, commandName(command_)));
+        }
+    }
+
+    int portNumber(const QString& text) {
+        bool ok = false;
+        const int port = text.toInt(&ok);
+        if (!ok || port < 1 || port > highestPort) {
+            refuse(QStringLiteral("--port: \"%1\" is not a port number. Give the number you would "
+                                  "type into the window's port box (1 to %2); "
+                                  "'norvak-flash-cli ports' lists them.")
+                       .arg(text)
+                       .arg(highestPort));
+        }
+        return port;
+    }
+
+    int speed(const QString& text) {
+        bool ok = false;
+        const int value = text.toInt(&ok);
+        if (!ok || std::find(std::begin(speedChoices), std::end(speedChoices), value) ==
+                       std::end(speedChoices)) {
+            refuse(QStringLiteral("--speed: \"%1\" is not one of the five speeds %2 (the pause "
+                                  "in milliseconds after each line; %3 is the window's normal).")
+                       .arg(text, speedList())
+                       .arg(normalSpeed));
+            return normalSpeed;
+        }
+        return value;
+    }
+
+    static QString valueHint(const QString& option) {
+        if (option == QStringLiteral("--port"))
+            return QStringLiteral(
+                "For example --port 1; 'norvak-flash-cli ports' lists the ports.");
+        if (option == QStringLiteral("--device"))
+            return QStringLiteral("For example --device /dev/ttyUSB0.");
+        if (option == QStringLiteral("--file"))
+            return QStringLiteral("For example --file firmware.srec.");
+        if (option == QStringLiteral("--speed"))
+            return QStringLiteral("One of %1.").arg(speedList());
+        return {};
+    }
+
+    void checkComplete(const CliOptions& options) {
+        if (command_ == Command::Check && options.file.isEmpty())
+            refuse(QStringLiteral("check needs the FILE to check."));
+        if (command_ != Command::Program)
+            return;
+        if (options.port && !options.device.isEmpty())
+            refuse(QStringLiteral("give --port or --device, not both."));
+        else if (!options.port && options.device.isEmpty())
+            refuse(QStringLiteral("program needs the port: --port N (the number of the window's "
+                                  "port box) or --device PATH."));
+        else if (options.file.isEmpty())
+            refuse(QStringLiteral("program needs the firmware: --file FILE."));
+    }
+
+    void refuse(const QString& why) {
+        if (error_.isEmpty())
+            error_ = why;
+    }
+
+    Command command_;
+    QStringList words_;
+    QString error_;
+};
+
+} // namespace
+
+ParsedCli parseCli(const QStringList& arguments) {
+    const QStringList words = arguments.mid(1);
+    CliOptions options;
+    if (words.isEmpty()) {
+        ParsedCli parsed;
+        parsed.error = QStringLiteral("no command given: use ports, check or program.");
+        return parsed;
+    }
+    const QString& first = words.first();
+    if (first == QStringLiteral("--help") || first == QStringLiteral("-h") ||
+        first == QStringLiteral("help")) {
+        options.help = true;
+        return {options, {}, Command::None};
+    }
+    if (first == QStringLiteral("--version")) {
+        options.version = true;
+        return {options, {}, Command::None};
+    }
+    const auto command = commandNamed(first);
+    if (!command) {
+        ParsedCli parsed;
+        parsed.error =
+            first.startsWith(QLatin1Char('-'))
+                ? QStringLiteral("unknown option %1: give a command first (ports, "
+                                 "check or program).")
+                      .arg(first)
+                : QStringLiteral("unknown command \"%1\": use ports, check or program.").arg(first);
+        return parsed;
+    }
+    options.command = *command;
+    return Reader(*command, words.mid(1)).parse(options);
+}
+
+QString usage(Command command) {
+    switch (command) {
+    case Command::Ports:
+        return QStringLiteral(
+            "usage: norvak-flash-cli ports [--json]\n"
+            "\n"
+            "Lists every serial port of the system, one per line: the number to type into the\n"
+            "window's port box (or to give to program --port), the device path, and what the\n"
+            "system knows of it (description, manufacturer, USB vendor and product id, serial\n"
+            "number). A port that no number reaches is shown with \"-\".\n"
+            "\n"
+            "  --json   one JSON array instead\n");
+    case Command::Check:
+        return QStringLiteral(
+            "usage: norvak-flash-cli check [--json] FILE\n"
+            "\n"
+            "Reads FILE as Motorola S-records and sends nothing. Checks every line the window\n"
+            "would send: record type S0-S9, hex digits, whole bytes, the byte count, the\n"
+            "checksum; S5/S6 against the data records; one termination record (S7, S8 or S9),\n"
+            "last, fitting the data records; addresses that overlap or run backwards. Every\n"
+            "problem names its line and column (FILE:LINE:COLUMN). Then a summary: lines sent,\n"
+            "line ends, data bytes, address ranges and gaps, the S0 header, and how long the\n"
+            "lines take at each speed.\n"
+            "\n"
+            "  --json   a JSON report instead\n"
+            "\n"
+            "Exit status: 0 clean, 1 a record is wrong, 5 the file cannot be read.\n");
+    case Command::Program:
+        return QStringLiteral(
+                   "usage: norvak-flash-cli program (--port N | --device PATH) --file FILE\n"
+                   "                                [--speed 20|40|60|80|100] [--check] "
+                   "[--json]\n"
+                   "\n"
+                   "Programs a device as the window does, with the window's own run: connects,\n"
+                   "chooses FILE, presses START PROGRAMMING; switch the device off and on when\n"
+                   "told. Shows the countdown, the handshake, the progress and the device's "
+                   "text.\n"
+                   "\n"
+                   "  --port N        the number of the window's port box "
+                   "('norvak-flash-cli ports')\n"
+                   "  --device PATH   the serial device itself, e.g. /dev/ttyUSB0\n"
+                   "  --file FILE     the S-record file\n"
+                   "  --speed MS      pause after each line: %1 (default %2)\n"
+                   "  --check         check FILE first; a file with wrong records is not sent\n"
+                   "  --json          one JSON object per line for each event\n"
+                   "\n"
+                   "Exit status: 0 PROGRAMMED; 1 --check found a wrong record; 2 no boot "
+                   "program\n"
+                   "before the countdown ran out; 3 dot timeout (Programming FAILLED); 4 the "
+                   "port\n"
+                   "could not be opened or was lost; 5 the file cannot be read; 6 interrupted\n"
+                   "(SIGINT or SIGTERM: cancelled, port closed); 64 a wrong command line.\n")
+            .arg(speedList())
+            .arg(normalSpeed);
+    case Command::None:
+        break;
+    }
+    return QStringLiteral(
+        "usage: norvak-flash-cli COMMAND [OPTIONS]\n"
+        "\n"
+        "Programs devices through their serial boot program from a script or a test rig,\n"
+        "with the Norvak Flash Programmer window's own run logic.\n"
+        "\n"
+        "Commands:\n"
+        "  ports     list the serial ports and the number of each\n"
+        "  check     check an S-record file without sending it\n"
+        "  program   program a device\n"
+        "\n"
+        "  --help      this text; 'norvak-flash-cli COMMAND --help' for a command\n"
+        "  --version   the version\n"
+        "\n"
+        "Several devices at once: one process per port.\n");
+}
+
+QString versionText() {
+    return QStringLiteral("norvak-flash-cli " NORVAK_VERSION "\n");
+}
+
+} // namespace norvak::cli

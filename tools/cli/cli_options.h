@@ -1,0 +1,57 @@
+#pragma once
+
+// norvak-flash-cli's command line: the subcommand, its options, and the help texts.
+
+#include <QString>
+#include <QStringList>
+
+#include <optional>
+
+namespace norvak::cli {
+
+enum class Command { None, Ports, Check, Program };
+
+// Exit statuses of the program. Those of `program` follow the window's own outcomes.
+namespace exit_status {
+inline constexpr int ok = 0;
+inline constexpr int badRecords = 1;    // check: a record is wrong
+inline constexpr int noBootProgram = 2; // "Restart to bootprogram failled!"
+inline constexpr int dotTimeout = 3;    // "Programming FAILLED"
+inline constexpr int portFailed = 4;    // the port could not be opened, or was lost
+inline constexpr int fileUnreadable = 5;
+inline constexpr int interrupted = 6; // SIGINT or SIGTERM
+inline constexpr int usage = 64;      // the command line was refused
+} // namespace exit_status
+
+// The pause items of the window's speed list, in milliseconds after each line.
+inline constexpr int speedChoices[] = {20, 40, 60, 80, 100};
+inline constexpr int normalSpeed = 60;
+
+struct CliOptions {
+    Command command = Command::None;
+    bool help = false;
+    bool version = false;
+    bool json = false;
+    // program
+    std::optional<int> port;
+    QString device;
+    QString file; // also check's FILE
+    int speedMs = normalSpeed;
+    bool check = false;
+
+    // The index of the speed list's item for speedMs (0 = 20 ms).
+    [[nodiscard]] int speedItem() const { return speedMs / 20 - 1; }
+};
+
+struct ParsedCli {
+    std::optional<CliOptions> options; // empty when refused
+    QString error;                     // why, with what to do instead
+    Command command = Command::None;   // the subcommand the error belongs to
+};
+
+// `arguments` includes the program name first.
+[[nodiscard]] ParsedCli parseCli(const QStringList& arguments);
+[[nodiscard]] QString usage(Command command);
+[[nodiscard]] QString versionText();
+
+} // namespace norvak::cli

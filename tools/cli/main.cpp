@@ -1,0 +1,103 @@
+// norvak-flash-cli: programs devices through their serial boot program from a script or a
+// test rig, with the flash programmer window's own run logic; lists the serial ports and
+// checks S-record files without sending them.
+
+#include "check_report.h"
+#include "cli_options.h"
+#include "port_list.h"
+#include "program_run.h"
+#include "signal_watcher.h"
+#include "srec_check.h"
+
+#include <QCoreApplication>
+#include <QStringList>
+
+#include <cstdio>
+
+namespace {
+
+using namespace norvak::cli;
+
+void write(std::FILE* file, const QByteArray& bytes) {
+    std::fwrite(bytes.constData(), 1, static_cast<std::size_t>(bytes.size()), file);
+    std::fflush(file);
+}
+
+void write(std::FILE* file, const QString& text) {
+    write(file, text.toUtf8());
+}
+
+int listPorts(const CliOptions& options, int& argc, char** argv) {
+    const QCoreApplication app(argc, argv);
+    const auto ports = systemPorts();
+    if (options.json)
+        write(stdout, portsJson(ports));
+    else
+        write(stdout, portsText(ports));
+    return exit_status::ok;
+}
+
+int checkFile(const CliOptions& options) {
+    SrecReport report;
+    try {
+        report = checkSrecFile(options.file);
+    } catch (const FileReadError& e) {
+        const QString why = QString::fromStdString(e.what());
+        if (options.json)
+            write(stdout, unreadableJson(options.file, why));
+        write(stderr, QStringLiteral("norvak-flash-cli: cannot read %1\n").arg(why));
+        return exit_status::fileUnreadable;
+    }
+    if (options.json)
+        write(stdout, checkJson(options.file, report));
+    else
+        write(stdout, checkText(options.file, report));
+    return report.clean() ? exit_status::ok : exit_status::badRecords;
+}
+
+// Qt's own notes (a missing runtime folder and the like) are not the program's to print;
+// only its critical messages pass.
+void quietQtMessages(QtMsgType type, const QMessageLogContext&, const QString& message) {
+    if (type == QtCriticalMsg || type == QtFatalMsg)
+        write(stderr, QStringLiteral("norvak-flash-cli: %1\n").arg(message));
+}
+
+} // namespace
+
+int main(int argc, char* argv[]) {
+    // Before any thread exists: SIGINT and SIGTERM are then read on the event loop.
+    blockTerminationSignals();
+    qInstallMessageHandler(quietQtMessages);
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
+    const ParsedCli parsed = parseCli(arguments);
+    if (!parsed.options) {
+        const QString help =
+            parsed.command == Command::None
+                ? QStringLiteral("norvak-flash-cli --help")
+                : QStringLiteral("norvak-flash-cli %1 --help").arg(arguments.value(1));
+        write(stderr, QStringLiteral("norvak-flash-cli: %1\nTry '%2'.\n").arg(parsed.error, help));
+        return exit_status::usage;
+    }
+    const CliOptions& options = *parsed.options;
+    if (options.version) {
+        write(stdout, versionText());
+        return exit_status::ok;
+    }
+    if (options.help) {
+        write(stdout, usage(options.command));
+        return exit_status::ok;
+    }
+    switch (options.command) {
+    case Command::Ports:
+        return listPorts(options, argc, argv);
+    case Command::Check:
+        return checkFile(options);
+    case Command::Program:
+        return runProgram(options, argc, argv, stdout, stderr);
+    case Command::None:
+        break;
+    }
+    return exit_status::usage;
+}

@@ -1,0 +1,76 @@
+#pragma once
+
+// What `program` shows while the window's run goes on: on a terminal one updating status line
+// under the lines that stay; elsewhere plain lines; with --json one JSON object per line for
+// each event, flushed as it happens.
+
+#include <QByteArray>
+#include <QElapsedTimer>
+#include <QString>
+
+#include <cstdio>
+
+namespace norvak::cli {
+
+// How a run ended, for the operator and for the exit status.
+struct RunEnd {
+    int exitStatus = 0;
+    QString outcome; // "programmed", "no-boot-program", "dot-timeout", ...
+    QString text;    // the window's own words for it
+    QString advice;  // what to do next; empty when programmed
+};
+
+class RunReporter {
+public:
+    enum class Style { Terminal, Plain, Json };
+
+    // `out` gets the events; `err` the advice after a failure.
+    RunReporter(Style style, std::FILE* out, std::FILE* err);
+
+    void step(const QString& action);
+    void caption(const QString& caption, const QString& status);
+    void progress(double percent, const QString& caption);
+    void button(const QString& caption);
+    void prompt(const QString& text);
+    void received(const QByteArray& bytes);
+    void message(const QString& text, bool critical);
+    void end(const RunEnd& end);
+
+    [[nodiscard]] qint64 bytesReceived() const { return bytesReceived_; }
+
+    // A long line of device text as shown: its start, how much was left out, its end.
+    class DeviceLine {
+    public:
+        void append(char c);
+        [[nodiscard]] bool isEmpty() const { return length_ == 0; }
+        [[nodiscard]] QString shown() const;
+        void clear();
+
+    private:
+        static constexpr qsizetype headSize = 100;
+        static constexpr qsizetype tailSize = 80;
+        QByteArray head_;
+        QByteArray tail_; // the last tailSize characters past the head, as a ring
+        qsizetype tailStart_ = 0;
+        qint64 length_ = 0;
+    };
+
+private:
+    void emitJson(const QByteArray& object);
+    void printLine(const QString& line);
+    void setStatus(const QString& status);
+    void flushDeviceLine();
+    [[nodiscard]] double elapsed() const;
+    [[nodiscard]] QString stamped(const QString& text) const;
+
+    Style style_;
+    std::FILE* out_;
+    std::FILE* err_;
+    QElapsedTimer clock_;
+    QString status_; // the terminal's updating line
+    int lastWholePercent_ = -1;
+    qint64 bytesReceived_ = 0;
+    DeviceLine deviceLine_;
+};
+
+} // namespace norvak::cli

@@ -1,0 +1,63 @@
+#include "signal_watcher.h"
+
+#include <QSocketNotifier>
+
+#ifdef Q_OS_LINUX
+#include <csignal>
+#include <sys/signalfd.h>
+#include <unistd.h>
+#endif
+
+namespace norvak::cli {
+
+#ifdef Q_OS_LINUX
+
+namespace {
+
+sigset_t terminationSignals() {
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, SIGINT);
+    sigaddset(&set, SIGTERM);
+    return set;
+}
+
+} // namespace
+
+void blockTerminationSignals() {
+    const sigset_t set = terminationSignals();
+    sigprocmask(SIG_BLOCK, &set, nullptr);
+}
+
+SignalWatcher::SignalWatcher() {
+    const sigset_t set = terminationSignals();
+    fd_ = signalfd(-1, &set, SFD_NONBLOCK | SFD_CLOEXEC);
+    if (fd_ < 0)
+        return;
+    notifier_ = std::make_unique<QSocketNotifier>(fd_, QSocketNotifier::Read);
+    connect(notifier_.get(), &QSocketNotifier::activated, this, &SignalWatcher::readSignals);
+}
+
+SignalWatcher::~SignalWatcher() {
+    notifier_.reset();
+    if (fd_ >= 0)
+        ::close(fd_);
+}
+
+void SignalWatcher::readSignals() {
+    signalfd_siginfo info{};
+    while (::read(fd_, &info, sizeof info) == static_cast<ssize_t>(sizeof info))
+        emit terminationRequested(static_cast<int>(info.ssi_signo));
+}
+
+#else
+
+// Elsewhere the signals keep their default action: the program ends at once.
+void blockTerminationSignals() {}
+SignalWatcher::SignalWatcher() = default;
+SignalWatcher::~SignalWatcher() = default;
+void SignalWatcher::readSignals() {}
+
+#endif
+
+} // namespace norvak::cli

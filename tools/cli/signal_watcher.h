@@ -1,0 +1,38 @@
+#pragma once
+
+// SIGINT and SIGTERM as events of the Qt event loop: the run is cancelled from a handler like
+// any other, never from inside a signal handler. On Linux the two signals are blocked for the
+// whole process and read from a signalfd, so blockTerminationSignals() must run before any
+// thread starts (before QApplication); one that comes meanwhile waits and is seen at once.
+
+#include <QObject>
+
+#include <memory>
+
+class QSocketNotifier;
+
+namespace norvak::cli {
+
+// Call first thing in main, before any thread exists. Elsewhere than Linux it does nothing.
+void blockTerminationSignals();
+
+class SignalWatcher final : public QObject {
+    Q_OBJECT
+
+public:
+    SignalWatcher();
+    ~SignalWatcher() override;
+    SignalWatcher(const SignalWatcher&) = delete;
+    SignalWatcher& operator=(const SignalWatcher&) = delete;
+
+signals:
+    void terminationRequested(int signalNumber);
+
+private:
+    void readSignals();
+
+    int fd_ = -1;
+    std::unique_ptr<QSocketNotifier> notifier_;
+};
+
+} // namespace norvak::cli

@@ -1,0 +1,459 @@
+#include "srec_check.h"
+
+#include "programming/firmware_streamer.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QIODevice>
+
+#include <algorithm>
+#include <iterator>
+
+namespace norvak::cli {
+
+namespace {
+
+constexpr double lineBitsPerByte = 10.0; // start bit, 8 data bits, stop bit
+constexpr double lineBaudRate = 57600.0;
+constexpr double pauseStepSeconds = 0.020;
+constexpr qsizetype maxHeaderBytes = 256;
+constexpr qint64 countColumn = 3;
+constexpr qint64 addressColumn = 5;
+
+constexpr std::array<signed char, 256> makeHexTable() {
+    std::array<signed char, 256> table{};
+    for (auto& value : table)
+        value = -1;
+    for (int c = '0'; c <= '9'; ++c)
+        table[c] = static_cast<signed char>(c - '0');
+    for (int c = 'A'; c <= 'F'; ++c)
+        table[c] = static_cast<signed char>(c - 'A' + 10);
+    for (int c = 'a'; c <= 'f'; ++c)
+        table[c] = static_cast<signed char>(c - 'a' + 10);
+    return table;
+}
+constexpr std::array<signed char, 256> hexTable = makeHexTable();
+
+constexpr int addressSizeOf(int type) {
+    switch (type) {
+    case 0:
+    case 1:
+    case 5:
+    case 9:
+        return 2;
+    case 2:
+    case 6:
+    case 8:
+        return 3;
+    case 3:
+    case 7:
+        return 4;
+    default:
+        return 0;
+    }
+}
+
+constexpr bool isDataType(int type) {
+    return type >= 1 && type <= 3;
+}
+constexpr bool isTerminationType(int type) {
+    return type >= 7 && type <= 9;
+}
+// S1 data ends with S9, S2 with S8, S3 with S7.
+constexpr int terminationFor(int dataType) {
+    return 10 - dataType;
+}
+
+QString hex(quint64 value, int digits = 2) {
+    return QStringLiteral("0x") +
+           QString::number(value, 16).toUpper().rightJustified(digits, QLatin1Char('0'));
+}
+
+QString printable(char c) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte >= 0x20 && byte < 0x7F)
+        return QStringLiteral("'%1'").arg(QLatin1Char(c));
+    return hex(byte);
+}
+
+QString describeUnreadable(const QString& path) {
+    const QFileInfo info(path);
+    if (!info.exists())
+        return QStringLiteral("%1: no such file").arg(path);
+    if (info.isDir())
+        return QStringLiteral("%1: is a folder, not a file").arg(path);
+    if (!info.isFile())
+        return QStringLiteral("%1: not a regular file").arg(path);
+    if (!info.isReadable())
+        return QStringLiteral("%1: no permission to read it").arg(path);
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return QStringLiteral("%1: %2").arg(path, file.errorString());
+    return QStringLiteral("%1: cannot be read").arg(path);
+}
+
+} // namespace
+
+const char* kindName(SrecProblemKind kind) {
+    switch (kind) {
+    case SrecProblemKind::NotARecord:
+        return "not-a-record";
+    case SrecProblemKind::BadType:
+        return "record-type";
+    case SrecProblemKind::BadHexDigit:
+        return "hex-digit";
+    case SrecProblemKind::OddDigitCount:
+        return "odd-digit-count";
+    case SrecProblemKind::TooShort:
+        return "too-short";
+    case SrecProblemKind::CountMismatch:
+        return "byte-count";
+    case SrecProblemKind::BadChecksum:
+        return "checksum";
+    case SrecProblemKind::CountRecordMismatch:
+        return "record-count";
+    case SrecProblemKind::TerminationMissing:
+        return "termination-missing";
+    case SrecProblemKind::TerminationRepeated:
+        return "termination-repeated";
+    case SrecProblemKind::RecordAfterTermination:
+        return "record-after-termination";
+    case SrecProblemKind::TerminationWrongType:
+        return "termination-type";
+    case SrecProblemKind::AddressOverlap:
+        return "address-overlap";
+    case SrecProblemKind::AddressBackwards:
+        return "address-backwards";
+    case SrecProblemKind::UnsentLastByte:
+        return "unsent-last-byte";
+    }
+    return "unknown";
+}
+
+QString SrecReport::lineEndName() const {
+    const int kinds =
+        (lineEnds.crLf > 0 ? 1 : 0) + (lineEnds.lf > 0 ? 1 : 0) + (lineEnds.cr > 0 ? 1 : 0);
+    if (kinds > 1)
+        return QStringLiteral("mixed");
+    if (lineEnds.crLf > 0)
+        return QStringLiteral("CR LF");
+    if (lineEnds.lf > 0)
+        return QStringLiteral("LF");
+    if (lineEnds.cr > 0)
+        return QStringLiteral("CR");
+    return QStringLiteral("none");
+}
+
+void SrecChecker::beginLine() {
+    ++line_;
+    column_ = 0;
+    lineFailed_ = false;
+    type_ = -1;
+    addressSize_ = 0;
+    highNibblePending_ = false;
+    bytes_ = 0;
+    sum_ = 0;
+    count_ = 0;
+    address_ = 0;
+    lastByte_ = 0;
+    headerBytes_.clear();
+}
+
+void SrecChecker::headChar(char c) {
+    ++column_;
+    if (column_ == 1) {
+        if (c != 'S') {
+            problem(SrecProblemKind::NotARecord, 1,
+                    QStringLiteral("a record starts with \"S\", not %1").arg(printable(c)));
+        }
+        return;
+    }
+    const int type = c >= '0' && c <= '9' ? c - '0' : -1;
+    if (type < 0 || addressSizeOf(type) == 0) {
+        problem(SrecProblemKind::BadType, 2,
+                type < 0 ? QStringLiteral("no record type: %1 after \"S\"").arg(printable(c))
+                         : QStringLiteral("record type S%1 is not defined").arg(type));
+        return;
+    }
+    type_ = type;
+    addressSize_ = addressSizeOf(type);
+}
+
+void SrecChecker::feed(QByteArrayView piece) {
+    const char* p = piece.data();
+    const char* const end = p + piece.size();
+    while (column_ < 2 && p < end && !lineFailed_)
+        headChar(*p++);
+    if (lineFailed_) {
+        column_ += end - p;
+        return;
+    }
+    const char* const hexStart = p;
+    for (; p < end; ++p) {
+        const int value = hexTable[static_cast<unsigned char>(*p)];
+        if (value < 0) {
+            const qint64 column = column_ + (p - hexStart) + 1;
+            problem(SrecProblemKind::BadHexDigit, column,
+                    QStringLiteral("%1 is not a hex digit").arg(printable(*p)));
+            break;
+        }
+        if (highNibblePending_) {
+            takeByte(highNibble_ << 4U | static_cast<unsigned>(value));
+            highNibblePending_ = false;
+        } else {
+            highNibble_ = static_cast<unsigned>(value);
+            highNibblePending_ = true;
+        }
+    }
+    column_ += end - hexStart;
+}
+
+void SrecChecker::takeByte(unsigned byte) {
+    sum_ += byte;
+    ++bytes_;
+    lastByte_ = byte;
+    if (bytes_ == 1)
+        count_ = byte;
+    else if (bytes_ <= 1 + addressSize_)
+        address_ = address_ << 8U | byte;
+    else if (type_ == 0 && headerBytes_.size() <= maxHeaderBytes)
+        headerBytes_.append(static_cast<char>(byte));
+}
+
+void SrecChecker::endLine(LineEnd end) {
+    switch (end) {
+    case LineEnd::CarriageReturnLineFeed:
+        ++report_.lineEnds.crLf;
+        break;
+    case LineEnd::LineFeed:
+        ++report_.lineEnds.lf;
+        break;
+    case LineEnd::CarriageReturn:
+        ++report_.lineEnds.cr;
+        break;
+    case LineEnd::None:
+        ++report_.lineEnds.none;
+        break;
+    }
+    ++report_.linesSent;
+    addStreamTime(column_ + 1);
+    if (!lineFailed_)
+        checkRecordForm();
+    if (!lineFailed_)
+        checkRecordInFile();
+}
+
+void SrecChecker::addStreamTime(qint64 lineBytes) {
+    // The pause runs while the line goes out; a line longer than its pause holds the next one.
+    const double onLine = static_cast<double>(lineBytes) * lineBitsPerByte / lineBaudRate;
+    for (int item = 0; item < speedItemCount; ++item) {
+        const double pause = (item + 1) * pauseStepSeconds;
+        report_.streamSeconds[static_cast<std::size_t>(item)] += std::max(pause, onLine);
+    }
+}
+
+void SrecChecker::checkRecordForm() {
+    if (column_ == 0) {
+        problem(SrecProblemKind::NotARecord, 1,
+                QStringLiteral("empty line: it goes to the device as a lone LF"));
+    } else if (column_ == 1) {
+        problem(SrecProblemKind::BadType, 2, QStringLiteral("no record type after \"S\""));
+    } else if (highNibblePending_) {
+        problem(SrecProblemKind::OddDigitCount, column_,
+                QStringLiteral("an odd number of hex digits: the last one makes no byte"));
+    } else if (bytes_ < 2 + addressSize_) {
+        problem(SrecProblemKind::TooShort, countColumn,
+                QStringLiteral("%1 bytes after the type; an S%2 record needs at least %3 (byte "
+                               "count, %4-byte address, checksum)")
+                    .arg(bytes_)
+                    .arg(type_)
+                    .arg(2 + addressSize_)
+                    .arg(addressSize_));
+    } else if (count_ != static_cast<unsigned>(bytes_ - 1)) {
+        problem(SrecProblemKind::CountMismatch, countColumn,
+                QStringLiteral("byte count %1 (%2) but %3 bytes follow it")
+                    .arg(hex(count_))
+                    .arg(count_)
+                    .arg(bytes_ - 1));
+    } else if ((sum_ & 0xFFU) != 0xFFU) {
+        const unsigned expected = ~(sum_ - lastByte_) & 0xFFU;
+        problem(SrecProblemKind::BadChecksum, countColumn + 2 * (bytes_ - 1),
+                QStringLiteral("checksum %1, the record's bytes give %2")
+                    .arg(hex(lastByte_), hex(expected)));
+    }
+}
+
+void SrecChecker::checkRecordInFile() {
+    ++report_.recordsByType[static_cast<std::size_t>(type_)];
+    const qint64 dataBytes = bytes_ - 2 - addressSize_;
+    if (isDataType(type_)) {
+        ++report_.dataRecords;
+        report_.dataBytes += dataBytes;
+        widestDataType_ = std::max(widestDataType_, type_);
+    } else if (type_ == 0 && !report_.header) {
+        report_.header = headerBytes_.first(std::min(headerBytes_.size(), dataBytes));
+    }
+
+    if (terminationLine_ != 0) {
+        if (isTerminationType(type_)) {
+            problem(SrecProblemKind::TerminationRepeated, 1,
+                    QStringLiteral("a second termination record; the first is on line %1")
+                        .arg(terminationLine_));
+        } else {
+            problem(SrecProblemKind::RecordAfterTermination, 1,
+                    QStringLiteral("a record after the termination record on line %1")
+                        .arg(terminationLine_));
+        }
+        if (isDataType(type_) && dataBytes > 0)
+            checkDataAddresses(address_, address_ + static_cast<quint64>(dataBytes));
+        return;
+    }
+    if (isDataType(type_)) {
+        if (dataBytes > 0)
+            checkDataAddresses(address_, address_ + static_cast<quint64>(dataBytes));
+    } else if (type_ == 5 || type_ == 6) {
+        // The count record counts the data records sent before it.
+        const qint64 before = report_.dataRecords;
+        if (address_ != static_cast<quint64>(before)) {
+            problem(SrecProblemKind::CountRecordMismatch, addressColumn,
+                    QStringLiteral("S%1 counts %2 data records, but %3 came before it")
+                        .arg(type_)
+                        .arg(address_)
+                        .arg(before));
+        }
+    } else if (isTerminationType(type_)) {
+        terminationLine_ = line_;
+        if (widestDataType_ != 0 && type_ != terminationFor(widestDataType_)) {
+            problem(SrecProblemKind::TerminationWrongType, 2,
+                    QStringLiteral("S%1 does not end S%2 data records: S%3 does")
+                        .arg(type_)
+                        .arg(widestDataType_)
+                        .arg(terminationFor(widestDataType_)));
+        }
+    }
+}
+
+void SrecChecker::checkDataAddresses(quint64 first, quint64 end) {
+    // Nearly every record continues where the one before ended, at the top of the image.
+    if (!ranges_.empty() && std::prev(ranges_.end())->second == first) {
+        std::prev(ranges_.end())->second = end;
+        previousDataEnd_ = end;
+        return;
+    }
+    auto next = ranges_.upper_bound(first);
+    const bool overlapsBefore = next != ranges_.begin() && std::prev(next)->second > first;
+    const bool overlapsAfter = next != ranges_.end() && next->first < end;
+    if (overlapsBefore || overlapsAfter) {
+        const auto& other = overlapsBefore ? *std::prev(next) : *next;
+        const quint64 from = std::max(first, other.first);
+        const quint64 to = std::min(end, other.second);
+        const int digits = 2 * addressSize_;
+        problem(SrecProblemKind::AddressOverlap, addressColumn,
+                QStringLiteral("bytes %1-%2 were given before")
+                    .arg(hex(from, digits), hex(to - 1, digits)));
+    } else if (previousDataEnd_ && first < *previousDataEnd_) {
+        problem(
+            SrecProblemKind::AddressBackwards, addressColumn,
+            QStringLiteral("address %1 runs backwards: the record before ended at %2")
+                .arg(hex(first, 2 * addressSize_), hex(*previousDataEnd_ - 1, 2 * addressSize_)));
+    }
+    previousDataEnd_ = end;
+
+    // Merge [first, end) with every range it touches.
+    auto it = next;
+    if (it != ranges_.begin() && std::prev(it)->second >= first)
+        it = std::prev(it);
+    quint64 mergedFirst = first;
+    quint64 mergedEnd = end;
+    while (it != ranges_.end() && it->first <= mergedEnd) {
+        mergedFirst = std::min(mergedFirst, it->first);
+        mergedEnd = std::max(mergedEnd, it->second);
+        it = ranges_.erase(it);
+    }
+    ranges_.emplace(mergedFirst, mergedEnd);
+}
+
+SrecReport SrecChecker::finish(qint64 fileBytes, std::optional<char> leftover) {
+    const qint64 afterLast = report_.linesSent + 1;
+    if (terminationLine_ == 0) {
+        QString message = QStringLiteral("no termination record (S7, S8 or S9)");
+        if (widestDataType_ != 0) {
+            message += QStringLiteral(": S%1 ends S%2 data records")
+                           .arg(terminationFor(widestDataType_))
+                           .arg(widestDataType_);
+        }
+        problemAt(afterLast, SrecProblemKind::TerminationMissing, 1, message);
+    }
+    if (leftover && *leftover != '\r' && *leftover != '\n') {
+        problemAt(afterLast, SrecProblemKind::UnsentLastByte, 1,
+                  QStringLiteral("the file's last byte %1 is never sent: a line needs two bytes")
+                      .arg(printable(*leftover)));
+    }
+    report_.fileBytes = fileBytes;
+    report_.ranges.reserve(ranges_.size());
+    for (const auto& [first, end] : ranges_)
+        report_.ranges.push_back({first, end});
+    return std::move(report_);
+}
+
+void SrecChecker::problem(SrecProblemKind kind, qint64 column, QString message) {
+    // One problem per line: the first one found.
+    if (lineFailed_)
+        return;
+    lineFailed_ = true;
+    problemAt(line_, kind, column, std::move(message));
+}
+
+void SrecChecker::problemAt(qint64 line, SrecProblemKind kind, qint64 column, QString message) {
+    ++report_.problemCount;
+    if (report_.problems.size() < SrecReport::maxListedProblems)
+        report_.problems.push_back({line, column, kind, std::move(message)});
+}
+
+SrecReport checkSrecDevice(QIODevice& device, qint64 size) {
+    LineReader reader(device, [size] { return size; });
+    SrecChecker checker;
+    qint64 consumed = 0;
+    while (reader.hasLine()) {
+        checker.beginLine();
+        const LineEnd end = reader.scanLine([&](QByteArrayView piece) {
+            consumed += piece.size();
+            checker.feed(piece);
+        });
+        consumed += end == LineEnd::CarriageReturnLineFeed ? 2 : end == LineEnd::None ? 0 : 1;
+        checker.endLine(end);
+    }
+    std::optional<char> leftover;
+    if (size - consumed == 1 && device.seek(size - 1)) {
+        char last = 0;
+        if (device.read(&last, 1) == 1)
+            leftover = last;
+    }
+    return checker.finish(size, leftover);
+}
+
+std::optional<QString> whyUnreadable(const QString& path) {
+    try {
+        static_cast<void>(openFirmwareFile(path));
+    } catch (const std::exception&) {
+        return describeUnreadable(path);
+    }
+    return std::nullopt;
+}
+
+SrecReport checkSrecFile(const QString& path) {
+    std::unique_ptr<QFile> file;
+    try {
+        file = openFirmwareFile(path);
+    } catch (const std::exception&) {
+        throw FileReadError(describeUnreadable(path).toStdString());
+    }
+    try {
+        return checkSrecDevice(*file, file->size());
+    } catch (const std::runtime_error& e) {
+        throw FileReadError(
+            QStringLiteral("%1: %2").arg(path, QString::fromStdString(e.what())).toStdString());
+    }
+}
+
+} // namespace norvak::cli

@@ -1,0 +1,153 @@
+#pragma once
+
+// Checks a firmware file as Motorola S-records without sending anything: every line the
+// window's streamer would send (its own line rule, LineReader) is checked as one record, and
+// the file as a whole for its count and termination records and its addresses.
+//
+// A record is "S", a type digit 0-9 (S4 is undefined), then hex digits in pairs: the byte
+// count, the address (2 bytes for S0/S1/S5/S9, 3 for S2/S6/S8, 4 for S3/S7), the data and the
+// checksum, the ones' complement of the low byte of the sum of count, address and data. A line
+// gets at most one problem of its own form; only well-formed records take part in the file's
+// checks (count records, the one termination record, addresses).
+//
+// Memory stays flat: the file is read in the streamer's chunks, only the first
+// maxListedProblems problems are kept (all are counted), and address ranges are kept merged.
+
+#include "programming/line_reader.h"
+
+#include <QByteArray>
+#include <QString>
+#include <QtGlobal>
+
+#include <array>
+#include <map>
+#include <optional>
+#include <stdexcept>
+#include <vector>
+
+class QIODevice;
+
+namespace norvak::cli {
+
+enum class SrecProblemKind {
+    NotARecord,          // empty, or not starting with "S"
+    BadType,             // no type digit after "S", or S4
+    BadHexDigit,         // a character that is not a hex digit
+    OddDigitCount,       // the hex digits do not make whole bytes
+    TooShort,            // fewer bytes than count, address and checksum need
+    CountMismatch,       // the byte count disagrees with the bytes on the line
+    BadChecksum,         //
+    CountRecordMismatch, // S5/S6 does not match the number of data records before it
+    TerminationMissing,  // no S7/S8/S9 at all
+    TerminationRepeated, // a second termination record
+    RecordAfterTermination,
+    TerminationWrongType, // S7/S8/S9 that does not fit the data records' address size
+    AddressOverlap,       // a data record rewrites bytes an earlier one gave
+    AddressBackwards,     // a data record starts below the end of the one before
+    UnsentLastByte,       // a last single byte that is no line end: the streamer drops it
+};
+
+[[nodiscard]] const char* kindName(SrecProblemKind kind);
+
+struct SrecProblem {
+    qint64 line = 0;   // 1-based; a problem of the file's end names the line after the last
+    qint64 column = 0; // 1-based, in bytes
+    SrecProblemKind kind = SrecProblemKind::NotARecord;
+    QString message;
+};
+
+struct AddressRange {
+    quint64 first = 0;
+    quint64 end = 0; // one past the last byte
+};
+
+struct LineEndCounts {
+    qint64 crLf = 0;
+    qint64 lf = 0;
+    qint64 cr = 0;
+    qint64 none = 0; // a last line that runs to the end of the file
+};
+
+// The pause items of the window's speed list: item k pauses (k + 1) * 20 ms after a line.
+inline constexpr int speedItemCount = 5;
+
+struct SrecReport {
+    static constexpr std::size_t maxListedProblems = 100;
+
+    qint64 fileBytes = 0;
+    qint64 linesSent = 0; // by the streamer's line rule
+    LineEndCounts lineEnds;
+    std::array<qint64, 10> recordsByType{}; // well-formed records, by their type digit
+    qint64 dataRecords = 0;
+    qint64 dataBytes = 0;
+    std::vector<AddressRange> ranges; // merged, ascending
+    std::optional<QByteArray> header; // the first S0's data
+    // Seconds the lines take on the line at 57600 baud with each item's pause after each line,
+    // from the first line on (not the handshake nor the second before the first line).
+    std::array<double, speedItemCount> streamSeconds{};
+    std::vector<SrecProblem> problems; // the first maxListedProblems, in file order
+    qint64 problemCount = 0;
+
+    [[nodiscard]] bool clean() const { return problemCount == 0; }
+    // "CR LF", "LF", "CR", "mixed" or "none".
+    [[nodiscard]] QString lineEndName() const;
+};
+
+// The file cannot be opened or read; what() says why.
+class FileReadError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// Why the streamer could not open the file at `path`; nothing when it can.
+[[nodiscard]] std::optional<QString> whyUnreadable(const QString& path);
+
+// Checks the file at `path`, opened as the streamer opens it. Throws FileReadError.
+[[nodiscard]] SrecReport checkSrecFile(const QString& path);
+// Checks what `device` (open for reading) holds; `size` is its length in bytes.
+[[nodiscard]] SrecReport checkSrecDevice(QIODevice& device, qint64 size);
+
+// Takes one line at a time, in pieces, as LineReader::scanLine hands them out.
+class SrecChecker {
+public:
+    void beginLine();
+    void feed(QByteArrayView piece);
+    void endLine(LineEnd end);
+    // `leftover`: the last byte of the file when the line rule left it unread.
+    [[nodiscard]] SrecReport finish(qint64 fileBytes, std::optional<char> leftover);
+
+private:
+    void headChar(char c);
+    void takeByte(unsigned byte);
+    void checkRecordForm();
+    void checkRecordInFile();
+    void checkDataAddresses(quint64 first, quint64 end);
+    void addStreamTime(qint64 lineBytes);
+    void problem(SrecProblemKind kind, qint64 column, QString message);
+    void problemAt(qint64 line, SrecProblemKind kind, qint64 column, QString message);
+
+    SrecReport report_;
+
+    // The line being read.
+    qint64 line_ = 0;
+    qint64 column_ = 0; // characters of the line so far
+    bool lineFailed_ = false;
+    int type_ = -1;
+    int addressSize_ = 0;
+    bool highNibblePending_ = false;
+    unsigned highNibble_ = 0;
+    qint64 bytes_ = 0;
+    unsigned sum_ = 0;
+    unsigned count_ = 0;
+    quint64 address_ = 0;
+    unsigned lastByte_ = 0;
+    QByteArray headerBytes_; // an S0's bytes after the address, checksum included
+
+    // The file so far.
+    int widestDataType_ = 0;
+    qint64 terminationLine_ = 0;
+    std::optional<quint64> previousDataEnd_;
+    std::map<quint64, quint64> ranges_; // first -> end, merged
+};
+
+} // namespace norvak::cli
