@@ -299,7 +299,9 @@ void SrecChecker::checkRecordInFile() {
             problem(SrecProblemKind::TerminationRepeated, 1,
                     QStringLiteral("a second termination record; the first is on line %1")
                         .arg(terminationLine_));
-        } else {
+        } else if (!recordAfterTerminationReported_) {
+            // Once: what follows a misplaced termination record is one mistake, not many.
+            recordAfterTerminationReported_ = true;
             problem(SrecProblemKind::RecordAfterTermination, 1,
                     QStringLiteral("a record after the termination record on line %1")
                         .arg(terminationLine_));

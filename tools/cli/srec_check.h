@@ -8,7 +8,8 @@
 // count, the address (2 bytes for S0/S1/S5/S9, 3 for S2/S6/S8, 4 for S3/S7), the data and the
 // checksum, the ones' complement of the low byte of the sum of count, address and data. A line
 // gets at most one problem of its own form; only well-formed records take part in the file's
-// checks (count records, the one termination record, addresses).
+// checks (count records, the one termination record, addresses). Records after a misplaced
+// termination record are reported once, at the first of them.
 //
 // Memory stays flat: the file is read in the streamer's chunks, only the first
 // maxListedProblems problems are kept (all are counted), and address ranges are kept merged.
@@ -146,6 +147,7 @@ private:
     // The file so far.
     int widestDataType_ = 0;
     qint64 terminationLine_ = 0;
+    bool recordAfterTerminationReported_ = false;
     std::optional<quint64> previousDataEnd_;
     std::map<quint64, quint64> ranges_; // first -> end, merged
 };

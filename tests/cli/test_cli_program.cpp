@@ -1,0 +1,424 @@
+// norvak-flash-cli as a script runs it, against simulated devices over pseudo-terminals: every
+// exit status, the JSON events in order, SIGINT in the middle of the file and SIGTERM while
+// waiting for the boot program, check on good and bad files, and the README's example that
+// programs four devices at once.
+
+#include "faults/device_rig.h"
+#include "simdevice.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <csignal>
+#include <memory>
+
+using namespace norvak;
+using namespace std::chrono_literals;
+
+class TestCliProgram : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void programsAndReportsEachEventInOrder();
+    void checkExitStatuses();
+    void checkRefusesAWrongFileBeforeSending();
+    void watchdogEndsWithThree();
+    void portThatDoesNotOpenOrIsLostEndsWithFour();
+    void unreadableFirmwareEndsWithFive();
+    void sigintMidFileCancelsAndWritesNothingMore();
+    void sigtermWhileWaitingForTheBootProgram();
+    void readmeExampleProgramsFourDevicesAtOnce();
+    // Last: it started first and needs the whole 61-second countdown.
+    void noBootProgramEndsWithTwo();
+
+private:
+    std::unique_ptr<SimDevice> silentDevice_;
+    std::unique_ptr<QProcess> silentRun_;
+};
+
+namespace {
+
+const QString cliPath = QStringLiteral(NORVAK_CLI);
+const QString sourceDir = QStringLiteral(NORVAK_SOURCE_DIR);
+
+SimDeviceConfig deviceConfig() {
+    SimDeviceConfig config;
+    config.autoPowerCycleAfter = 200ms;
+    config.programmingTime = 1ms;
+    return config;
+}
+
+QString devicePath(const SimDevice& device) {
+    return QString::fromStdString(device.slavePath());
+}
+
+std::unique_ptr<QProcess> startCli(const QStringList& arguments) {
+    auto process = std::make_unique<QProcess>();
+    process->setProgram(cliPath);
+    process->setArguments(arguments);
+    process->start();
+    return process;
+}
+
+// The exit status, or -1 when the program did not end normally in time.
+int finish(QProcess& process, std::chrono::milliseconds limit = 60s) {
+    if (!process.waitForFinished(static_cast<int>(limit.count())))
+        return -1;
+    return process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+}
+
+struct Events {
+    QList<QJsonObject> list;
+    QString error; // the first line that is not a JSON object
+
+    qsizetype indexOf(const char* event, const char* key = nullptr, const QString& value = {},
+                      qsizetype from = 0) const {
+        for (qsizetype i = from; i < list.size(); ++i) {
+            const QJsonObject& e = list[i];
+            if (e[QStringLiteral("event")].toString() != QLatin1StringView(event))
+                continue;
+            if (key == nullptr || e[QLatin1StringView(key)].toString() == value)
+                return i;
+        }
+        return -1;
+    }
+};
+
+Events parseEvents(const QByteArray& output) {
+    Events events;
+    for (const QByteArray& line : output.split('\n')) {
+        if (line.isEmpty())
+            continue;
+        QJsonParseError error{};
+        const QJsonDocument document = QJsonDocument::fromJson(line, &error);
+        if (!document.isObject()) {
+            if (events.error.isEmpty())
+                events.error = QString::fromUtf8(line);
+            continue;
+        }
+        events.list << document.object();
+    }
+    return events;
+}
+
+QString firmware(const char* name) {
+    return faults::firmwarePath(name);
+}
+
+// What the device took after the ready request "f": the file as it went on the line.
+QByteArray streamAfterReady(const SimRecording& recording) {
+    const std::string& received = recording.received;
+    const auto ready = received.find('f');
+    return ready == std::string::npos ? QByteArray()
+                                      : QByteArray::fromStdString(received.substr(ready + 1));
+}
+
+} // namespace
+
+void TestCliProgram::initTestCase() {
+    QVERIFY2(QFile::exists(cliPath), qPrintable(cliPath));
+    // The countdown takes a minute: this run goes on while the others do.
+    SimDeviceConfig silent = deviceConfig();
+    silent.silent = true;
+    silentDevice_ = std::make_unique<SimDevice>(silent);
+    silentRun_ = startCli({"program", "--device", devicePath(*silentDevice_), "--file",
+                           firmware("small-crlf.srec"), "--json"});
+}
+
+void TestCliProgram::programsAndReportsEachEventInOrder() {
+    SimDevice device(deviceConfig());
+    const auto run = startCli({"program", "--device", devicePath(device), "--file",
+                               firmware("small-crlf.srec"), "--speed", "20", "--json"});
+    QCOMPARE(finish(*run), 0);
+    const Events events = parseEvents(run->readAllStandardOutput());
+    QVERIFY2(events.error.isEmpty(), qPrintable(events.error));
+
+    // The road of a run, in the order the window walks it.
+    const QList<qsizetype> road = {
+        events.indexOf("step", "action", QStringLiteral("Connect to port 1")),
+        events.indexOf("caption", "status", QStringLiteral("Connect: True")),
+        events.indexOf("step", "action", QStringLiteral("Choose speed 20  - fastest")),
+        events.indexOf("step", "action", QStringLiteral("Press START PROGRAMMING")),
+        events.indexOf("button", "caption", QStringLiteral("Waiting restart: 60")),
+        events.indexOf("prompt"),
+        events.indexOf("received", "text", QStringLiteral(">")),
+        events.indexOf("caption", "status", QStringLiteral("Bootprogram started")),
+        events.indexOf("button", "caption", QStringLiteral("CANCEL")),
+        events.indexOf("caption", "status", QStringLiteral("Sending File")),
+        events.indexOf("progress"),
+        events.indexOf("caption", "status", QStringLiteral("PROGRAMMED")),
+        events.indexOf("outcome"),
+    };
+    for (qsizetype i = 0; i < road.size(); ++i) {
+        QVERIFY2(road[i] >= 0, qPrintable(QStringLiteral("step %1 missing").arg(i)));
+        if (i > 0)
+            QVERIFY2(road[i] > road[i - 1], qPrintable(QStringLiteral("step %1 early").arg(i)));
+    }
+    const QJsonObject outcome = events.list.back();
+    QCOMPARE(outcome[QStringLiteral("outcome")].toString(), QStringLiteral("programmed"));
+    QCOMPARE(outcome[QStringLiteral("exitStatus")].toInt(), 0);
+
+    // One progress event per line, never going back; times never go back; every byte the
+    // device sent was reported, in running totals.
+    int progressEvents = 0;
+    double lastPercent = -1;
+    double lastTime = 0;
+    qint64 lastTotal = 0;
+    for (const QJsonObject& e : events.list) {
+        const double t = e[QStringLiteral("t")].toDouble();
+        QVERIFY(t >= lastTime);
+        lastTime = t;
+        if (e[QStringLiteral("event")] == QStringLiteral("progress")) {
+            ++progressEvents;
+            QVERIFY(e[QStringLiteral("percent")].toDouble() >= lastPercent);
+            lastPercent = e[QStringLiteral("percent")].toDouble();
+        } else if (e[QStringLiteral("event")] == QStringLiteral("received")) {
+            const auto total = static_cast<qint64>(e[QStringLiteral("total")].toDouble());
+            QCOMPARE(total, lastTotal + e[QStringLiteral("bytes")].toInt());
+            lastTotal = total;
+        }
+    }
+    QCOMPARE(progressEvents, 66);
+    QCOMPARE(lastPercent, 100.0);
+    const SimRecording recording = device.recording();
+    QCOMPARE(lastTotal, static_cast<qint64>(recording.sent.size()));
+    QCOMPARE(static_cast<qint64>(outcome[QStringLiteral("bytesReceived")].toDouble()), lastTotal);
+    QCOMPARE(recording.programmedFiles.size(), std::size_t{1});
+    QCOMPARE(streamAfterReady(recording),
+             faults::expectedStream(faults::readFile(firmware("small-crlf.srec"))));
+}
+
+void TestCliProgram::checkExitStatuses() {
+    const auto clean = startCli({"check", firmware("sample-lf.srec")});
+    QCOMPARE(finish(*clean), 0);
+    const QString report = QString::fromUtf8(clean->readAllStandardOutput());
+    QVERIFY2(report.contains(QStringLiteral(": clean")), qPrintable(report));
+    QVERIFY(report.contains(QStringLiteral("Lines sent:         258")));
+
+    const auto json = startCli({"check", "--json", firmware("small-crlf.srec")});
+    QCOMPARE(finish(*json), 0);
+    const QJsonObject object = QJsonDocument::fromJson(json->readAllStandardOutput()).object();
+    QCOMPARE(object[QStringLiteral("linesSent")].toInt(), 66);
+    QCOMPARE(object[QStringLiteral("lineEnds")].toObject()[QStringLiteral("kind")].toString(),
+             QStringLiteral("CR LF"));
+
+    const auto missing = startCli({"check", QStringLiteral("/nonexistent/fw.srec")});
+    QCOMPARE(finish(*missing), 5);
+    QVERIFY(missing->readAllStandardError().contains("no such file"));
+
+    const auto usage = startCli({"check", "--speed", "20", firmware("small-crlf.srec")});
+    QCOMPARE(finish(*usage), 64);
+    QVERIFY(usage->readAllStandardError().contains("unknown option --speed"));
+}
+
+void TestCliProgram::checkRefusesAWrongFileBeforeSending() {
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("bad.srec"));
+    QByteArray bad = faults::readFile(firmware("small-crlf.srec"));
+    const qsizetype thirdLine = bad.indexOf("\r\nS1", bad.indexOf("\r\nS1") + 1) + 2;
+    bad[thirdLine + 12] = 'x';
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly) && file.write(bad) == bad.size());
+    file.close();
+
+    const auto check = startCli({"check", path});
+    QCOMPARE(finish(*check), 1);
+    QVERIFY2(check->readAllStandardOutput().contains(":3:13: 'x' is not a hex digit"),
+             "the problem names line 3, column 13");
+
+    SimDevice device(deviceConfig());
+    const auto run =
+        startCli({"program", "--device", devicePath(device), "--file", path, "--check"});
+    QCOMPARE(finish(*run), 1);
+    QVERIFY(run->readAllStandardError().contains(":3:13:"));
+    QVERIFY(device.recording().received.empty());
+}
+
+void TestCliProgram::watchdogEndsWithThree() {
+    SimDeviceConfig config = deviceConfig();
+    config.dotsStopAfterLine = 3;
+    SimDevice device(config);
+    // Longer than the watchdog's 3 s, so that the device's end of file does not come first.
+    const auto run = startCli({"program", "--device", devicePath(device), "--file",
+                               firmware("sample-lf.srec"), "--speed", "20"});
+    QCOMPARE(finish(*run), 3);
+    const QString out = QString::fromUtf8(run->readAllStandardOutput());
+    QVERIFY2(out.contains(QStringLiteral("Programming FAILLED")), qPrintable(out));
+    QVERIFY(out.contains(QStringLiteral("message box: Error: DOT Timeout")));
+    QVERIFY(out.contains(QStringLiteral("Result: FAILED (exit status 3)")));
+    QVERIFY(run->readAllStandardError().contains("--speed"));
+}
+
+void TestCliProgram::portThatDoesNotOpenOrIsLostEndsWithFour() {
+    const auto missing = startCli({"program", "--device", "/dev/norvak-no-such-tty", "--file",
+                                   firmware("small-lf.srec"), "--json"});
+    QCOMPARE(finish(*missing), 4);
+    const Events events = parseEvents(missing->readAllStandardOutput());
+    QCOMPARE(events.list.back()[QStringLiteral("outcome")].toString(),
+             QStringLiteral("port-failed"));
+    QVERIFY(events.list.back()[QStringLiteral("text")].toString().contains(
+        QStringLiteral("/dev/norvak-no-such-tty")));
+    QVERIFY(missing->readAllStandardError().contains("/dev/norvak-no-such-tty"));
+
+    SimDeviceConfig config = deviceConfig();
+    config.hangUpAfterLine = 5;
+    SimDevice device(config);
+    const QString path = devicePath(device);
+    const auto lost = startCli(
+        {"program", "--device", path, "--file", firmware("small-lf.srec"), "--speed", "20"});
+    QCOMPARE(finish(*lost), 4);
+    const QByteArray err = lost->readAllStandardError();
+    QVERIFY2(err.contains("connection to the device was lost") && err.contains(path.toUtf8()),
+             err.constData());
+}
+
+void TestCliProgram::unreadableFirmwareEndsWithFive() {
+    SimDevice device(deviceConfig());
+    const auto run = startCli(
+        {"program", "--device", devicePath(device), "--file", "/nonexistent/fw.srec", "--json"});
+    QCOMPARE(finish(*run), 5);
+    const Events events = parseEvents(run->readAllStandardOutput());
+    QCOMPARE(events.list.size(), 1);
+    QCOMPARE(events.list[0][QStringLiteral("outcome")].toString(),
+             QStringLiteral("file-unreadable"));
+    QVERIFY(device.recording().received.empty());
+}
+
+void TestCliProgram::sigintMidFileCancelsAndWritesNothingMore() {
+    SimDevice device(deviceConfig());
+    // The slowest pause: a program that went on writing would add a line every 100 ms.
+    const auto run = startCli({"program", "--device", devicePath(device), "--file",
+                               firmware("sample-crlf.srec"), "--speed", "100", "--json"});
+    QVERIFY(device.waitFor([](const SimRecording& r) { return r.acceptedLines.size() >= 4; }, 20s));
+    const std::size_t linesAtSignal = device.recording().acceptedLines.size();
+    QElapsedTimer sinceSignal;
+    sinceSignal.start();
+    QCOMPARE(::kill(static_cast<pid_t>(run->processId()), SIGINT), 0);
+
+    QByteArray output;
+    qint64 outcomeAfterMs = -1;
+    while (sinceSignal.elapsed() < 10'000 && outcomeAfterMs < 0) {
+        run->waitForReadyRead(50);
+        output += run->readAllStandardOutput();
+        if (output.contains("\"event\":\"outcome\""))
+            outcomeAfterMs = sinceSignal.elapsed();
+    }
+    QVERIFY2(outcomeAfterMs >= 0 && outcomeAfterMs < 1000,
+             qPrintable(QStringLiteral("outcome after %1 ms").arg(outcomeAfterMs)));
+    QCOMPARE(finish(*run, 5s), 6);
+    output += run->readAllStandardOutput();
+
+    // Cancelled as CANCEL does, then the port closed with the Connect button.
+    const Events events = parseEvents(output);
+    QVERIFY2(events.error.isEmpty(), qPrintable(events.error));
+    const qsizetype cancel = events.indexOf("step", "action", QStringLiteral("Press CANCEL"));
+    const qsizetype disconnect =
+        events.indexOf("step", "action", QStringLiteral("Press Disconnect"), cancel);
+    const qsizetype closed =
+        events.indexOf("caption", "status", QStringLiteral("Connect: False"), disconnect);
+    QVERIFY(cancel >= 0 && disconnect > cancel && closed > disconnect);
+    QCOMPARE(events.list.back()[QStringLiteral("outcome")].toString(),
+             QStringLiteral("interrupted"));
+
+    // Whatever was on its way has arrived by now; it ends with a whole line, at most the one
+    // going out when the signal came.
+    QTest::qWait(500);
+    const SimRecording recording = device.recording();
+    const QByteArray stream = streamAfterReady(recording);
+    const QByteArray expected =
+        faults::expectedStream(faults::readFile(firmware("sample-crlf.srec")));
+    QVERIFY(stream.endsWith('\n'));
+    QVERIFY(expected.startsWith(stream));
+    QVERIFY2(static_cast<std::size_t>(stream.count('\n')) <= linesAtSignal + 1,
+             qPrintable(QStringLiteral("%1 lines, %2 at the signal")
+                            .arg(stream.count('\n'))
+                            .arg(linesAtSignal)));
+}
+
+void TestCliProgram::sigtermWhileWaitingForTheBootProgram() {
+    SimDeviceConfig config = deviceConfig();
+    config.silent = true;
+    SimDevice device(config);
+    const auto run =
+        startCli({"program", "--device", devicePath(device), "--file", firmware("small-lf.srec")});
+    QVERIFY(device.waitForReceived(20, 10s)); // the wake-up "i" are going out
+    QCOMPARE(::kill(static_cast<pid_t>(run->processId()), SIGTERM), 0);
+    QCOMPARE(finish(*run, 5s), 6);
+    const QString out = QString::fromUtf8(run->readAllStandardOutput());
+    // CANCEL is disabled while the countdown runs: the Connect button closes the port.
+    QVERIFY2(out.contains(QStringLiteral("Press Disconnect")), qPrintable(out));
+    QVERIFY(!out.contains(QStringLiteral("Press CANCEL")));
+    QVERIFY(out.contains(QStringLiteral("Result: FAILED (exit status 6): Interrupted")));
+    const std::size_t received = device.recording().received.size();
+    QTest::qWait(300);
+    QCOMPARE(device.recording().received.size(), received);
+}
+
+void TestCliProgram::readmeExampleProgramsFourDevicesAtOnce() {
+    const QString script = sourceDir + QStringLiteral("/tools/cli/program-parallel.sh");
+    QFile scriptFile(script);
+    QVERIFY(scriptFile.open(QIODevice::ReadOnly));
+    QFile readme(sourceDir + QStringLiteral("/README.md"));
+    QVERIFY(readme.open(QIODevice::ReadOnly));
+    QVERIFY2(readme.readAll().contains(scriptFile.readAll()),
+             "the README shows tools/cli/program-parallel.sh as it is");
+
+    std::vector<std::unique_ptr<SimDevice>> devices;
+    QStringList arguments{script, firmware("small-lf.srec")};
+    for (int i = 0; i < 4; ++i) {
+        SimDeviceConfig config = deviceConfig();
+        config.seed = static_cast<std::uint32_t>(i + 1);
+        if (i == 2)
+            config.dotsStopAfterLine = 2; // one device fails; the others go on
+        devices.push_back(std::make_unique<SimDevice>(config));
+        arguments << devicePath(*devices.back());
+    }
+    QTemporaryDir logs;
+    QProcess shell;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("PATH"), QFileInfo(cliPath).absolutePath() +
+                                                   QLatin1Char(':') +
+                                                   environment.value(QStringLiteral("PATH")));
+    shell.setProcessEnvironment(environment);
+    shell.setWorkingDirectory(logs.path());
+    shell.start(QStringLiteral("sh"), arguments);
+    QCOMPARE(finish(shell, 90s), 1);
+    const QStringList lines = QString::fromUtf8(shell.readAllStandardOutput())
+                                  .split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    QCOMPARE(lines.size(), 4);
+    for (int i = 0; i < 4; ++i) {
+        const QString expected = QStringLiteral("%1: exit status %2 (log: device-%3.log)")
+                                     .arg(arguments[2 + i])
+                                     .arg(i == 2 ? 3 : 0)
+                                     .arg(i + 1);
+        QCOMPARE(lines[i], expected);
+        QCOMPARE(devices[static_cast<std::size_t>(i)]->recording().programmedFiles.size(),
+                 std::size_t{i == 2 ? 0U : 1U});
+        QVERIFY(QFile::exists(logs.filePath(QStringLiteral("device-%1.log").arg(i + 1))));
+    }
+}
+
+void TestCliProgram::noBootProgramEndsWithTwo() {
+    QCOMPARE(finish(*silentRun_, 90s), 2);
+    const Events events = parseEvents(silentRun_->readAllStandardOutput());
+    QVERIFY2(events.error.isEmpty(), qPrintable(events.error));
+    QVERIFY(events.indexOf("button", "caption", QStringLiteral("Waiting restart: 0")) >= 0);
+    const QJsonObject outcome = events.list.back();
+    QCOMPARE(outcome[QStringLiteral("outcome")].toString(), QStringLiteral("no-boot-program"));
+    QCOMPARE(outcome[QStringLiteral("text")].toString(),
+             QStringLiteral("Restart to bootprogram failled!"));
+    // The wake-up "i" went out all along, and nothing else.
+    const std::string received = silentDevice_->recording().received;
+    QVERIFY(received.size() > 1000);
+    QVERIFY(received.find_first_not_of('i') == std::string::npos);
+}
+
+QTEST_MAIN(TestCliProgram)
+#include "test_cli_program.moc"

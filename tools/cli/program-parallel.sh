@@ -1,0 +1,26 @@
+#!/bin/sh
+# Programs one firmware file into several devices at once: one norvak-flash-cli process per
+# device, each with its own log, then each device's exit status. Exits 0 only when every
+# device was programmed.
+#   program-parallel.sh FIRMWARE DEVICE...
+#   program-parallel.sh firmware.srec /dev/ttyUSB0 /dev/ttyUSB1 /dev/ttyUSB2 /dev/ttyUSB3
+set -u
+firmware=$1
+shift
+i=0
+for device in "$@"; do
+    i=$((i + 1))
+    norvak-flash-cli program --device "$device" --file "$firmware" >"device-$i.log" 2>&1 &
+    eval "pid_$i=\$!"
+done
+failed=0
+i=0
+for device in "$@"; do
+    i=$((i + 1))
+    eval "pid=\$pid_$i"
+    status=0
+    wait "$pid" || status=$?
+    echo "$device: exit status $status (log: device-$i.log)"
+    [ "$status" -eq 0 ] || failed=1
+done
+exit "$failed"
