@@ -1,5 +1,5 @@
-// LineReader against a plain reference reader: CR, CR LF and LF end a line, and a pass ends
-// as soon as one byte or none is left. The file comes through a device that hands its bytes
+// LineReader against a plain reference reader: CR, CR LF and LF end a line (scanLine tells
+// which), and a pass ends as soon as one byte or none is left. The file comes through a device that hands its bytes
 // out in reads of a size the input chooses, so that line ends fall across reads; some inputs
 // are spread over files larger than the reader's megabyte or with lines past 64 KiB.
 //
@@ -56,16 +56,26 @@ qsizetype endOf(const QByteArray& file, qsizetype at, char c) {
     return found == nullptr ? file.size() : at + (static_cast<const char*>(found) - first);
 }
 
-// The rule written out plainly over the whole file.
-QList<QByteArray> referenceLines(const QByteArray& file) {
+// The rule written out plainly over the whole file; `ends` gets each line's end.
+QList<QByteArray> referenceLines(const QByteArray& file, QList<norvak::LineEnd>& ends) {
+    using norvak::LineEnd;
     QList<QByteArray> lines;
     qsizetype at = 0;
     while (file.size() - at >= 2) {
         const qsizetype end = std::min(endOf(file, at, '\r'), endOf(file, at, '\n'));
         lines << file.mid(at, end - at);
         at = end;
-        if (at < file.size()) {
-            at += file[at] == '\r' && at + 1 < file.size() && file[at + 1] == '\n' ? 2 : 1;
+        if (at == file.size()) {
+            ends << LineEnd::None;
+        } else if (file[at] == '\n') {
+            ends << LineEnd::LineFeed;
+            at += 1;
+        } else if (at + 1 < file.size() && file[at + 1] == '\n') {
+            ends << LineEnd::CarriageReturnLineFeed;
+            at += 2;
+        } else {
+            ends << LineEnd::CarriageReturn;
+            at += 1;
         }
     }
     return lines;
@@ -100,17 +110,29 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const qint64 chunk = readSize(data[0]);
     const std::uint8_t mode = data[1];
     const QByteArray file = fileFrom(mode, data + 2, size - 2);
-    const QList<QByteArray> expected = referenceLines(file);
+    QList<norvak::LineEnd> expectedEnds;
+    const QList<QByteArray> expected = referenceLines(file, expectedEnds);
 
     ChoppyFile device(file, chunk);
     LineReader reader(device, [&file] { return static_cast<qint64>(file.size()); });
     qsizetype line = 0;
-    // Lines are read or skipped by the bits of the mode, repeated.
+    // Lines are skipped, scanned in place or read by the bits of the mode, repeated.
     while (reader.hasLine()) {
         if (line >= expected.size())
             fail("more lines than the rule gives", line);
         if (((mode >> (line % 7)) & 1) != 0) {
             reader.skipLine();
+        } else if (line % 3 == 2) {
+            QByteArray text;
+            const norvak::LineEnd end = reader.scanLine([&](QByteArrayView piece) {
+                if (piece.isEmpty())
+                    fail("an empty piece", line);
+                text += piece;
+            });
+            if (text != expected[line])
+                fail("a scanned line's text differs", line);
+            if (end != expectedEnds[line])
+                fail("a scanned line's end differs", line);
         } else {
             QByteArray text;
             int pieces = 0;

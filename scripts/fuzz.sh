@@ -10,7 +10,7 @@ cd "$(dirname "$0")/.."
 seconds="${1:-20}"
 root="$(pwd)"
 build="$root/build/fuzz"
-targets="fuzz_line_reader fuzz_settings fuzz_run_control"
+targets="fuzz_line_reader fuzz_settings fuzz_run_control fuzz_srec_check"
 
 cmake -S "$root" -B "$build" -G Ninja \
     -DCMAKE_BUILD_TYPE=RelWithDebInfo \
