@@ -36,7 +36,9 @@ dpkg-deb --contents "$deb"
 
 echo "=== install ==="
 DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --reinstall "$deb"
-for path in /usr/bin/norvak-flash /usr/bin/norvak-flash-demo /usr/bin/norvak-simdevice \
+for path in /usr/bin/norvak-flash /usr/bin/norvak-flash-cli /usr/bin/norvak-flash-demo \
+    /usr/bin/norvak-simdevice /usr/share/man/man1/norvak-flash-cli.1.gz \
+    /usr/share/doc/norvak-flash/examples/program-parallel.sh \
     /usr/share/applications/norvak-flash.desktop /usr/share/norvak-flash/firmware/sample-crlf.srec; do
     if [ ! -e "$path" ]; then
         echo "The package did not install $path." >&2
@@ -46,4 +48,16 @@ done
 
 echo "=== unattended run of the installed demo ==="
 /usr/bin/norvak-flash-demo --unattended
+
+echo "=== the installed command line against the installed simulated device ==="
+/usr/bin/norvak-flash-cli --version
+/usr/bin/norvak-flash-cli check /usr/share/norvak-flash/firmware/sample-crlf.srec
+link=$(mktemp -u /tmp/norvak-simdevice.XXXXXX)
+/usr/bin/norvak-simdevice --link "$link" --programming-time 2 &
+device_pid=$!
+trap 'kill "$device_pid" 2>/dev/null || true' EXIT
+for _ in 1 2 3 4 5 6 7 8 9 10; do [ -e "$link" ] && break; sleep 0.2; done
+/usr/bin/norvak-flash-cli program --device "$link" --speed 20 \
+    --file /usr/share/norvak-flash/firmware/small-crlf.srec
+kill "$device_pid"
 echo "=== package check passed ==="
