@@ -2,7 +2,8 @@
 // as objcopy writes them) that sits in the page cache: the throughput of the whole program,
 // the median of three runs, and its peak resident size above that of the same program
 // checking a 1 KiB file (idle). Each run is a child process of its own, measured by wait4;
-// the throughput per second of its CPU time is printed beside it. The file lives in a temporary folder that is removed at the end.
+// the throughput per second of its CPU time is printed beside it. The file lives in a temporary
+// folder that is removed at the end.
 
 #include "bench_report.h"
 #include "firmware_files.h"
@@ -113,8 +114,7 @@ int main(int argc, char** argv) {
     printFigure("check, " + size + " of S-records in the page cache, median of 3 runs",
                 rates.empty() ? std::nan("") : median(rates), "MB/s", atLeast(300));
     printFigure("check, " + size + ": peak memory above checking 1 KiB",
-                idle && !rates.empty() ? (peak - idle->peakResidentBytes) / mebibyte
-                                       : std::nan(""),
+                idle && !rates.empty() ? (peak - idle->peakResidentBytes) / mebibyte : std::nan(""),
                 "MiB", atMost(16));
     // What one core does when it has the core to itself: the shared machine's load does not
     // move this figure much.

@@ -7,7 +7,9 @@
 #include <QIODevice>
 
 #include <algorithm>
+#include <cstdint>
 #include <iterator>
+#include <limits>
 
 namespace norvak::cli {
 
@@ -17,6 +19,9 @@ constexpr double lineBitsPerByte = 10.0; // start bit, 8 data bits, stop bit
 constexpr double lineBaudRate = 57600.0;
 constexpr double pauseStepSeconds = 0.020;
 constexpr qsizetype maxHeaderBytes = 256;
+// The longest line that is on the line within the shortest pause.
+constexpr qint64 shortLineBytes =
+    static_cast<qint64>(pauseStepSeconds * lineBaudRate / lineBitsPerByte);
 constexpr qint64 countColumn = 3;
 constexpr qint64 addressColumn = 5;
 
@@ -33,6 +38,21 @@ constexpr std::array<signed char, 256> makeHexTable() {
     return table;
 }
 constexpr std::array<signed char, 256> hexTable = makeHexTable();
+
+// Two hex digits at once, the first in the high byte of the index: the byte, or -1.
+using PairTable = std::array<std::int16_t, 65536>;
+const PairTable& pairTable() {
+    static const PairTable table = [] {
+        PairTable pairs{};
+        for (std::size_t i = 0; i < pairs.size(); ++i) {
+            const int high = hexTable[i >> 8U];
+            const int low = hexTable[i & 0xFFU];
+            pairs[i] = static_cast<std::int16_t>(high < 0 || low < 0 ? -1 : high << 4 | low);
+        }
+        return pairs;
+    }();
+    return table;
+}
 
 constexpr int addressSizeOf(int type) {
     switch (type) {
@@ -144,6 +164,9 @@ QString SrecReport::lineEndName() const {
     return QStringLiteral("none");
 }
 
+SrecChecker::SrecChecker()
+    : pairs_(pairTable().data()) {}
+
 void SrecChecker::beginLine() {
     ++line_;
     column_ = 0;
@@ -189,23 +212,68 @@ void SrecChecker::feed(QByteArrayView piece) {
         return;
     }
     const char* const hexStart = p;
-    for (; p < end; ++p) {
-        const int value = hexTable[static_cast<unsigned char>(*p)];
-        if (value < 0) {
-            const qint64 column = column_ + (p - hexStart) + 1;
-            problem(SrecProblemKind::BadHexDigit, column,
-                    QStringLiteral("%1 is not a hex digit").arg(printable(*p)));
-            break;
+    const auto digit = [](char c) {
+        return hexTable[static_cast<unsigned char>(c)];
+    };
+    const auto badDigitAt = [&](const char* at) {
+        problem(SrecProblemKind::BadHexDigit, column_ + (at - hexStart) + 1,
+                QStringLiteral("%1 is not a hex digit").arg(printable(*at)));
+    };
+    const auto finishPiece = [&] {
+        column_ += end - hexStart;
+    };
+
+    // A byte cut in two by the piece before.
+    if (highNibblePending_ && p < end) {
+        const int low = digit(*p);
+        if (low < 0) {
+            badDigitAt(p);
+            return finishPiece();
         }
-        if (highNibblePending_) {
-            takeByte(highNibble_ << 4U | static_cast<unsigned>(value));
-            highNibblePending_ = false;
+        highNibblePending_ = false;
+        takeByte(highNibble_ << 4U | static_cast<unsigned>(low));
+        ++p;
+    }
+    const auto pair = [this](const char* at) {
+        return static_cast<int>(
+            pairs_[static_cast<unsigned char>(at[0]) << 8U | static_cast<unsigned char>(at[1])]);
+    };
+    // Count and address (and an S0's text) byte by byte.
+    const qint64 headBytes = type_ == 0 ? std::numeric_limits<qint64>::max() : 1 + addressSize_;
+    for (; end - p >= 2 && bytes_ < headBytes; p += 2) {
+        const int byte = pair(p);
+        if (byte < 0)
+            break;
+        takeByte(static_cast<unsigned>(byte));
+    }
+    // The data bytes only add to the sum.
+    unsigned sum = 0;
+    qint64 dataBytes = 0;
+    int byte = 0;
+    for (; end - p >= 2; p += 2) {
+        byte = pair(p);
+        if (byte < 0)
+            break;
+        sum += static_cast<unsigned>(byte);
+        ++dataBytes;
+    }
+    if (dataBytes > 0) {
+        sum_ += sum;
+        bytes_ += dataBytes;
+        lastByte_ = static_cast<unsigned>(pair(p - 2));
+    }
+    if (p < end) {
+        const int high = digit(p[0]);
+        if (high < 0) {
+            badDigitAt(p);
+        } else if (end - p >= 2) {
+            badDigitAt(p + 1);
         } else {
-            highNibble_ = static_cast<unsigned>(value);
+            highNibble_ = static_cast<unsigned>(high);
             highNibblePending_ = true;
         }
     }
-    column_ += end - hexStart;
+    finishPiece();
 }
 
 void SrecChecker::takeByte(unsigned byte) {
@@ -245,6 +313,11 @@ void SrecChecker::endLine(LineEnd end) {
 
 void SrecChecker::addStreamTime(qint64 lineBytes) {
     // The pause runs while the line goes out; a line longer than its pause holds the next one.
+    // Nearly every line is out before the shortest pause ends: those are only counted.
+    if (lineBytes <= shortLineBytes) {
+        ++shortLines_;
+        return;
+    }
     const double onLine = static_cast<double>(lineBytes) * lineBitsPerByte / lineBaudRate;
     for (int item = 0; item < speedItemCount; ++item) {
         const double pause = (item + 1) * pauseStepSeconds;
@@ -376,6 +449,10 @@ void SrecChecker::checkDataAddresses(quint64 first, quint64 end) {
 }
 
 SrecReport SrecChecker::finish(qint64 fileBytes, std::optional<char> leftover) {
+    for (int item = 0; item < speedItemCount; ++item) {
+        report_.streamSeconds[static_cast<std::size_t>(item)] +=
+            static_cast<double>(shortLines_) * (item + 1) * pauseStepSeconds;
+    }
     const qint64 afterLast = report_.linesSent + 1;
     if (terminationLine_ == 0) {
         QString message = QStringLiteral("no termination record (S7, S8 or S9)");

@@ -21,6 +21,7 @@
 #include <QtGlobal>
 
 #include <array>
+#include <cstdint>
 #include <map>
 #include <optional>
 #include <stdexcept>
@@ -111,6 +112,8 @@ public:
 // Takes one line at a time, in pieces, as LineReader::scanLine hands them out.
 class SrecChecker {
 public:
+    SrecChecker();
+
     void beginLine();
     void feed(QByteArrayView piece);
     void endLine(LineEnd end);
@@ -128,6 +131,8 @@ private:
     void problemAt(qint64 line, SrecProblemKind kind, qint64 column, QString message);
 
     SrecReport report_;
+    const std::int16_t* pairs_; // two hex digits to a byte
+    qint64 shortLines_ = 0;     // lines on the line before the shortest pause ends
 
     // The line being read.
     qint64 line_ = 0;
