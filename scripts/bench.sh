@@ -3,7 +3,8 @@
 # one table (figure, measured, goal, met) with the machine it ran on and writes it into
 # docs/benchmarks.md. Installs nothing (scripts/setup-deps.sh does that).
 #
-#   scripts/bench.sh           the full run (about a quarter of an hour)
+#   scripts/bench.sh           the full run (about a quarter of an hour; 2 GiB free in the
+#                              temporary folder for the generated files)
 #   scripts/bench.sh --quick   shorter runs and smaller files (a few minutes)
 set -eu
 cd "$(dirname "$0")/.."
@@ -15,8 +16,8 @@ case "${1:-}" in
   *) echo "usage: $0 [--quick]" >&2; exit 2 ;;
 esac
 
-benches="bench_line_count bench_wakeup bench_reaction bench_receive bench_pacing bench_memory
-  bench_logbox"
+benches="bench_line_count bench_check bench_wakeup bench_reaction bench_receive bench_pacing
+  bench_memory bench_logbox"
 
 cmake --preset release >/dev/null
 # shellcheck disable=SC2086
@@ -40,6 +41,7 @@ machine >"$out/machine"
 for name in $benches; do
   case $name in
     bench_logbox) exe=$bin/logbox/bench_logbox; args=$([ -n "$quick" ] && echo 1001000 || true) ;;
+    bench_check) exe=$bin/cli/bench_check; args=$quick ;;
     *) exe=$bin/programmer/$name; args=$quick ;;
   esac
   echo "=== $name $args" >&2

@@ -121,5 +121,7 @@ int main(int argc, char** argv) {
     printInfo("check, " + size + ": per second of CPU time, median",
               cpuRates.empty() ? std::nan("") : median(cpuRates), "MB/s");
     printInfo("check, " + size + ": lines", static_cast<double>(written.lines), "lines");
+    printInfo("check of 1 KiB: peak resident",
+              idle ? idle->peakResidentBytes / mebibyte : std::nan(""), "MiB");
     return 0;
 }
