@@ -114,6 +114,8 @@ void RunReporter::caption(const QString& caption, const QString& status) {
         return;
     }
     printLine(status.isEmpty() ? caption : status);
+    if (style_ == Style::Terminal)
+        setStatus(status.isEmpty() ? caption : status);
 }
 
 void RunReporter::progress(double percent, const QString& caption) {
