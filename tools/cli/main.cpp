@@ -12,6 +12,7 @@
 #include <QCoreApplication>
 #include <QStringList>
 
+#include <csignal>
 #include <cstdio>
 
 namespace {
@@ -67,6 +68,10 @@ void quietQtMessages(QtMsgType type, const QMessageLogContext&, const QString& m
 int main(int argc, char* argv[]) {
     // Before any thread exists: SIGINT and SIGTERM are then read on the event loop.
     blockTerminationSignals();
+#ifdef SIGPIPE
+    // A reader of the output that goes away must not end a run in the middle of the file.
+    std::signal(SIGPIPE, SIG_IGN);
+#endif
     qInstallMessageHandler(quietQtMessages);
     QStringList arguments;
     for (int i = 0; i < argc; ++i)

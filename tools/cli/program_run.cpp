@@ -16,7 +16,13 @@
 #include <QApplication>
 #include <QFileInfo>
 
+#ifdef Q_OS_WIN
+#include <io.h>
+#define isatty _isatty
+#define fileno _fileno
+#else
 #include <unistd.h>
+#endif
 
 namespace norvak::cli {
 
