@@ -66,8 +66,6 @@ void quietQtMessages(QtMsgType type, const QMessageLogContext&, const QString& m
 } // namespace
 
 int main(int argc, char* argv[]) {
-    // Before any thread exists: SIGINT and SIGTERM are then read on the event loop.
-    blockTerminationSignals();
 #ifdef SIGPIPE
     // A reader of the output that goes away must not end a run in the middle of the file.
     std::signal(SIGPIPE, SIG_IGN);
@@ -100,6 +98,10 @@ int main(int argc, char* argv[]) {
     case Command::Check:
         return checkFile(options);
     case Command::Program:
+        // Before any thread exists: SIGINT and SIGTERM are then read on the event loop. One
+        // that comes while --check reads the file is seen as soon as the run starts, before
+        // anything is sent.
+        blockTerminationSignals();
         return runProgram(options, argc, argv, stdout, stderr);
     case Command::None:
         break;
