@@ -1,7 +1,7 @@
 // LineReader against a plain reference reader: CR, CR LF and LF end a line (scanLine tells
-// which), and a pass ends as soon as one byte or none is left. The file comes through a device that hands its bytes
-// out in reads of a size the input chooses, so that line ends fall across reads; some inputs
-// are spread over files larger than the reader's megabyte or with lines past 64 KiB.
+// which), and a pass ends as soon as one byte or none is left. The file comes through a device that
+// hands its bytes out in reads of a size the input chooses, so that line ends fall across reads;
+// some inputs are spread over files larger than the reader's megabyte or with lines past 64 KiB.
 //
 // Input: [read size][mode][file bytes...]
 

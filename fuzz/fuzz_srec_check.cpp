@@ -143,7 +143,8 @@ Reference referenceCheck(const std::string& file) {
         }
         std::vector<unsigned> bytes;
         for (std::size_t at = 2; at < line.size(); at += 2)
-            bytes.push_back(static_cast<unsigned>(hexValue(line[at]) * 16 + hexValue(line[at + 1])));
+            bytes.push_back(
+                static_cast<unsigned>(hexValue(line[at]) * 16 + hexValue(line[at + 1])));
         const int size = addressSize(type);
         if (bytes.size() < static_cast<std::size_t>(2 + size)) {
             report(SrecProblemKind::TooShort, 3);
@@ -235,7 +236,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     ChoppyFile device(QByteArray(file.data(), static_cast<qsizetype>(file.size())),
                       readSize(data[0]));
-    const SrecReport report = norvak::cli::checkSrecDevice(device, static_cast<qint64>(file.size()));
+    const SrecReport report =
+        norvak::cli::checkSrecDevice(device, static_cast<qint64>(file.size()));
 
     if (report.linesSent != expected.lines)
         fail("lines sent differ", report.linesSent);
