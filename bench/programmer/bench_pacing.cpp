@@ -118,7 +118,7 @@ void reportRun(const std::string& name, const Measured& run, std::size_t lines, 
                static_cast<double>(lines);
     };
     printInfo(name + ": late wake-ups from sleep, per line",
-              perLine(run.times.slept - run.times.asked), "ms");
+              perLine(run.times.late), "ms");
     printInfo(name + ": yields to the event loop, per line", perLine(run.times.yielding), "ms");
 }
 

@@ -10,15 +10,18 @@
 #include <QScopedValueRollback>
 #include <QTimer>
 
+#include <algorithm>
 #include <stdexcept>
 
 namespace norvak::bench {
 
-void BenchToolkit::sleep(Milliseconds duration) {
+void BenchToolkit::sleepUntil(TimePoint deadline) {
     const auto begin = std::chrono::steady_clock::now();
-    real_.sleep(duration);
-    times.slept += std::chrono::steady_clock::now() - begin;
-    times.asked += duration;
+    real_.sleepUntil(deadline);
+    const auto end = std::chrono::steady_clock::now();
+    times.slept += end - begin;
+    times.asked += std::max(deadline - begin, TimePoint::duration::zero());
+    times.late += std::max(end - deadline, TimePoint::duration::zero());
     ++times.sleeps;
 }
 

@@ -20,6 +20,7 @@ namespace norvak::bench {
 struct ToolkitTimes {
     std::chrono::nanoseconds asked{};    // sleep durations requested
     std::chrono::nanoseconds slept{};    // time actually spent in those sleeps
+    std::chrono::nanoseconds late{};     // past the deadlines, summed over the wake-ups
     std::chrono::nanoseconds yielding{}; // outermost yields only: handlers yield again inside
     long sleeps = 0;
     long yields = 0;
@@ -32,7 +33,7 @@ public:
     [[nodiscard]] std::unique_ptr<Timer> makeTimer(Milliseconds interval) override {
         return real_.makeTimer(interval);
     }
-    void sleep(Milliseconds duration) override;
+    void sleepUntil(TimePoint deadline) override;
     void yield() override;
     void showMessage(const MessageBoxRequest& request) override {
         messages.push_back(request.text);

@@ -103,7 +103,7 @@ public:
     void logPrependByRewriting(const QString& text);
     void logClear();
     void showMessageBox(const QString& text, MessageIcon icon);
-    // The 0-based selected speed item, -1 when the operator has typed into the list's field.
+    // The 0-based speed item the list's field shows, -1 when its text names no item.
     [[nodiscard]] int speedListIndex() const;
     [[nodiscard]] bool portOpenAndFileChosen() const;
     // Switches off every timer of the run (the program is ending, or its port is gone).
@@ -157,7 +157,6 @@ private:
 
     Toolkit& toolkit_;
     std::unique_ptr<SerialControl> serial_;
-    bool speedTextTyped_ = false;
     bool closing_ = false;
     int receiving_ = 0; // depth of receive handlers running
     // Hands on a file-sender tick that came while a receive handler ran.

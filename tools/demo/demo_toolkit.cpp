@@ -12,8 +12,8 @@ std::unique_ptr<Timer> DemoToolkit::makeTimer(Milliseconds interval) {
     return real_.makeTimer(interval);
 }
 
-void DemoToolkit::sleep(Milliseconds duration) {
-    real_.sleep(duration);
+void DemoToolkit::sleepUntil(TimePoint deadline) {
+    real_.sleepUntil(deadline);
 }
 
 void DemoToolkit::yield() {

@@ -26,7 +26,7 @@ public:
     void answerNextOpenDialog(const QString& path) { dialogAnswers_.push_back(path); }
 
     [[nodiscard]] std::unique_ptr<Timer> makeTimer(Milliseconds interval) override;
-    void sleep(Milliseconds duration) override;
+    void sleepUntil(TimePoint deadline) override;
     void yield() override;
     void showMessage(const MessageBoxRequest& request) override;
     [[nodiscard]] QString showOpenDialog(const OpenDialogRequest& request) override;
