@@ -47,13 +47,12 @@ struct OriginalProcedureLog {
     int calls = 0;
     Arguments last;
     LRESULT result = 0;
-    std::wstring textSet;  // the text of the last WM_SETTEXT as it arrived
-    GUID arrivedClass{};   // the class of the last device-interface arrival
+    std::wstring textSet; // the text of the last WM_SETTEXT as it arrived
+    GUID arrivedClass{};  // the class of the last device-interface arrival
     std::wstring arrivedName;
 };
 
-LRESULT answer(HWND window, UINT message, WPARAM wParam, LPARAM lParam,
-               OriginalProcedureLog& log) {
+LRESULT answer(HWND window, UINT message, WPARAM wParam, LPARAM lParam, OriginalProcedureLog& log) {
     switch (message) {
     case WM_SETTEXT:
         log.textSet = reinterpret_cast<const wchar_t*>(lParam);
@@ -62,7 +61,8 @@ LRESULT answer(HWND window, UINT message, WPARAM wParam, LPARAM lParam,
         return charResult;
     case WM_DEVICECHANGE:
         if (wParam == DBT_DEVICEARRIVAL && lParam != 0) {
-            const auto* broadcast = reinterpret_cast<const DEV_BROADCAST_DEVICEINTERFACE_W*>(lParam);
+            const auto* broadcast =
+                reinterpret_cast<const DEV_BROADCAST_DEVICEINTERFACE_W*>(lParam);
             if (broadcast->dbcc_devicetype == DBT_DEVTYP_DEVICEINTERFACE) {
                 log.arrivedClass = broadcast->dbcc_classguid;
                 log.arrivedName = broadcast->dbcc_name;
@@ -98,13 +98,12 @@ struct Watch {
 
     UsbPlatformCalls calls(const UsbPlatformCalls& real) {
         UsbPlatformCalls watched = real;
-        watched.registerDeviceNotification = [this, &real](std::uintptr_t window,
-                                                           const FilterRecord& filter,
-                                                           std::uint32_t flags) {
-            registeredHandle =
-                refuseRegistration ? 0 : real.registerDeviceNotification(window, filter, flags);
-            return registeredHandle;
-        };
+        watched.registerDeviceNotification =
+            [this, &real](std::uintptr_t window, const FilterRecord& filter, std::uint32_t flags) {
+                registeredHandle =
+                    refuseRegistration ? 0 : real.registerDeviceNotification(window, filter, flags);
+                return registeredHandle;
+            };
         watched.unregisterDeviceNotification = [this, &real](std::uintptr_t handle) {
             unregisterAccepted = real.unregisterDeviceNotification(handle);
             return unregisterAccepted;
@@ -131,10 +130,37 @@ std::string utf8(const std::wstring& text) {
     return out;
 }
 
+std::string hex(std::uint64_t value) {
+    char text[24];
+    std::snprintf(text, sizeof text, "%llx", static_cast<unsigned long long>(value));
+    return text;
+}
+
+// The arguments that differ from the ones sent.
+std::string describe(const Arguments& got, const Arguments& sent) {
+    std::string differences;
+    const auto compare = [&](const char* name, std::uint64_t gotValue, std::uint64_t sentValue) {
+        if (gotValue != sentValue)
+            differences += std::string(differences.empty() ? "" : ", ") + name + " " +
+                           hex(gotValue) + " instead of " + hex(sentValue);
+    };
+    compare("window", reinterpret_cast<std::uintptr_t>(got.window),
+            reinterpret_cast<std::uintptr_t>(sent.window));
+    compare("message", got.message, sent.message);
+    compare("wParam", got.wParam, sent.wParam);
+    compare("lParam", static_cast<std::uint64_t>(got.lParam),
+            static_cast<std::uint64_t>(sent.lParam));
+    return differences;
+}
+
 class Report {
 public:
-    void check(bool passed, const std::string& what) {
-        std::printf("%s %s\n", passed ? "PASS" : "FAIL", what.c_str());
+    // `detail` says what was found instead; it is printed only when the check fails.
+    void check(bool passed, const std::string& what, const std::string& detail = {}) {
+        std::string line = (passed ? "PASS " : "FAIL ") + what;
+        if (!passed && !detail.empty())
+            line += " (" + detail + ")";
+        std::printf("%s\n", line.c_str());
         ++(passed ? passed_ : failed_);
     }
     static void note(const std::string& what) { std::printf("note: %s\n", what.c_str()); }
@@ -154,7 +180,10 @@ private:
 class HookedWindow {
 public:
     HookedWindow(HWND window, OriginalProcedureLog& log, Watch& watch, Report& report)
-        : window_(window), log_(log), watch_(watch), report_(report) {}
+        : window_(window)
+        , log_(log)
+        , watch_(watch)
+        , report_(report) {}
 
     LRESULT send(UINT message, WPARAM wParam, LPARAM lParam, const std::string& what) {
         const Arguments sent{window_, message, wParam, lParam};
@@ -162,9 +191,11 @@ public:
         log_.calls = 0;
         const LRESULT result = SendMessageW(window_, message, wParam, lParam);
         report_.check(watch_.hookCalls == hookCallsBefore + 1 && watch_.hookPassedOn == sent,
-                      what + ": passed through the listener's hook with the same four arguments");
+                      what + ": passed through the listener's hook with the same four arguments",
+                      describe(watch_.hookPassedOn, sent));
         report_.check(log_.calls == 1 && log_.last == sent,
-                      what + ": reached the window's own procedure with the same four arguments");
+                      what + ": reached the window's own procedure with the same four arguments",
+                      describe(log_.last, sent));
         report_.check(log_.calls == 1 && result == log_.result,
                       what + ": the caller got the window's own result unchanged");
         return result;
@@ -174,17 +205,21 @@ public:
         const std::string what = "WM_SETTEXT \"" + utf8(text) + "\"";
         send(WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()), what);
         report_.check(log_.textSet == text,
-                      what + ": the window's own procedure got the text unchanged");
+                      what + ": the window's own procedure got the text unchanged",
+                      "got \"" + utf8(log_.textSet) + "\"");
 
         std::vector<wchar_t> buffer(text.size() + 8, L'#');
-        const LRESULT length = send(WM_GETTEXT, buffer.size(),
-                                    reinterpret_cast<LPARAM>(buffer.data()), "WM_GETTEXT");
+        const std::string reading = "WM_GETTEXT after \"" + utf8(text) + "\"";
+        const LRESULT length =
+            send(WM_GETTEXT, buffer.size(), reinterpret_cast<LPARAM>(buffer.data()), reading);
         report_.check(length == static_cast<LRESULT>(text.size()) &&
                           std::wstring(buffer.data()) == text,
-                      what + ": WM_GETTEXT reads it back");
+                      reading + ": reads the text back", "got \"" + utf8(buffer.data()) + "\"");
         std::fill(buffer.begin(), buffer.end(), L'#');
         GetWindowTextW(window_, buffer.data(), static_cast<int>(buffer.size()));
-        report_.check(std::wstring(buffer.data()) == text, what + ": GetWindowTextW reads it back");
+        report_.check(std::wstring(buffer.data()) == text,
+                      "GetWindowTextW after \"" + utf8(text) + "\": reads the text back",
+                      "got \"" + utf8(buffer.data()) + "\"");
     }
 
     void typeCharacter(wchar_t character) {
@@ -244,7 +279,8 @@ HWND createUnicodeWindow(HINSTANCE instance, OriginalProcedureLog& log) {
 }
 
 bool isOriginalProcedure(HWND window) {
-    return GetWindowLongPtrW(window, GWLP_WNDPROC) == reinterpret_cast<LONG_PTR>(&originalProcedure);
+    return GetWindowLongPtrW(window, GWLP_WNDPROC) ==
+           reinterpret_cast<LONG_PTR>(&originalProcedure);
 }
 
 // A window's life with the listener: start, the messages of the checks, stop, and one more
@@ -276,8 +312,12 @@ void runWindowLife(HINSTANCE instance, bool refuseRegistration, Report& report) 
         Report::note("this system refused RegisterDeviceNotificationA (error " +
                      std::to_string(GetLastError()) + "): checking the failure path");
     }
-    report.check(!isOriginalProcedure(window) && listener.previousWindowProc() != 0,
-                 "StartUsbNotification hooked the window procedure" + round);
+    report.check(GetWindowLongPtrW(window, GWLP_WNDPROC) == calls.usbWindowProc &&
+                     listener.previousWindowProc() ==
+                         reinterpret_cast<std::intptr_t>(&originalProcedure),
+                 "StartUsbNotification put the listener's procedure in front of the window's "
+                 "own" +
+                     round);
     report.check(IsWindowUnicode(window) != FALSE,
                  "the hooked window is still a Unicode window" + round);
 
