@@ -93,6 +93,7 @@ struct Watch {
     int hookCalls = 0;
     Arguments hookPassedOn;
     std::uintptr_t registeredHandle = 0;
+    DWORD registrationError = 0;
     bool refuseRegistration = false;
     bool unregisterAccepted = false;
 
@@ -102,6 +103,7 @@ struct Watch {
             [this, &real](std::uintptr_t window, const FilterRecord& filter, std::uint32_t flags) {
                 registeredHandle =
                     refuseRegistration ? 0 : real.registerDeviceNotification(window, filter, flags);
+                registrationError = registeredHandle == 0 ? GetLastError() : 0;
                 return registeredHandle;
             };
         watched.unregisterDeviceNotification = [this, &real](std::uintptr_t handle) {
@@ -310,14 +312,12 @@ void runWindowLife(HINSTANCE instance, bool refuseRegistration, Report& report) 
                      "StartUsbNotification: RegisterDeviceNotificationA gave a handle, kept");
     } else {
         Report::note("this system refused RegisterDeviceNotificationA (error " +
-                     std::to_string(GetLastError()) + "): checking the failure path");
+                     std::to_string(watch.registrationError) + "): checking the failure path");
     }
     report.check(GetWindowLongPtrW(window, GWLP_WNDPROC) == calls.usbWindowProc &&
                      listener.previousWindowProc() ==
                          reinterpret_cast<std::intptr_t>(&originalProcedure),
-                 "StartUsbNotification put the listener's procedure in front of the window's "
-                 "own" +
-                     round);
+                 "StartUsbNotification hooked the listener in front of the window's own" + round);
     report.check(IsWindowUnicode(window) != FALSE,
                  "the hooked window is still a Unicode window" + round);
 
