@@ -42,6 +42,8 @@ struct WindowMembers {
     std::int32_t restartCountdown = 0;
     QString fileName;
     double progressPercent = 0.0;
+    // Counts the programming runs begun: a streamer run belongs to the one it started in.
+    std::uint64_t programmingRun = 0;
     std::uintptr_t mainWindowHandle = 0;
 };
 

@@ -97,8 +97,15 @@ void FirmwareStreamer::sendLines(const QString& path, qint64 lineTotal) {
     const auto file = openFirmwareFile(path);
     LineReader reader(*file, [&file] { return file->size(); });
     SerialControl& comm = w_.MSComm1();
+    const std::uint64_t run = w_.members.programmingRun;
+    const auto newRunBegun = [this, run] {
+        return w_.members.programmingRun != run;
+    };
     qint64 lineNumber = 0;
     while (reader.hasLine()) {
+        // A run begun during the last yield owns the line now: not one more byte of this file.
+        if (newRunBegun())
+            return;
         ++lineNumber;
         reader.readLine([&comm](QByteArrayView piece) { comm.Output(piece); });
         comm.Output("\n");
@@ -108,6 +115,10 @@ void FirmwareStreamer::sendLines(const QString& path, qint64 lineTotal) {
         w_.setStatusCaption(QStringLiteral(", progress: ") +
                             progressText(w_.members.progressPercent) + QStringLiteral("%"));
         if (w_.members.flashState == FlashState::Idle)
+            return;
+        // The run this file belonged to has ended and another has begun: its state is not
+        // ours to end.
+        if (newRunBegun())
             return;
         yieldOrStop();
     }

@@ -149,6 +149,13 @@ void TestStreamer::progressValueAndText() {
     QCOMPARE(progressText(progressPercent(1, 3), QLocale(QLocale::German)), QStringLiteral("33,3"));
     QCOMPARE(progressText(progressPercent(1, 3), QLocale(QLocale::Finnish)),
              QStringLiteral("33,3"));
+    // Locales with native digits keep 0-9 and only lend their decimal separator.
+    for (const char* name : {"ar_EG", "fa_IR"}) {
+        const QLocale native{QLatin1StringView(name)};
+        QCOMPARE(progressText(progressPercent(1, 3), native),
+                 QStringLiteral("33") + native.decimalPoint() + QStringLiteral("3"));
+        QCOMPARE(progressText(progressPercent(12345, 10), native), QStringLiteral("123450"));
+    }
     QVERIFY_THROWS_EXCEPTION(std::domain_error, (void)progressPercent(1, 0));
 }
 
