@@ -32,6 +32,10 @@ void BenchToolkit::yield() {
     }
     const QScopedValueRollback depth(yieldDepth_, 1);
     const auto begin = std::chrono::steady_clock::now();
+    if (loadEvery > 0 && (times.yields + 1) % loadEvery == 0) {
+        while (std::chrono::steady_clock::now() - begin < loadFor) {
+        }
+    }
     real_.yield();
     times.yielding += std::chrono::steady_clock::now() - begin;
     ++times.yields;

@@ -44,6 +44,10 @@ public:
     std::vector<QString> messages;
     std::deque<QString> dialogAnswers;
     ToolkitTimes times;
+    // An artificial handler: every `loadEvery`-th outermost yield keeps the thread busy for
+    // `loadFor` (0: none).
+    int loadEvery = 0;
+    std::chrono::microseconds loadFor{0};
 
 private:
     QtToolkit real_;
