@@ -7,7 +7,10 @@
 //
 // The device's line is not paced (a byte arrives as it is written), so that a gap is the
 // program's pause and not the transmission of the line; the pseudo-terminal adds its own jitter
-// of a few tenths of a millisecond to each arrival.
+// of a few tenths of a millisecond to each arrival, and far more on a loaded machine, where the
+// device's reading thread waits for a core. The program's own gaps are therefore also taken
+// where it hands each piece to the serial control: from the return of a line's LF to the call
+// that writes the next line. That figure has no jitter allowance.
 
 #include "bench_report.h"
 #include "bench_rig.h"
@@ -41,6 +44,7 @@ constexpr double ptyJitterMs = 0.3;
 struct Measured {
     std::optional<StreamSpan> span;
     std::vector<double> gapsMs;
+    std::vector<double> hostGapsMs; // the program's runs only
     std::size_t expectedLines = 0;
     ToolkitTimes times; // the program's runs only
 
@@ -101,6 +105,9 @@ Measured programmerRun(const QString& file, std::size_t lines, int item, Load lo
         return {};
     Measured measured = measure(recording, ready + 1, lines);
     measured.times = rig.toolkit().times;
+    // The wake-up characters before the file are single Output calls too; only gaps that
+    // follow a line's LF count.
+    measured.hostGapsMs = hostLineGaps(rig.outputCalls());
     return measured;
 }
 
@@ -136,11 +143,15 @@ std::string itemName(int item) {
     return "item " + std::to_string(item) + " (" + std::to_string((item + 1) * 20) + " ms)";
 }
 
-void reportGaps(const std::string& name, const Measured& run, int item, bool jitterAllowed) {
+void reportGaps(const std::string& name, const Measured& run, int item) {
     const double pause = std::chrono::duration<double, std::milli>(pauseStep * (item + 1)).count();
+    if (!run.hostGapsMs.empty()) {
+        printFigure(name + ": shortest gap in the program, LF written to next line",
+                    distribution(run.hostGapsMs).min, "ms", atLeast(pause));
+    }
     const Distribution gaps = distribution(run.gapsMs);
     printFigure(name + ": shortest gap at the device", gaps.min, "ms",
-                atLeast(jitterAllowed ? pause - ptyJitterMs : pause));
+                atLeast(pause - ptyJitterMs));
     printInfo(name + ": gap, 1st percentile", gaps.p1, "ms");
     printInfo(name + ": gap, median", gaps.median, "ms");
     printInfo(name + ": gap, 99th percentile", gaps.p99, "ms");
@@ -153,7 +164,7 @@ void reportRun(const std::string& name, const Measured& run, std::size_t lines, 
     if (!run.complete())
         printNote(name + ": " + (run.span ? std::to_string(run.span->lineFeeds) : "no") + " of " +
                   std::to_string(lines) + " lines arrived");
-    reportGaps(name, run, item, true);
+    reportGaps(name, run, item);
     printFigure(name + ": time at the device / nominal", run.seconds() / nominal, "x",
                 atMost(goalRatio));
     printInfo(name + ": beyond the pause, per line",
@@ -203,7 +214,7 @@ int main(int argc, char** argv) {
         printInfo("ascii-xfr -s -l " + std::to_string((item + 1) * 20) + ", " +
                       std::to_string(lines) + " lines: time at the device",
                   xfr.seconds(), "s");
-        reportGaps("ascii-xfr, " + itemName(item), xfr, item, true);
+        reportGaps("ascii-xfr, " + itemName(item), xfr, item);
     }
 
     // A handler that holds the thread for 5 ms every seventh yield: wherever it falls, the
@@ -215,7 +226,7 @@ int main(int argc, char** argv) {
         const Measured loaded = programmerRun(slowFile, slowLines, item, load);
         if (!loaded.complete())
             printNote(name + ": the run did not complete");
-        reportGaps(name, loaded, item, false);
+        reportGaps(name, loaded, item);
     }
     return 0;
 }

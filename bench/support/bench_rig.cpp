@@ -49,10 +49,63 @@ QString BenchToolkit::showOpenDialog(const OpenDialogRequest& request) {
     return answer;
 }
 
-ProgrammerRig::ProgrammerRig(const QString& ttyPath) {
+namespace {
+
+// The real serial control, with the time of every Output call noted.
+class TimedSerial final : public SerialControl {
+public:
+    TimedSerial(const QString& ttyPath, std::shared_ptr<std::vector<OutputCall>> calls)
+        : real_([ttyPath](int) { return QStringList{ttyPath}; })
+        , calls_(std::move(calls)) {
+        real_.OnComm = [this] {
+            if (const auto handler = OnComm)
+                handler();
+        };
+        real_.OnPortLost = [this](const QString& description) {
+            if (const auto handler = OnPortLost)
+                handler(description);
+        };
+    }
+
+    void setCommPort(std::int16_t port) override { real_.setCommPort(port); }
+    void setSettings(const QString& settings) override { real_.setSettings(settings); }
+    void setRThreshold(std::int16_t count) override { real_.setRThreshold(count); }
+    void setInputLen(std::int16_t count) override { real_.setInputLen(count); }
+    void setOutBufferSize(std::int16_t bytes) override { real_.setOutBufferSize(bytes); }
+    [[nodiscard]] bool PortOpen() const override { return real_.PortOpen(); }
+    void setPortOpen(bool open) override { real_.setPortOpen(open); }
+    void Output(QByteArrayView bytes) override {
+        const auto began = std::chrono::steady_clock::now();
+        real_.Output(bytes);
+        calls_->push_back({began, std::chrono::steady_clock::now(), bytes == "\n"});
+    }
+    [[nodiscard]] std::int16_t InBufferCount() const override { return real_.InBufferCount(); }
+    [[nodiscard]] QByteArray Input() override { return real_.Input(); }
+    [[nodiscard]] std::int16_t CommEvent() const override { return real_.CommEvent(); }
+
+private:
+    MSComm real_;
+    std::shared_ptr<std::vector<OutputCall>> calls_;
+};
+
+} // namespace
+
+std::vector<double> hostLineGaps(const std::vector<OutputCall>& calls) {
+    std::vector<double> gaps;
+    for (std::size_t i = 0; i + 1 < calls.size(); ++i) {
+        if (calls[i].lineEnd && !calls[i + 1].lineEnd) {
+            gaps.push_back(
+                std::chrono::duration<double, std::milli>(calls[i + 1].began - calls[i].returned)
+                    .count());
+        }
+    }
+    return gaps;
+}
+
+ProgrammerRig::ProgrammerRig(const QString& ttyPath)
+    : outputCalls_(std::make_shared<std::vector<OutputCall>>()) {
     window_ = std::make_unique<frmProg>(
-        toolkit_, std::make_unique<MSComm>([ttyPath](int) { return QStringList{ttyPath}; }),
-        nullptr);
+        toolkit_, std::make_unique<TimedSerial>(ttyPath, outputCalls_), nullptr);
     window_->txtComPort->setText(QStringLiteral("1"));
     window_->show();
     QCoreApplication::processEvents();

@@ -54,6 +54,18 @@ private:
     int yieldDepth_ = 0;
 };
 
+// When the program handed each piece to the serial control: the moment an Output call began
+// and the moment it returned, and whether the piece was a line's LF.
+struct OutputCall {
+    std::chrono::steady_clock::time_point began;
+    std::chrono::steady_clock::time_point returned;
+    bool lineEnd = false;
+};
+
+// From each line's LF (its Output call returned) to the next line (its Output call began),
+// in milliseconds: the pause as the program kept it, without the line's own jitter.
+[[nodiscard]] std::vector<double> hostLineGaps(const std::vector<OutputCall>& calls);
+
 class ProgrammerRig {
 public:
     // Port 1 of the window maps to `ttyPath`; the window is shown (offscreen).
@@ -64,6 +76,8 @@ public:
 
     [[nodiscard]] frmProg& window() { return *window_; }
     [[nodiscard]] BenchToolkit& toolkit() { return toolkit_; }
+    // Every Output call the program made, in order.
+    [[nodiscard]] const std::vector<OutputCall>& outputCalls() const { return *outputCalls_; }
 
     // Presses Connect; throws std::runtime_error with the caption when the port stays closed.
     void connectPort();
@@ -75,6 +89,7 @@ public:
 
 private:
     BenchToolkit toolkit_;
+    std::shared_ptr<std::vector<OutputCall>> outputCalls_;
     std::unique_ptr<frmProg> window_;
 };
 
