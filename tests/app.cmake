@@ -3,7 +3,7 @@ norvak_add_test(test_window SOURCES app/test_window.cpp LIBS norvak_testsupport)
 norvak_add_test(test_link SOURCES app/test_link.cpp LIBS norvak_testsupport)
 norvak_add_test(test_run_control SOURCES app/test_run_control.cpp LIBS norvak_testsupport)
 norvak_add_test(test_streamer SOURCES app/test_streamer.cpp LIBS norvak_testsupport)
-norvak_add_test(test_pause_schedule SOURCES app/test_pause_schedule.cpp LIBS norvak_app)
+norvak_add_test(test_pause_schedule SOURCES app/test_pause_schedule.cpp LIBS norvak_testsupport)
 norvak_add_test(test_operator_commands SOURCES app/test_operator_commands.cpp
                 LIBS norvak_testsupport)
 

@@ -8,7 +8,7 @@ target_link_libraries(norvak_faults_support PUBLIC norvak_testsupport norvak_sim
 target_compile_definitions(norvak_faults_support PUBLIC NORVAK_FIRMWARE_DIR="${NORVAK_FIRMWARE_DIR}")
 add_dependencies(norvak_faults_support norvak_sample_firmware)
 
-foreach(name hangup flood device_faults random_operator regressions)
+foreach(name hangup flood device_faults random_operator regressions restart)
   norvak_add_test(test_faults_${name} SOURCES faults/test_${name}.cpp LIBS norvak_faults_support)
 endforeach()
 

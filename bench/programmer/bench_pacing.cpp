@@ -1,7 +1,16 @@
-// Pacing of the file stream, measured at the simulated device (57600 baud, a "." per line):
-// from the arrival of the first byte of the first line to the arrival of the last line's LF,
-// against the nominal lines x pause, at the fastest and the slowest speed item; and against
-// ascii-xfr -s -l 20 sending the same file to the same kind of device.
+// Pacing of the file stream, measured at the simulated device: for every speed item, the gap
+// the device sees from each line's LF to the next line (minimum, 1st percentile, median, 99th
+// percentile, maximum), the time from the first line's first byte to the last line's LF against
+// the nominal lines x pause, and that time against ascii-xfr -s -l <pause> sending the same
+// file to the same kind of device in the same run; then the shortest gap again with an
+// artificial handler that keeps the interface thread busy for 5 ms every few yields.
+//
+// The device's line is not paced (a byte arrives as it is written), so that a gap is the
+// program's pause and not the transmission of the line; the pseudo-terminal adds its own jitter
+// of a few tenths of a millisecond to each arrival, and far more on a loaded machine, where the
+// device's reading thread waits for a core. The program's own gaps are therefore also taken
+// where it hands each piece to the serial control: from the return of a line's LF to the call
+// that writes the next line. That figure has no jitter allowance.
 
 #include "bench_report.h"
 #include "bench_rig.h"
@@ -14,10 +23,12 @@
 #include <QStandardPaths>
 #include <QTemporaryDir>
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 #include <optional>
 #include <string>
+#include <vector>
 
 using namespace norvak;
 using namespace norvak::bench;
@@ -28,9 +39,12 @@ namespace {
 constexpr double nan = std::numeric_limits<double>::quiet_NaN();
 constexpr auto pauseStep = 20ms;
 constexpr double goalRatio = 1.01;
+constexpr double ptyJitterMs = 0.3;
 
 struct Measured {
     std::optional<StreamSpan> span;
+    std::vector<double> gapsMs;
+    std::vector<double> hostGapsMs; // the program's runs only
     std::size_t expectedLines = 0;
     ToolkitTimes times; // the program's runs only
 
@@ -38,15 +52,39 @@ struct Measured {
     [[nodiscard]] double seconds() const { return complete() ? span->duration.count() : nan; }
 };
 
-// A whole programming run at speed item `item`, from START to the device's last dot.
-Measured programmerRun(const QString& file, std::size_t lines, int item) {
+Measured measure(const SimRecording& recording, std::size_t from, std::size_t lines) {
+    Measured measured;
+    measured.expectedLines = lines;
+    measured.span = streamSpan(recording, from);
+    for (const Millis gap : lineGaps(recording, from))
+        measured.gapsMs.push_back(gap.count());
+    // The last LF is followed by nothing of the file; anything after it is no line gap.
+    if (measured.gapsMs.size() >= lines)
+        measured.gapsMs.resize(lines - 1);
+    return measured;
+}
+
+SimDeviceConfig unpacedDevice() {
     SimDeviceConfig config;
+    config.paced = false;
     config.autoPowerCycleAfter = 300ms;
-    SimDevice device(config);
+    return config;
+}
+
+struct Load {
+    int every = 0;
+    std::chrono::microseconds busy{0};
+};
+
+// A whole programming run at speed item `item`, from START to the device's last dot.
+Measured programmerRun(const QString& file, std::size_t lines, int item, Load load = {}) {
+    SimDevice device(unpacedDevice());
     ProgrammerRig rig(QString::fromStdString(device.slavePath()));
     rig.setSpeedItem(item);
     rig.connectPort();
     rig.chooseFile(file);
+    rig.toolkit().loadEvery = load.every;
+    rig.toolkit().loadFor = load.busy;
     rig.start();
     const auto nominal = pauseStep * (item + 1) * static_cast<long>(lines);
     frmProg& window = rig.window();
@@ -63,41 +101,61 @@ Measured programmerRun(const QString& file, std::size_t lines, int item) {
         printNote("the device did not report the file programmed: " +
                   window.windowTitle().toStdString());
     const std::size_t ready = recording.received.find('f');
-    Measured measured;
-    measured.expectedLines = lines;
+    if (ready == std::string::npos)
+        return {};
+    Measured measured = measure(recording, ready + 1, lines);
     measured.times = rig.toolkit().times;
-    if (ready != std::string::npos)
-        measured.span = streamSpan(recording, ready + 1);
+    // The wake-up characters before the file are single Output calls too; only gaps that
+    // follow a line's LF count.
+    measured.hostGapsMs = hostLineGaps(rig.outputCalls());
     return measured;
 }
 
 // ascii-xfr sends the file on its stdout, redirected by the shell to the device's tty.
-Measured asciiXfrRun(const QString& program, const QString& file, std::size_t lines) {
-    SimDevice device; // never powered on: it only records
+Measured asciiXfrRun(const QString& program, const QString& file, std::size_t lines, int pauseMs) {
+    SimDeviceConfig config;
+    config.paced = false;
+    SimDevice device(config); // never powered on: it only records
     QProcess xfr;
     xfr.setProgram(QStringLiteral("/bin/sh"));
-    xfr.setArguments({QStringLiteral("-c"), QStringLiteral("exec \"$0\" -s -l 20 \"$1\" > \"$2\""),
-                      program, file, QString::fromStdString(device.slavePath())});
+    xfr.setArguments({QStringLiteral("-c"),
+                      QStringLiteral("exec \"$0\" -s -l \"$1\" \"$2\" > \"$3\""), program,
+                      QString::number(pauseMs), file, QString::fromStdString(device.slavePath())});
     xfr.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     xfr.start();
-    const auto timeout = pauseStep * static_cast<long>(lines) * 2 + 30s;
+    const auto timeout = std::chrono::milliseconds(pauseMs) * static_cast<long>(lines) * 2 + 30s;
     if (!xfr.waitForFinished(static_cast<int>(timeout.count())) ||
         xfr.exitStatus() != QProcess::NormalExit || xfr.exitCode() != 0) {
         printNote("ascii-xfr failed: " + xfr.errorString().toStdString());
         xfr.kill();
         xfr.waitForFinished();
     }
-    // What ascii-xfr wrote last is still on its way through the paced line.
     device.waitFor(
         [lines](const SimRecording& r) {
             return static_cast<std::size_t>(
                        std::count(r.received.begin(), r.received.end(), '\n')) >= lines;
         },
         10s);
-    Measured measured;
-    measured.span = streamSpan(device.recording(), 0);
-    measured.expectedLines = lines;
-    return measured;
+    return measure(device.recording(), 0, lines);
+}
+
+std::string itemName(int item) {
+    return "item " + std::to_string(item) + " (" + std::to_string((item + 1) * 20) + " ms)";
+}
+
+void reportGaps(const std::string& name, const Measured& run, int item) {
+    const double pause = std::chrono::duration<double, std::milli>(pauseStep * (item + 1)).count();
+    if (!run.hostGapsMs.empty()) {
+        printFigure(name + ": shortest gap in the program, LF written to next line",
+                    distribution(run.hostGapsMs).min, "ms", atLeast(pause));
+    }
+    const Distribution gaps = distribution(run.gapsMs);
+    printFigure(name + ": shortest gap at the device", gaps.min, "ms",
+                atLeast(pause - ptyJitterMs));
+    printInfo(name + ": gap, 1st percentile", gaps.p1, "ms");
+    printInfo(name + ": gap, median", gaps.median, "ms");
+    printInfo(name + ": gap, 99th percentile", gaps.p99, "ms");
+    printInfo(name + ": gap, longest", gaps.max, "ms");
 }
 
 void reportRun(const std::string& name, const Measured& run, std::size_t lines, int item) {
@@ -106,9 +164,9 @@ void reportRun(const std::string& name, const Measured& run, std::size_t lines, 
     if (!run.complete())
         printNote(name + ": " + (run.span ? std::to_string(run.span->lineFeeds) : "no") + " of " +
                   std::to_string(lines) + " lines arrived");
+    reportGaps(name, run, item);
     printFigure(name + ": time at the device / nominal", run.seconds() / nominal, "x",
                 atMost(goalRatio));
-    printInfo(name + ": time at the device", run.seconds(), "s");
     printInfo(name + ": beyond the pause, per line",
               (run.seconds() - nominal) / static_cast<double>(lines) * 1000.0, "ms");
     if (run.times.sleeps == 0)
@@ -117,8 +175,7 @@ void reportRun(const std::string& name, const Measured& run, std::size_t lines, 
         return std::chrono::duration<double, std::milli>(total).count() /
                static_cast<double>(lines);
     };
-    printInfo(name + ": late wake-ups from sleep, per line",
-              perLine(run.times.slept - run.times.asked), "ms");
+    printInfo(name + ": late wake-ups from sleep, per line", perLine(run.times.late), "ms");
     printInfo(name + ": yields to the event loop, per line", perLine(run.times.yielding), "ms");
 }
 
@@ -139,26 +196,37 @@ int main(int argc, char** argv) {
     writeSrecLines(slowFile, static_cast<qint64>(slowLines));
 
     printHeader();
-    const std::string fastName =
-        "Pacing, " + std::to_string(fastLines) + " lines at item 0 (20 ms)";
-    const std::string slowName =
-        "Pacing, " + std::to_string(slowLines) + " lines at item 4 (100 ms)";
-
     const QString xfrProgram = QStandardPaths::findExecutable(QStringLiteral("ascii-xfr"));
-    Measured xfr;
     if (xfrProgram.isEmpty())
         printNote("ascii-xfr not found (Debian package minicom): no comparison");
-    else
-        xfr = asciiXfrRun(xfrProgram, fastFile, fastLines);
 
-    const Measured fast = programmerRun(fastFile, fastLines, 0);
-    reportRun(fastName, fast, fastLines, 0);
-    printFigure(fastName + ": our time / ascii-xfr's", fast.seconds() / xfr.seconds(), "x",
-                atMost(1.0));
-    printInfo("ascii-xfr -s -l 20, " + std::to_string(fastLines) + " lines: time at the device",
-              xfr.seconds(), "s");
+    for (int item = 0; item < 5; ++item) {
+        const std::size_t lines = item == 0 ? fastLines : slowLines;
+        const QString& file = item == 0 ? fastFile : slowFile;
+        const std::string name = "Pacing, " + std::to_string(lines) + " lines at " + itemName(item);
+        const Measured ours = programmerRun(file, lines, item);
+        reportRun(name, ours, lines, item);
+        if (xfrProgram.isEmpty())
+            continue;
+        const Measured xfr = asciiXfrRun(xfrProgram, file, lines, (item + 1) * 20);
+        printFigure(name + ": our time / ascii-xfr's", ours.seconds() / xfr.seconds(), "x",
+                    atMost(1.0));
+        printInfo("ascii-xfr -s -l " + std::to_string((item + 1) * 20) + ", " +
+                      std::to_string(lines) + " lines: time at the device",
+                  xfr.seconds(), "s");
+        reportGaps("ascii-xfr, " + itemName(item), xfr, item);
+    }
 
-    const Measured slow = programmerRun(slowFile, slowLines, 4);
-    reportRun(slowName, slow, slowLines, 4);
+    // A handler that holds the thread for 5 ms every seventh yield: wherever it falls, the
+    // device still gets at least the chosen pause.
+    const Load load{7, 5ms};
+    for (const int item : {0, 2}) {
+        const std::string name = "Pacing under a 5 ms handler every 7th yield, " +
+                                 std::to_string(slowLines) + " lines at " + itemName(item);
+        const Measured loaded = programmerRun(slowFile, slowLines, item, load);
+        if (!loaded.complete())
+            printNote(name + ": the run did not complete");
+        reportGaps(name, loaded, item);
+    }
     return 0;
 }

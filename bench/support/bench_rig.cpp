@@ -10,15 +10,18 @@
 #include <QScopedValueRollback>
 #include <QTimer>
 
+#include <algorithm>
 #include <stdexcept>
 
 namespace norvak::bench {
 
-void BenchToolkit::sleep(Milliseconds duration) {
+void BenchToolkit::sleepUntil(TimePoint deadline) {
     const auto begin = std::chrono::steady_clock::now();
-    real_.sleep(duration);
-    times.slept += std::chrono::steady_clock::now() - begin;
-    times.asked += duration;
+    real_.sleepUntil(deadline);
+    const auto end = std::chrono::steady_clock::now();
+    times.slept += end - begin;
+    times.asked += std::max(deadline - begin, TimePoint::duration::zero());
+    times.late += std::max(end - deadline, TimePoint::duration::zero());
     ++times.sleeps;
 }
 
@@ -29,6 +32,10 @@ void BenchToolkit::yield() {
     }
     const QScopedValueRollback depth(yieldDepth_, 1);
     const auto begin = std::chrono::steady_clock::now();
+    if (loadEvery > 0 && (times.yields + 1) % loadEvery == 0) {
+        while (std::chrono::steady_clock::now() - begin < loadFor) {
+        }
+    }
     real_.yield();
     times.yielding += std::chrono::steady_clock::now() - begin;
     ++times.yields;
@@ -42,10 +49,63 @@ QString BenchToolkit::showOpenDialog(const OpenDialogRequest& request) {
     return answer;
 }
 
-ProgrammerRig::ProgrammerRig(const QString& ttyPath) {
+namespace {
+
+// The real serial control, with the time of every Output call noted.
+class TimedSerial final : public SerialControl {
+public:
+    TimedSerial(const QString& ttyPath, std::shared_ptr<std::vector<OutputCall>> calls)
+        : real_([ttyPath](int) { return QStringList{ttyPath}; })
+        , calls_(std::move(calls)) {
+        real_.OnComm = [this] {
+            if (const auto handler = OnComm)
+                handler();
+        };
+        real_.OnPortLost = [this](const QString& description) {
+            if (const auto handler = OnPortLost)
+                handler(description);
+        };
+    }
+
+    void setCommPort(std::int16_t port) override { real_.setCommPort(port); }
+    void setSettings(const QString& settings) override { real_.setSettings(settings); }
+    void setRThreshold(std::int16_t count) override { real_.setRThreshold(count); }
+    void setInputLen(std::int16_t count) override { real_.setInputLen(count); }
+    void setOutBufferSize(std::int16_t bytes) override { real_.setOutBufferSize(bytes); }
+    [[nodiscard]] bool PortOpen() const override { return real_.PortOpen(); }
+    void setPortOpen(bool open) override { real_.setPortOpen(open); }
+    void Output(QByteArrayView bytes) override {
+        const auto began = std::chrono::steady_clock::now();
+        real_.Output(bytes);
+        calls_->push_back({began, std::chrono::steady_clock::now(), bytes == "\n"});
+    }
+    [[nodiscard]] std::int16_t InBufferCount() const override { return real_.InBufferCount(); }
+    [[nodiscard]] QByteArray Input() override { return real_.Input(); }
+    [[nodiscard]] std::int16_t CommEvent() const override { return real_.CommEvent(); }
+
+private:
+    MSComm real_;
+    std::shared_ptr<std::vector<OutputCall>> calls_;
+};
+
+} // namespace
+
+std::vector<double> hostLineGaps(const std::vector<OutputCall>& calls) {
+    std::vector<double> gaps;
+    for (std::size_t i = 0; i + 1 < calls.size(); ++i) {
+        if (calls[i].lineEnd && !calls[i + 1].lineEnd) {
+            gaps.push_back(
+                std::chrono::duration<double, std::milli>(calls[i + 1].began - calls[i].returned)
+                    .count());
+        }
+    }
+    return gaps;
+}
+
+ProgrammerRig::ProgrammerRig(const QString& ttyPath)
+    : outputCalls_(std::make_shared<std::vector<OutputCall>>()) {
     window_ = std::make_unique<frmProg>(
-        toolkit_, std::make_unique<MSComm>([ttyPath](int) { return QStringList{ttyPath}; }),
-        nullptr);
+        toolkit_, std::make_unique<TimedSerial>(ttyPath, outputCalls_), nullptr);
     window_->txtComPort->setText(QStringLiteral("1"));
     window_->show();
     QCoreApplication::processEvents();

@@ -20,6 +20,7 @@ namespace norvak::bench {
 struct ToolkitTimes {
     std::chrono::nanoseconds asked{};    // sleep durations requested
     std::chrono::nanoseconds slept{};    // time actually spent in those sleeps
+    std::chrono::nanoseconds late{};     // past the deadlines, summed over the wake-ups
     std::chrono::nanoseconds yielding{}; // outermost yields only: handlers yield again inside
     long sleeps = 0;
     long yields = 0;
@@ -32,7 +33,7 @@ public:
     [[nodiscard]] std::unique_ptr<Timer> makeTimer(Milliseconds interval) override {
         return real_.makeTimer(interval);
     }
-    void sleep(Milliseconds duration) override;
+    void sleepUntil(TimePoint deadline) override;
     void yield() override;
     void showMessage(const MessageBoxRequest& request) override {
         messages.push_back(request.text);
@@ -43,11 +44,27 @@ public:
     std::vector<QString> messages;
     std::deque<QString> dialogAnswers;
     ToolkitTimes times;
+    // An artificial handler: every `loadEvery`-th outermost yield keeps the thread busy for
+    // `loadFor` (0: none).
+    int loadEvery = 0;
+    std::chrono::microseconds loadFor{0};
 
 private:
     QtToolkit real_;
     int yieldDepth_ = 0;
 };
+
+// When the program handed each piece to the serial control: the moment an Output call began
+// and the moment it returned, and whether the piece was a line's LF.
+struct OutputCall {
+    std::chrono::steady_clock::time_point began;
+    std::chrono::steady_clock::time_point returned;
+    bool lineEnd = false;
+};
+
+// From each line's LF (its Output call returned) to the next line (its Output call began),
+// in milliseconds: the pause as the program kept it, without the line's own jitter.
+[[nodiscard]] std::vector<double> hostLineGaps(const std::vector<OutputCall>& calls);
 
 class ProgrammerRig {
 public:
@@ -59,6 +76,8 @@ public:
 
     [[nodiscard]] frmProg& window() { return *window_; }
     [[nodiscard]] BenchToolkit& toolkit() { return toolkit_; }
+    // Every Output call the program made, in order.
+    [[nodiscard]] const std::vector<OutputCall>& outputCalls() const { return *outputCalls_; }
 
     // Presses Connect; throws std::runtime_error with the caption when the port stays closed.
     void connectPort();
@@ -70,6 +89,7 @@ public:
 
 private:
     BenchToolkit toolkit_;
+    std::shared_ptr<std::vector<OutputCall>> outputCalls_;
     std::unique_ptr<frmProg> window_;
 };
 

@@ -1,6 +1,7 @@
 #include "recording_analysis.h"
 
 #include <algorithm>
+#include <cmath>
 #include <limits>
 
 namespace norvak::bench {
@@ -24,6 +25,31 @@ std::optional<StreamSpan> streamSpan(const SimRecording& recording, std::size_t 
                    received.begin() + static_cast<std::ptrdiff_t>(last) + 1, '\n'));
     span.duration = recording.receivedAt[last] - recording.receivedAt[from];
     return span;
+}
+
+std::vector<Millis> lineGaps(const SimRecording& recording, std::size_t from) {
+    std::vector<Millis> gaps;
+    const std::string& received = recording.received;
+    if (recording.receivedAt.size() != received.size())
+        return gaps;
+    for (std::size_t i = received.find('\n', from);
+         i != std::string::npos && i + 1 < received.size(); i = received.find('\n', i + 1))
+        gaps.emplace_back(recording.receivedAt[i + 1] - recording.receivedAt[i]);
+    return gaps;
+}
+
+Distribution distribution(std::vector<double> values) {
+    if (values.empty()) {
+        const double nan = std::numeric_limits<double>::quiet_NaN();
+        return {nan, nan, nan, nan, nan};
+    }
+    std::sort(values.begin(), values.end());
+    const auto rank = [&values](double fraction) {
+        const auto index =
+            static_cast<std::size_t>(std::ceil(fraction * static_cast<double>(values.size())));
+        return values[std::clamp<std::size_t>(index, 1, values.size()) - 1];
+    };
+    return {values.front(), rank(0.01), rank(0.5), rank(0.99), values.back()};
 }
 
 Arrivals countArrivals(const SimRecording& recording, char byte, Seconds window) {

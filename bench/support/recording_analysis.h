@@ -31,6 +31,17 @@ struct StreamSpan {
 // the last LF. Nothing when no LF arrived from there on.
 [[nodiscard]] std::optional<StreamSpan> streamSpan(const SimRecording& recording, std::size_t from);
 
+// From each LF to the next byte after it, for the LFs from index `from` on that are followed by
+// another byte: the pause the device saw between two lines. Needs a line without pacing, where
+// a byte arrives as it is written.
+[[nodiscard]] std::vector<Millis> lineGaps(const SimRecording& recording, std::size_t from);
+
+struct Distribution {
+    double min = 0, p1 = 0, median = 0, p99 = 0, max = 0;
+};
+// Nearest-rank percentiles; NaN everywhere if empty.
+[[nodiscard]] Distribution distribution(std::vector<double> values);
+
 struct Arrivals {
     std::size_t count = 0; // arrivals within the window, the first one included
     Millis longestGap{};   // longest pause between two of them

@@ -34,6 +34,7 @@ private slots:
     void goalsAreInclusiveAndNeverMetByAMissingValue();
     void streamSpanRunsFromTheFirstLineByteToTheLastLineFeed();
     void arrivalsAreCountedWithinTheWindowOfTheFirst();
+    void lineGapsAndTheirDistribution();
     void medianAndDifferences();
     void srecFilesHaveTheAskedLinesAndValidRecords();
     void srecFilesOfASizeAndUnbrokenFiles();
@@ -104,6 +105,29 @@ void TestBenchSupport::arrivalsAreCountedWithinTheWindowOfTheFirst() {
     QCOMPARE(inNine.longestGap, Millis(4));
     QCOMPARE(countArrivals(recording, 'i', 1s).count, std::size_t{5});
     QCOMPARE(countArrivals(recording, 'f', 1s).count, std::size_t{0});
+}
+
+void TestBenchSupport::lineGapsAndTheirDistribution() {
+    SimRecording recording;
+    recording.received = "fab\ncd\nx";
+    const SimClock::time_point t0{};
+    for (const int ms : {0, 1, 2, 3, 23, 24, 25, 60})
+        recording.receivedAt.push_back(t0 + std::chrono::milliseconds(ms));
+    const std::vector<Millis> gaps = lineGaps(recording, 1);
+    QCOMPARE(gaps.size(), std::size_t{2});
+    QCOMPARE(gaps[0].count(), 20.0);
+    QCOMPARE(gaps[1].count(), 35.0);
+
+    std::vector<double> values(200);
+    for (std::size_t i = 0; i < values.size(); ++i)
+        values[i] = static_cast<double>(values.size() - i); // 200 down to 1
+    const Distribution d = distribution(values);
+    QCOMPARE(d.min, 1.0);
+    QCOMPARE(d.p1, 2.0);
+    QCOMPARE(d.median, 100.0);
+    QCOMPARE(d.p99, 198.0);
+    QCOMPARE(d.max, 200.0);
+    QVERIFY(std::isnan(distribution({}).median));
 }
 
 void TestBenchSupport::medianAndDifferences() {

@@ -33,10 +33,11 @@ struct UsbPlatformCalls {
         registerDeviceNotification;
     // UnregisterDeviceNotification: returns whether the system accepted the handle.
     std::function<bool(std::uintptr_t handle)> unregisterDeviceNotification;
-    // SetWindowLong(Ptr)A: stores `value` at `index`, returns the previous value.
+    // SetWindowLongPtrW: stores `value` at `index`, returns the previous value. The W forms
+    // here and in callWindowProc keep a Unicode window Unicode, so no text is converted.
     std::function<std::intptr_t(std::uintptr_t window, std::int32_t index, std::intptr_t value)>
         setWindowProc;
-    // CallWindowProcA: runs `procedure` for the message and returns its result.
+    // CallWindowProcW: runs `procedure` for the message and returns its result.
     std::function<std::intptr_t(std::intptr_t procedure, std::uintptr_t window,
                                 std::uint32_t message, std::uintptr_t wParam, std::intptr_t lParam)>
         callWindowProc;

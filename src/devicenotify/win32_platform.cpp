@@ -26,9 +26,14 @@ static_assert(sizeof(WPARAM) == sizeof(std::uintptr_t) && sizeof(HWND) == sizeof
 // after the unhook and when the module is destroyed; touched by the GUI thread only.
 ModuleUsbNotification* startedModule = nullptr;
 
+// The hook is installed and passes messages on with the Unicode (W) calls. Installed with
+// SetWindowLongPtrA it would turn the window into an ANSI window, and the system would then
+// convert text messages (WM_SETTEXT, WM_GETTEXT, WM_CHAR, ...) through the ANSI code page on
+// their way in and back: the text arrives as a copy, and characters outside the code page arrive
+// changed (U+03A9 as "O"). Qt's windows are Unicode; the W calls pass every message on as sent.
 LRESULT CALLBACK usbWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     if (startedModule == nullptr)
-        return DefWindowProcA(window, message, wParam, lParam);
+        return DefWindowProcW(window, message, wParam, lParam);
     return startedModule->UsbWindowProc(reinterpret_cast<std::uintptr_t>(window), message, wParam,
                                         lParam);
 }
@@ -59,15 +64,15 @@ bool unregisterDeviceNotification(std::uintptr_t handle) {
 }
 
 std::intptr_t setWindowProc(std::uintptr_t window, std::int32_t index, std::intptr_t value) {
-    // SetWindowLongA keeps only 32 bits, which truncates procedure addresses on 64-bit Windows.
-    // SetWindowLongPtrA takes the same index (GWL_WNDPROC = GWLP_WNDPROC = -4) and is
-    // SetWindowLongA itself on 32-bit Windows.
-    return SetWindowLongPtrA(toWindow(window), index, value);
+    // SetWindowLong keeps only 32 bits, which truncates procedure addresses on 64-bit Windows.
+    // SetWindowLongPtrW takes the same index (GWL_WNDPROC = GWLP_WNDPROC = -4) and is
+    // SetWindowLongW itself on 32-bit Windows.
+    return SetWindowLongPtrW(toWindow(window), index, value);
 }
 
 std::intptr_t callWindowProc(std::intptr_t procedure, std::uintptr_t window, std::uint32_t message,
                              std::uintptr_t wParam, std::intptr_t lParam) {
-    return CallWindowProcA(reinterpret_cast<WNDPROC>(procedure), toWindow(window), message, wParam,
+    return CallWindowProcW(reinterpret_cast<WNDPROC>(procedure), toWindow(window), message, wParam,
                            lParam);
 }
 

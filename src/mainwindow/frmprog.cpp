@@ -1,6 +1,7 @@
 #include "mainwindow/frmprog.h"
 
 #include "mainwindow/logbox/logbox.h"
+#include "mainwindow/speed_list.h"
 
 #include <QCloseEvent>
 #include <QComboBox>
@@ -25,11 +26,6 @@ QRect twips(int left, int top, int width, int height) {
     return {left / twipsPerPixel, top / twipsPerPixel, width / twipsPerPixel,
             height / twipsPerPixel};
 }
-
-const QStringList speedItems = {QStringLiteral("20  - fastest"), QStringLiteral("40"),
-                                QStringLiteral("60  - normal"), QStringLiteral("80"),
-                                QStringLiteral("100 - slowest")};
-constexpr int normalSpeedItem = 2;
 
 } // namespace
 
@@ -149,11 +145,6 @@ void frmProg::connectHandlers() {
     connect(Command4, &QPushButton::clicked, this, [this] { Command4_Click(); });
     connect(Command5, &QPushButton::clicked, this, [this] { Command5_Click(); });
 
-    // Typing into the list's text field leaves no item selected; choosing one selects it.
-    connect(Combospeed->lineEdit(), &QLineEdit::textEdited, this,
-            [this] { speedTextTyped_ = true; });
-    connect(Combospeed, &QComboBox::activated, this, [this] { speedTextTyped_ = false; });
-
     TimerdotNotReceived->onTick([this] { guarded([this] { run_.TimerdotNotReceived_Timer(); }); });
     Timersendf->onTick([this] { guarded([this] { run_.Timersendf_Timer(); }); });
     Timersendi->onTick([this] { guarded([this] { run_.Timersendi_Timer(); }); });
@@ -221,7 +212,6 @@ void frmProg::Form_Load() {
     for (const QString& item : speedItems)
         Combospeed->addItem(item);
     Combospeed->setCurrentIndex(normalSpeedItem);
-    speedTextTyped_ = false;
     members.mainWindowHandle = static_cast<std::uintptr_t>(winId());
     listener_.StartUsbNotification(members.mainWindowHandle);
 }
@@ -299,7 +289,9 @@ void frmProg::showMessageBox(const QString& text, MessageIcon icon) {
 }
 
 int frmProg::speedListIndex() const {
-    return speedTextTyped_ ? -1 : Combospeed->currentIndex();
+    // The field's text, not the list's selection: typing or completing leaves the selection
+    // behind, but the operator goes by what the field shows.
+    return speedItemNamedBy(Combospeed->currentText());
 }
 
 bool frmProg::portOpenAndFileChosen() const {

@@ -42,6 +42,8 @@ struct WindowMembers {
     std::int32_t restartCountdown = 0;
     QString fileName;
     double progressPercent = 0.0;
+    // Counts the programming runs begun: a streamer run belongs to the one it started in.
+    std::uint64_t programmingRun = 0;
     std::uintptr_t mainWindowHandle = 0;
 };
 
@@ -103,7 +105,7 @@ public:
     void logPrependByRewriting(const QString& text);
     void logClear();
     void showMessageBox(const QString& text, MessageIcon icon);
-    // The 0-based selected speed item, -1 when the operator has typed into the list's field.
+    // The 0-based speed item the list's field shows, -1 when its text names no item.
     [[nodiscard]] int speedListIndex() const;
     [[nodiscard]] bool portOpenAndFileChosen() const;
     // Switches off every timer of the run (the program is ending, or its port is gone).
@@ -157,7 +159,6 @@ private:
 
     Toolkit& toolkit_;
     std::unique_ptr<SerialControl> serial_;
-    bool speedTextTyped_ = false;
     bool closing_ = false;
     int receiving_ = 0; // depth of receive handlers running
     // Hands on a file-sender tick that came while a receive handler ran.

@@ -1,13 +1,13 @@
 #include "mainwindow/qt_toolkit.h"
 
+#include "mainwindow/precise_sleep.h"
+
 #include <QCoreApplication>
 #include <QFileDialog>
 #include <QLocale>
 #include <QMessageBox>
 #include <QTime>
 #include <QTimer>
-
-#include <thread>
 
 namespace norvak {
 
@@ -53,8 +53,8 @@ std::unique_ptr<Timer> QtToolkit::makeTimer(Milliseconds interval) {
     return std::make_unique<QtTimer>(interval);
 }
 
-void QtToolkit::sleep(Milliseconds duration) {
-    std::this_thread::sleep_for(duration);
+void QtToolkit::sleepUntil(TimePoint deadline) {
+    preciseSleepUntil(deadline);
 }
 
 void QtToolkit::yield() {

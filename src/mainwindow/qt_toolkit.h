@@ -1,6 +1,6 @@
 #pragma once
 
-// The real toolkit: precise Qt timers, a blocking sleep, the Qt event loop, QMessageBox and
+// The real toolkit: precise Qt timers, a precise blocking sleep, the Qt event loop, QMessageBox and
 // QFileDialog.
 
 #include "mainwindow/toolkit.h"
@@ -12,7 +12,7 @@ public:
     QtToolkit() = default;
 
     [[nodiscard]] std::unique_ptr<Timer> makeTimer(Milliseconds interval) override;
-    void sleep(Milliseconds duration) override;
+    void sleepUntil(TimePoint deadline) override;
     void yield() override;
     void showMessage(const MessageBoxRequest& request) override;
     [[nodiscard]] QString showOpenDialog(const OpenDialogRequest& request) override;

@@ -16,6 +16,7 @@ class QWidget;
 namespace norvak {
 
 using Milliseconds = std::chrono::milliseconds;
+using TimePoint = std::chrono::steady_clock::time_point;
 
 enum class MessageIcon { None, Information, Critical };
 
@@ -65,8 +66,9 @@ public:
     virtual ~Toolkit() = default;
 
     [[nodiscard]] virtual std::unique_ptr<Timer> makeTimer(Milliseconds interval) = 0;
-    // Blocks the interface thread; nothing else runs meanwhile.
-    virtual void sleep(Milliseconds duration) = 0;
+    // Blocks the interface thread until `deadline` on monotonicNow()'s clock, and returns at
+    // once when it has passed; nothing else runs meanwhile. Never ends before the deadline.
+    virtual void sleepUntil(TimePoint deadline) = 0;
     // Handles every pending event (clicks, ticks, serial events, close requests) and returns.
     virtual void yield() = 0;
     // Modal, OK only; returns when the operator has closed it.
@@ -75,11 +77,8 @@ public:
     [[nodiscard]] virtual QString showOpenDialog(const OpenDialogRequest& request) = 0;
     // The time of day as the operator's locale writes it (hours, minutes, seconds).
     [[nodiscard]] virtual QString timeOfDayText() = 0;
-    // A clock that only moves forward, for keeping pauses on schedule. A virtual clock
-    // overrides it.
-    [[nodiscard]] virtual std::chrono::steady_clock::time_point monotonicNow() {
-        return std::chrono::steady_clock::now();
-    }
+    // A clock that only moves forward, for measuring pauses. A virtual clock overrides it.
+    [[nodiscard]] virtual TimePoint monotonicNow() { return std::chrono::steady_clock::now(); }
 
 protected:
     Toolkit() = default;

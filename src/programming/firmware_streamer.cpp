@@ -2,6 +2,7 @@
 
 #include "mainwindow/frmprog.h"
 #include "programming/line_reader.h"
+#include "programming/pause_schedule.h"
 #include "programming/progress_text.h"
 
 #include <QFile>
@@ -24,19 +25,6 @@ struct RunInterrupted : std::runtime_error {
 };
 
 } // namespace
-
-PauseSchedule::PauseSchedule(std::function<Clock::time_point()> now)
-    : now_(std::move(now))
-    , due_(now_()) {}
-
-Milliseconds PauseSchedule::nextStep() {
-    const Clock::time_point now = now_();
-    if (now - due_ > step)
-        due_ = now;
-    due_ += step;
-    const auto remaining = std::chrono::round<Milliseconds>(due_ - now);
-    return std::clamp(remaining, step - maxCatchUp, step);
-}
 
 std::unique_ptr<QFile> openFirmwareFile(const QString& path) {
     if (path.isEmpty())
@@ -109,29 +97,43 @@ void FirmwareStreamer::sendLines(const QString& path, qint64 lineTotal) {
     const auto file = openFirmwareFile(path);
     LineReader reader(*file, [&file] { return file->size(); });
     SerialControl& comm = w_.MSComm1();
-    PauseSchedule schedule([this] { return w_.toolkit().monotonicNow(); });
+    const std::uint64_t run = w_.members.programmingRun;
+    const auto newRunBegun = [this, run] {
+        return w_.members.programmingRun != run;
+    };
     qint64 lineNumber = 0;
     while (reader.hasLine()) {
+        // A run begun during the last yield owns the line now: not one more byte of this file.
+        if (newRunBegun())
+            return;
         ++lineNumber;
         reader.readLine([&comm](QByteArrayView piece) { comm.Output(piece); });
         comm.Output("\n");
-        pauseAfterLine(schedule);
+        pauseAfterLine(w_.toolkit().monotonicNow());
         yieldOrStop();
         w_.members.progressPercent = progressPercent(lineNumber, lineTotal);
         w_.setStatusCaption(QStringLiteral(", progress: ") +
                             progressText(w_.members.progressPercent) + QStringLiteral("%"));
         if (w_.members.flashState == FlashState::Idle)
             return;
+        // The run this file belonged to has ended and another has begun: its state is not
+        // ours to end.
+        if (newRunBegun())
+            return;
         yieldOrStop();
     }
 }
 
-void FirmwareStreamer::pauseAfterLine(PauseSchedule& schedule) {
+void FirmwareStreamer::pauseAfterLine(TimePoint lineSent) {
     // Read for every line: a new choice in the speed list counts from the next pause.
     const int steps = w_.speedListIndex() + 1;
+    Toolkit& toolkit = w_.toolkit();
+    PauseSchedule schedule(lineSent);
     for (int i = 0; i < steps; ++i) {
-        w_.toolkit().sleep(schedule.nextStep());
+        toolkit.sleepUntil(schedule.nextStepEnd());
+        const TimePoint yieldBegan = toolkit.monotonicNow();
         yieldOrStop();
+        schedule.addHandlerTime(toolkit.monotonicNow() - yieldBegan);
     }
 }
 

@@ -12,9 +12,12 @@ double progressPercent(qint64 lineNumber, qint64 lineTotal) {
            10.0;
 }
 
-QString progressText(double percent, QLocale locale) {
-    locale.setNumberOptions(QLocale::OmitGroupSeparator);
-    return locale.toString(percent, 'g', 15);
+QString progressText(double percent, const QLocale& locale) {
+    // The digits stay 0-9 under every locale (some would write native digits); only the
+    // decimal separator is the operator's.
+    QString text = QLocale::c().toString(percent, 'g', 15);
+    text.replace(QLatin1Char('.'), locale.decimalPoint());
+    return text;
 }
 
 } // namespace norvak

@@ -36,11 +36,16 @@ void RunControl::cancelRun() {
 }
 
 void RunControl::startRun() {
+    // A run begins clean: what a cancelled run left running must not end or disturb it.
+    w_.TimerdotNotReceived->setEnabled(false);
+    w_.Timersendf->setEnabled(false);
+    w_.TimerSendFile->setEnabled(false);
     w_.btnFlash->setEnabled(false);
     w_.members.restartCountdown = 60;
     showCountdown();
     w_.Timerresettobootprg->setEnabled(true);
     w_.members.flashState = FlashState::WaitingForBoot;
+    ++w_.members.programmingRun;
     w_.Timersendi->setEnabled(true);
 }
 

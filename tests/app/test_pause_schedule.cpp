@@ -1,98 +1,133 @@
-// The streamer's pause schedule on a clock the test moves: late steps are shortened by what
-// they are late (at most maxCatchUp), a held-up thread starts the schedule afresh, and a
-// clock that does not move gets whole steps.
+// The pause after each streamed line, measured where the device would see it: from the write
+// of a line's LF to the write of the next line. Handlers that keep the thread busy during the
+// yields, and sleeps that wake late, must never give the device less than the chosen pause.
 
-#include "programming/firmware_streamer.h"
+#include "support/window_rig.h"
 
+#include <QComboBox>
 #include <QTest>
 
-#include <vector>
-
 using namespace norvak;
+using namespace norvak::test;
 using namespace std::chrono_literals;
-using Clock = PauseSchedule::Clock;
 
 class TestPauseSchedule : public QObject {
     Q_OBJECT
 
 private slots:
-    void aClockThatDoesNotMoveGetsWholeSteps();
-    void lateWakeUpsAreMadeUpOverTheNextSteps();
-    void catchingUpIsBoundedPerStep();
-    void aHeldUpThreadStartsTheScheduleAfresh();
+    void busyHandlersNeverShortenAPause_data();
+    void busyHandlersNeverShortenAPause();
+    void busyHandlersBetweenLinesNeverShortenTheNextPause_data();
+    void busyHandlersBetweenLinesNeverShortenTheNextPause();
+    void lateWakeUpsDoNotAddUpWithinAPause();
 };
 
 namespace {
 
-// A clock standing at `at`, moved by the test.
-struct TestClock {
-    Clock::time_point at{};
-    [[nodiscard]] auto source() {
-        return [this] {
-            return at;
-        };
+QByteArray srecLines(int count) {
+    QByteArray file;
+    for (int i = 1; i <= count; ++i)
+        file += "S1" + QByteArray::number(i).rightJustified(6, '0') + "\r\n";
+    return file;
+}
+
+// From each line's LF to the next line's text, on the virtual clock.
+QList<Milliseconds> gapsBetweenLines(const FakeSerialControl& serial) {
+    QList<Milliseconds> gaps;
+    for (qsizetype i = 0; i + 1 < serial.outputs.size(); ++i) {
+        if (serial.outputs[i] == "\n" && serial.outputs[i + 1] != "\n")
+            gaps << serial.outputTimes[i + 1] - serial.outputTimes[i];
     }
-};
+    return gaps;
+}
+
+// Streams at the speed item given while the device acknowledges now and then, so that the
+// dot watchdog lets the whole file go out.
+std::unique_ptr<Timer> streamWithSpeedItem(WindowRig& rig, int item, int lineCount) {
+    rig.w().Combospeed->setCurrentIndex(item);
+    rig.startAndReachSending(srecLines(lineCount));
+    rig.serial->outputs.clear();
+    rig.serial->outputTimes.clear();
+    auto dots = rig.toolkit.makeTimer(Milliseconds(250));
+    dots->onTick([&rig] { rig.serial->receive("."); });
+    dots->setEnabled(true);
+    return dots;
+}
 
 } // namespace
 
-void TestPauseSchedule::aClockThatDoesNotMoveGetsWholeSteps() {
-    TestClock clock;
-    PauseSchedule schedule(clock.source());
-    for (int i = 0; i < 5; ++i)
-        QCOMPARE(schedule.nextStep(), 20ms);
-}
-
-void TestPauseSchedule::lateWakeUpsAreMadeUpOverTheNextSteps() {
-    TestClock clock;
-    PauseSchedule schedule(clock.source());
-    // Each sleep wakes 0.6 ms late; the time between steps is 0.3 ms.
-    std::vector<Milliseconds> steps;
-    for (int i = 0; i < 100; ++i) {
-        clock.at += 300us;
-        const Milliseconds step = schedule.nextStep();
-        steps.push_back(step);
-        clock.at += step + 600us;
+void TestPauseSchedule::busyHandlersNeverShortenAPause_data() {
+    QTest::addColumn<int>("item");
+    QTest::addColumn<int>("busyEveryMs");
+    QTest::addColumn<int>("busyForMs");
+    for (int item = 0; item < 5; ++item) {
+        const QByteArray name = QByteArray::number((item + 1) * 20) + " ms";
+        QTest::newRow(name + ", 7 ms busy every 13 ms") << item << 13 << 7;
+        QTest::newRow(name + ", 19 ms busy every 31 ms") << item << 31 << 19;
+        QTest::newRow(name + ", 3 ms busy every 5 ms") << item << 5 << 3;
     }
-    QCOMPARE(steps.front(), 20ms);
-    // 0.9 ms a step is made up with 19 ms sleeps: the last sleep ends within rounding (0.5 ms)
-    // and its own late wake-up (0.6 ms) of 100 whole steps, where whole sleeps would end 90 ms
-    // late.
-    QVERIFY(std::all_of(steps.begin(), steps.end(), [](Milliseconds s) { return s >= 19ms; }));
-    const auto behind = clock.at - (Clock::time_point{} + 100 * 20ms);
-    QVERIFY2(behind <= 1100us && behind >= 0us, qPrintable(QString::number(behind.count())));
 }
 
-void TestPauseSchedule::catchingUpIsBoundedPerStep() {
-    TestClock clock;
-    PauseSchedule schedule(clock.source());
-    QCOMPARE(schedule.nextStep(), 20ms);
-    clock.at += 20ms + 7ms; // 7 ms late
-    QCOMPARE(schedule.nextStep(), 18ms);
-    clock.at += 18ms; // still 5 ms behind
-    QCOMPARE(schedule.nextStep(), 18ms);
-    clock.at += 18ms; // 3 ms behind
-    QCOMPARE(schedule.nextStep(), 18ms);
-    clock.at += 18ms; // 1 ms behind
-    QCOMPARE(schedule.nextStep(), 19ms);
-    clock.at += 19ms; // on time
-    QCOMPARE(schedule.nextStep(), 20ms);
+void TestPauseSchedule::busyHandlersNeverShortenAPause() {
+    QFETCH(int, item);
+    QFETCH(int, busyEveryMs);
+    QFETCH(int, busyForMs);
+    WindowRig rig;
+    const auto dots = streamWithSpeedItem(rig, item, 40);
+    // A handler that holds the thread now and then; it runs in whichever yield comes next,
+    // between the steps of a pause or between lines.
+    const auto load = rig.toolkit.makeTimer(Milliseconds(busyEveryMs));
+    load->onTick([&rig, busyForMs] { rig.toolkit.busy(Milliseconds(busyForMs)); });
+    load->setEnabled(true);
+    rig.toolkit.advance(60s);
+
+    const QList<Milliseconds> gaps = gapsBetweenLines(*rig.serial);
+    QCOMPARE(gaps.size(), 39);
+    const Milliseconds chosen = (item + 1) * 20ms;
+    for (const Milliseconds gap : gaps)
+        QVERIFY2(gap >= chosen, qPrintable(QStringLiteral("a gap of %1 ms").arg(gap.count())));
 }
 
-void TestPauseSchedule::aHeldUpThreadStartsTheScheduleAfresh() {
-    TestClock clock;
-    PauseSchedule schedule(clock.source());
-    QCOMPARE(schedule.nextStep(), 20ms);
-    clock.at += 20ms + 500ms; // a modal box, or a long line being written
-    QCOMPARE(schedule.nextStep(), 20ms);
-    clock.at += 20ms;
-    QCOMPARE(schedule.nextStep(), 20ms);
-    // Half a millisecond late rounds to a whole step; more than that is made up.
-    clock.at += 20ms + 400us;
-    QCOMPARE(schedule.nextStep(), 20ms);
-    clock.at += 20ms + 400us; // now 0.8 ms behind
-    QCOMPARE(schedule.nextStep(), 19ms);
+void TestPauseSchedule::busyHandlersBetweenLinesNeverShortenTheNextPause_data() {
+    QTest::addColumn<int>("item");
+    for (int item = 0; item < 5; ++item)
+        QTest::newRow(QByteArray::number((item + 1) * 20) + " ms") << item;
 }
 
-QTEST_GUILESS_MAIN(TestPauseSchedule)
+void TestPauseSchedule::busyHandlersBetweenLinesNeverShortenTheNextPause() {
+    QFETCH(int, item);
+    WindowRig rig;
+    const auto dots = streamWithSpeedItem(rig, item, 20);
+    // The progress caption is written after a line's pause; a handler queued then runs in the
+    // yield before the next line goes out. Every second line only, so that the pause after
+    // a quiet line is not padded by a busy handler of its own.
+    bool busyLine = false;
+    QObject::connect(&rig.w(), &QWidget::windowTitleChanged, &rig.w(), [&rig, &busyLine] {
+        busyLine = !busyLine;
+        if (busyLine)
+            rig.toolkit.post([&rig] { rig.toolkit.busy(7ms); });
+    });
+    rig.toolkit.advance(20s);
+
+    const QList<Milliseconds> gaps = gapsBetweenLines(*rig.serial);
+    QCOMPARE(gaps.size(), 19);
+    const Milliseconds chosen = (item + 1) * 20ms;
+    for (const Milliseconds gap : gaps)
+        QVERIFY2(gap >= chosen, qPrintable(QStringLiteral("a gap of %1 ms").arg(gap.count())));
+}
+
+void TestPauseSchedule::lateWakeUpsDoNotAddUpWithinAPause() {
+    WindowRig rig;
+    const auto dots = streamWithSpeedItem(rig, 4, 10);
+    rig.toolkit.wakeUpLate = 3ms;
+    rig.toolkit.advance(10s);
+    const QList<Milliseconds> gaps = gapsBetweenLines(*rig.serial);
+    QCOMPARE(gaps.size(), 9);
+    // Five steps that each wake 3 ms late: each step sleeps toward its own deadline from the
+    // LF, so only the last wake-up's lateness shows (not five times 3 ms).
+    for (const Milliseconds gap : gaps)
+        QCOMPARE(gap, 103ms);
+}
+
+QTEST_MAIN(TestPauseSchedule)
 #include "test_pause_schedule.moc"

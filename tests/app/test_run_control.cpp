@@ -28,6 +28,7 @@ private slots:
     void cancelAfterBootIsFollowedByTheWatchdogReport();
     void connectWhileWaitingForBootStopsTheWaitQuietly();
     void startAgainAfterCancelBeforeTheWatchdog();
+    void startRightAfterCancelWhileSendingStopsTheOldFile();
     void errorEventIsReportedBeforeTheDataIsHandled();
     void eventWithoutDataOnlyYields();
     void watchdogChangesEverythingBeforeItsBox();
@@ -308,18 +309,40 @@ void TestRunControl::startAgainAfterCancelBeforeTheWatchdog() {
     rig.serial->receive(">");
     rig.toolkit.runDue();
     rig.w().btnFlash->click(); // CANCEL
-    rig.toolkit.advance(Milliseconds(500));
-    rig.w().btnFlash->click(); // START again
+    rig.toolkit.advance(Milliseconds(200));
+    rig.w().btnFlash->click(); // START again, before the cancelled run's "f" went out
     QCOMPARE(rig.w().members.flashState, FlashState::WaitingForBoot);
-    rig.toolkit.advance(Milliseconds(2500)); // the old watchdog expires
-    QCOMPARE(rig.w().members.flashState, FlashState::Idle);
-    QVERIFY(rig.w().btnFlash->isEnabled());
-    QVERIFY(rig.w().Timerresettobootprg->isEnabled());
-    rig.toolkit.advance(Milliseconds(1000)); // the countdown disables it again
+    rig.serial->wire.clear();
+    // The cancelled run's watchdog, ready request and file sender were switched off: nothing
+    // of it ends the new wait or reaches the line.
+    rig.toolkit.advance(Milliseconds(2900));
+    QCOMPARE(rig.w().members.flashState, FlashState::WaitingForBoot);
+    QVERIFY(rig.toolkit.messages.empty());
     QVERIFY(!rig.w().btnFlash->isEnabled());
-    rig.toolkit.advance(Milliseconds(60'000));
-    QVERIFY(!rig.w().Timerresettobootprg->isEnabled());
-    QVERIFY(!rig.logText().contains("failled"));
+    QCOMPARE(rig.serial->wire, QByteArray(rig.serial->wire.size(), 'i'));
+    rig.serial->receive(">");
+    rig.toolkit.runDue();
+    QCOMPARE(rig.w().members.flashState, FlashState::WaitingForReady);
+    QCOMPARE(rig.w().btnFlash->text(), QStringLiteral("CANCEL"));
+}
+
+void TestRunControl::startRightAfterCancelWhileSendingStopsTheOldFile() {
+    WindowRig rig;
+    rig.startAndReachSending(QByteArray("S1000001\r\nS1000002\r\nS1000003\r\nS1000004\r\n"));
+    rig.serial->wire.clear();
+    // The file sender ticks after 1000 ms; CANCEL and START come within the first line's
+    // pause, from handlers run in its yields.
+    rig.toolkit.after(Milliseconds(1010), [&rig] { rig.w().btnFlash->click(); });
+    rig.toolkit.after(Milliseconds(1040), [&rig] { rig.w().btnFlash->click(); });
+    rig.toolkit.advance(Milliseconds(5000));
+    QVERIFY(!rig.w().streamer().isRunning());
+    // One whole line of the old file, then only wake-ups.
+    const QByteArray firstLine = "S1000001\n";
+    QVERIFY(rig.serial->wire.startsWith(firstLine));
+    const QByteArray after = rig.serial->wire.mid(firstLine.size());
+    QCOMPARE(after, QByteArray(after.size(), 'i'));
+    QVERIFY(after.size() > 100);
+    QCOMPARE(rig.w().members.flashState, FlashState::WaitingForBoot);
 }
 
 void TestRunControl::errorEventIsReportedBeforeTheDataIsHandled() {

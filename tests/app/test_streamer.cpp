@@ -149,6 +149,13 @@ void TestStreamer::progressValueAndText() {
     QCOMPARE(progressText(progressPercent(1, 3), QLocale(QLocale::German)), QStringLiteral("33,3"));
     QCOMPARE(progressText(progressPercent(1, 3), QLocale(QLocale::Finnish)),
              QStringLiteral("33,3"));
+    // Locales with native digits keep 0-9 and only lend their decimal separator.
+    for (const char* name : {"ar_EG", "fa_IR"}) {
+        const QLocale native{QLatin1StringView(name)};
+        QCOMPARE(progressText(progressPercent(1, 3), native),
+                 QStringLiteral("33") + native.decimalPoint() + QStringLiteral("3"));
+        QCOMPARE(progressText(progressPercent(12345, 10), native), QStringLiteral("123450"));
+    }
     QVERIFY_THROWS_EXCEPTION(std::domain_error, (void)progressPercent(1, 0));
 }
 
@@ -208,15 +215,19 @@ void TestStreamer::wholeFileOnTheWireWithPausesAndProgress() {
 
 void TestStreamer::pauseFollowsTheSpeedList_data() {
     QTest::addColumn<int>("index");
+    QTest::addColumn<QString>("typed");
     QTest::addColumn<int>("steps");
-    QTest::newRow("20 - fastest") << 0 << 1;
-    QTest::newRow("60 - normal") << 2 << 3;
-    QTest::newRow("100 - slowest") << 4 << 5;
-    QTest::newRow("typed text") << -1 << 0;
+    QTest::newRow("20 - fastest") << 0 << QString() << 1;
+    QTest::newRow("60 - normal") << 2 << QString() << 3;
+    QTest::newRow("100 - slowest") << 4 << QString() << 5;
+    QTest::newRow("typed text of no item") << -1 << "fast" << 0;
+    QTest::newRow("typed 1, completed to 100 - slowest") << -1 << "1" << 5;
+    QTest::newRow("typed 40") << -1 << "40" << 2;
 }
 
 void TestStreamer::pauseFollowsTheSpeedList() {
     QFETCH(int, index);
+    QFETCH(QString, typed);
     QFETCH(int, steps);
     WindowRig rig;
     rig.w().show();
@@ -224,7 +235,12 @@ void TestStreamer::pauseFollowsTheSpeedList() {
         rig.w().Combospeed->setCurrentIndex(index);
         emit rig.w().Combospeed->activated(index);
     } else {
-        QTest::keyClicks(rig.w().Combospeed->lineEdit(), "fast");
+        rig.w().activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&rig.w()));
+        QLineEdit* field = rig.w().Combospeed->lineEdit();
+        field->setFocus();
+        field->selectAll();
+        QTest::keyClicks(field, typed);
     }
     rig.startAndReachSending(lines(2));
     rig.toolkit.sleeps.clear();

@@ -23,7 +23,9 @@ private slots:
     void startStateOfEveryControl();
     void windowIsFixedWithItsTitleAndIcon();
     void speedListHoldsFiveItemsWithTheNormalOneSelected();
-    void typingIntoTheSpeedListLeavesNoItemSelected();
+    void theSpeedFieldCountsAsTheItemItShows_data();
+    void theSpeedFieldCountsAsTheItemItShows();
+    void aPastedItemTextCountsAsThatItem();
     void membersAndTimersAfterLoad();
     void focusStartsInSpeedBoxAndFollowsTheTabOrder();
     void closingWithoutConnectingAsksNothing();
@@ -139,17 +141,57 @@ void TestWindow::speedListHoldsFiveItemsWithTheNormalOneSelected() {
     QCOMPARE(rig.w().speedListIndex(), 4);
 }
 
-void TestWindow::typingIntoTheSpeedListLeavesNoItemSelected() {
+void TestWindow::theSpeedFieldCountsAsTheItemItShows_data() {
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<QString>("shown");
+    QTest::addColumn<int>("item");
+    // The field completes what is typed from the list: "1" shows "100 - slowest".
+    QTest::newRow("1, completed") << "1"
+                                  << "100 - slowest" << 4;
+    QTest::newRow("2, completed") << "2"
+                                  << "20  - fastest" << 0;
+    QTest::newRow("40") << "40"
+                        << "40" << 1;
+    QTest::newRow("60, completed") << "60"
+                                   << "60  - normal" << 2;
+    QTest::newRow("one blank less") << "60 - normal"
+                                    << "60 - normal" << 2;
+    QTest::newRow("no item") << "fast"
+                             << "fast" << -1;
+    QTest::newRow("a number of no item") << "50"
+                                         << "50" << -1;
+    QTest::newRow("an item's number and more") << "100 ms"
+                                               << "100 ms" << -1;
+}
+
+void TestWindow::theSpeedFieldCountsAsTheItemItShows() {
+    QFETCH(QString, typed);
+    QFETCH(QString, shown);
+    QFETCH(int, item);
     WindowRig rig;
     rig.w().show();
+    rig.w().activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&rig.w()));
     QComboBox* speed = rig.w().Combospeed;
+    speed->lineEdit()->setFocus();
     speed->lineEdit()->selectAll();
-    QTest::keyClicks(speed->lineEdit(), "40");
-    QCOMPARE(rig.w().speedListIndex(), -1);
+    QTest::keyClicks(speed->lineEdit(), typed);
+    // Leaving the field keeps its text.
+    rig.w().txtComPort->setFocus();
+    QCOMPARE(speed->currentText(), shown);
+    QCOMPARE(rig.w().speedListIndex(), item);
     QCOMPARE(speed->count(), 5);
-    speed->setCurrentIndex(1);
-    emit speed->activated(1);
-    QCOMPARE(rig.w().speedListIndex(), 1);
+}
+
+void TestWindow::aPastedItemTextCountsAsThatItem() {
+    WindowRig rig;
+    QComboBox* speed = rig.w().Combospeed;
+    speed->lineEdit()->setText(QStringLiteral("80"));
+    QCOMPARE(rig.w().speedListIndex(), 3);
+    speed->lineEdit()->setText(QStringLiteral("20  - fastest"));
+    QCOMPARE(rig.w().speedListIndex(), 0);
+    speed->setCurrentIndex(4);
+    QCOMPARE(rig.w().speedListIndex(), 4);
 }
 
 void TestWindow::membersAndTimersAfterLoad() {

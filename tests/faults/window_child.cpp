@@ -39,7 +39,7 @@ public:
     [[nodiscard]] std::unique_ptr<Timer> makeTimer(Milliseconds interval) override {
         return real_.makeTimer(interval);
     }
-    void sleep(Milliseconds duration) override { real_.sleep(duration); }
+    void sleepUntil(TimePoint deadline) override { real_.sleepUntil(deadline); }
     void yield() override { real_.yield(); }
     void showMessage(const MessageBoxRequest& request) override {
         std::printf("message: %s\n", qPrintable(request.text));

@@ -15,7 +15,7 @@ public:
     [[nodiscard]] std::unique_ptr<Timer> makeTimer(Milliseconds interval) override {
         return real_.makeTimer(interval);
     }
-    void sleep(Milliseconds duration) override { real_.sleep(duration); }
+    void sleepUntil(TimePoint deadline) override { real_.sleepUntil(deadline); }
     void yield() override { real_.yield(); }
     void showMessage(const MessageBoxRequest& request) override { messages.push_back(request); }
     [[nodiscard]] QString showOpenDialog(const OpenDialogRequest& request) override {

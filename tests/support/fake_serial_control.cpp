@@ -58,6 +58,7 @@ void FakeSerialControl::Output(QByteArrayView bytes) {
         throw SerialError(*outputFailure);
     wire.append(bytes);
     outputs.append(bytes.toByteArray());
+    outputTimes.append(toolkit_.now());
 }
 
 std::int16_t FakeSerialControl::InBufferCount() const {

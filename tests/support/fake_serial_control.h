@@ -10,6 +10,7 @@
 #include <QList>
 #include <QStringList>
 
+#include <chrono>
 #include <optional>
 
 namespace norvak::test {
@@ -37,6 +38,7 @@ public:
     QStringList memberWrites;  // "CommPort=4", "Settings=57600,n,8,1", "PortOpen=true", ...
     QByteArray wire;           // every byte written to the line, in order
     QList<QByteArray> outputs; // each Output call separately
+    QList<std::chrono::milliseconds> outputTimes; // when each of them was made, virtual time
     std::int16_t commPort = 0;
     QString settings;
 

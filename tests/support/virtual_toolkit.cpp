@@ -52,8 +52,14 @@ std::unique_ptr<Timer> VirtualToolkit::makeTimer(Milliseconds interval) {
     return std::make_unique<VirtualTimer>(*this, interval);
 }
 
-void VirtualToolkit::sleep(Milliseconds duration) {
+void VirtualToolkit::sleepUntil(TimePoint deadline) {
+    const auto target = std::chrono::duration_cast<Milliseconds>(deadline - TimePoint{});
+    const Milliseconds duration = std::max(target - now_, Milliseconds::zero()) + wakeUpLate;
     sleeps.push_back(duration);
+    now_ += duration;
+}
+
+void VirtualToolkit::busy(Milliseconds duration) {
     now_ += duration;
 }
 

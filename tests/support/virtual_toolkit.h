@@ -1,9 +1,9 @@
 #pragma once
 
 // A toolkit on a virtual clock for tests: timers tick when the test advances the clock (a
-// 61-second countdown runs in microseconds), the sleep moves the clock on without running
-// anything, a yield runs whatever is due, and message boxes and file dialogs are answered by
-// the test.
+// 61-second countdown runs in microseconds), the sleep moves the clock on to its deadline
+// without running anything, a yield runs whatever is due, and message boxes and file dialogs are
+// answered by the test.
 
 #include "mainwindow/toolkit.h"
 
@@ -22,19 +22,19 @@ public:
     VirtualToolkit& operator=(const VirtualToolkit&) = delete;
 
     [[nodiscard]] std::unique_ptr<Timer> makeTimer(Milliseconds interval) override;
-    void sleep(Milliseconds duration) override;
+    void sleepUntil(TimePoint deadline) override;
     void yield() override;
     void showMessage(const MessageBoxRequest& request) override;
     [[nodiscard]] QString showOpenDialog(const OpenDialogRequest& request) override;
     [[nodiscard]] QString timeOfDayText() override;
-    [[nodiscard]] std::chrono::steady_clock::time_point monotonicNow() override {
-        return std::chrono::steady_clock::time_point{} + now_;
-    }
+    [[nodiscard]] TimePoint monotonicNow() override { return TimePoint{} + now_; }
 
     // Virtual time since the toolkit was made.
     [[nodiscard]] Milliseconds now() const { return now_; }
     // Runs every tick and posted call that falls due up to now + duration, in time order.
     void advance(Milliseconds duration);
+    // A handler keeps the thread busy this long: the clock moves on, nothing else runs.
+    void busy(Milliseconds duration);
     // Runs what is due now (posted calls, ticks whose time has come).
     void runDue();
     // Queues a call as the event loop would deliver it: at the next yield or advance.
@@ -54,7 +54,8 @@ public:
     std::vector<OpenDialogRequest> dialogs;
 
     int yieldCount = 0;
-    std::vector<Milliseconds> sleeps;
+    std::vector<Milliseconds> sleeps; // how long each sleep held the thread
+    Milliseconds wakeUpLate{0};       // each sleep wakes this long after its deadline
 
     class VirtualTimer;
 

@@ -6,8 +6,8 @@ std::unique_ptr<Timer> ScriptedToolkit::makeTimer(Milliseconds interval) {
     return real_.makeTimer(interval);
 }
 
-void ScriptedToolkit::sleep(Milliseconds duration) {
-    real_.sleep(duration);
+void ScriptedToolkit::sleepUntil(TimePoint deadline) {
+    real_.sleepUntil(deadline);
 }
 
 void ScriptedToolkit::yield() {

@@ -27,7 +27,7 @@ public:
     void answerNextOpenDialog(const QString& path) { dialogAnswers_.push_back(path); }
 
     [[nodiscard]] std::unique_ptr<Timer> makeTimer(Milliseconds interval) override;
-    void sleep(Milliseconds duration) override;
+    void sleepUntil(TimePoint deadline) override;
     void yield() override;
     void showMessage(const MessageBoxRequest& request) final;
     [[nodiscard]] QString showOpenDialog(const OpenDialogRequest& request) final;

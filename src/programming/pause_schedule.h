@@ -1,0 +1,39 @@
+#pragma once
+
+// The deadlines of the pause after one streamed line. The pause is n steps of 20 ms, each
+// followed by a yield to the event loop. It is counted from the moment the line's LF was
+// written: step k ends no earlier than that moment + k × 20 ms, plus the time the handlers
+// took in the yields before it. A sleep that woke late is not added to the next step's
+// deadline, so late wake-ups do not add up over the steps; time spent in handlers is added,
+// so no step is shortened to make up for a handler that ran long. Each line starts its own
+// schedule: nothing carries over from one pause to the next.
+
+#include "mainwindow/toolkit.h"
+
+namespace norvak {
+
+class PauseSchedule {
+public:
+    static constexpr Milliseconds step{20};
+
+    // `lineSent`: when the line's LF was written.
+    explicit PauseSchedule(TimePoint lineSent)
+        : deadline_(lineSent) {}
+
+    // The deadline of the next step.
+    [[nodiscard]] TimePoint nextStepEnd() {
+        deadline_ += step;
+        return deadline_;
+    }
+
+    // Handlers ran this long in the yield after a step: the next step ends that much later.
+    void addHandlerTime(TimePoint::duration spent) {
+        if (spent > TimePoint::duration::zero())
+            deadline_ += spent;
+    }
+
+private:
+    TimePoint deadline_;
+};
+
+} // namespace norvak
