@@ -42,12 +42,13 @@ QString BenchToolkit::showOpenDialog(const OpenDialogRequest& request) {
     return answer;
 }
 
-ProgrammerRig::ProgrammerRig(const QString& ttyPath) {
+ProgrammerRig::ProgrammerRig(const QString& ttyPath, bool shown) {
     window_ = std::make_unique<frmProg>(
         toolkit_, std::make_unique<MSComm>([ttyPath](int) { return QStringList{ttyPath}; }),
         nullptr);
     window_->txtComPort->setText(QStringLiteral("1"));
-    window_->show();
+    if (shown)
+        window_->show();
     QCoreApplication::processEvents();
 }
 
