@@ -169,6 +169,10 @@ public:
         checked_ += count;
     }
     [[nodiscard]] qsizetype checked() const { return checked_; }
+    // Everything the device has sent so far stands in the log box.
+    [[nodiscard]] bool caughtUp(const LogBox& log) const {
+        return pending_.empty() && log.length() == checked_;
+    }
     [[nodiscard]] qsizetype differences(const LogBox& log) const {
         // Bytes sent that never reached the log box, or characters the device never sent.
         return differences_ + static_cast<qsizetype>(pending_.size()) + (log.length() - checked_);
@@ -300,7 +304,7 @@ int runScenario(const Scenario& scenario) {
                 std::count_if(recording.sent.begin(), recording.sent.end(),
                               [](char c) { return c != '.' && c != '>' && c != '_'; }));
             const bool baselineOver = total == 0 && Clock::now() - wallBefore >= scenario.duration;
-            if ((total > 0 && floodSent >= total && log.length() == order.checked()) ||
+            if ((total > 0 && floodSent >= total && order.caughtUp(log)) ||
                 baselineOver)
                 endFlood();
         }

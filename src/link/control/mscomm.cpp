@@ -118,7 +118,10 @@ MSComm::MSComm(PortCandidates candidates)
                      [this](QSerialPort::SerialPortError error) { onError(error); });
     receiveGapTimer_.setSingleShot(true);
     receiveGapTimer_.setTimerType(Qt::PreciseTimer);
-    QObject::connect(&receiveGapTimer_, &QTimer::timeout, &port_, [this] { raiseReceiveIfDue(); });
+    QObject::connect(&receiveGapTimer_, &QTimer::timeout, &port_, [this] {
+        holdBytesInSystem(false);
+        raiseReceiveIfDue();
+    });
 }
 
 MSComm::~MSComm() {
@@ -212,11 +215,13 @@ void MSComm::open() {
     dropFetched();
     commEvent_ = 0;
     receiveGapTimer_.stop();
+    holdBytesInSystem(false);
     lastReceiveEvent_.invalidate();
 }
 
 void MSComm::close() {
     receiveGapTimer_.stop();
+    holdBytesInSystem(false);
     dropFetched();
     if (!port_.isOpen()) {
         return;
@@ -348,6 +353,7 @@ bool MSComm::fetchBlock() {
         return true;
     }
     if (port_.bytesAvailable() == 0 && bytesHeldBySystem() > 0) {
+        holdBytesInSystem(false);  // a handler reading within the gap takes it all
         port_.waitForReadyRead(0); // fetch what the system holds; readyRead is only queued
     }
     const qint64 block = std::min(port_.bytesAvailable(), qint64{kFetchBlock});
@@ -388,7 +394,12 @@ QByteArray MSComm::Input() {
 }
 
 void MSComm::onReadyRead() {
-    // Raised from the event loop, outside Qt's readyRead: see the header.
+    // Within the gap the end of the gap makes the check: a stream delivered a few bytes at a
+    // time then costs no more than Qt's own read. Otherwise the check runs from the event
+    // loop, outside Qt's readyRead (see the header).
+    if (receiveGapTimer_.isActive()) {
+        return;
+    }
     scheduleReceiveCheck();
 }
 
@@ -401,6 +412,9 @@ void MSComm::raiseReceiveIfDue() {
         return;
     }
     lastReceiveEvent_.start();
+    // Raised from a queued check just before the end of the gap: the handler reads at once.
+    receiveGapTimer_.stop();
+    holdBytesInSystem(false);
     const quint64 takenBefore = inputTaken_;
     {
         const QScopedValueRollback depth(raiseDepth_, raiseDepth_ + 1);
@@ -419,6 +433,15 @@ void MSComm::raiseReceiveIfDue() {
     }
 }
 
+void MSComm::holdBytesInSystem(bool hold) {
+    // Qt stops reading once its buffer holds readBufferSize bytes, and setting the size
+    // starts it reading again. Within the gap the bytes wait in the system (a pseudo-terminal
+    // or a USB adapter then holds the sender back; a serial line's system buffer takes far
+    // more than a gap's worth), so that a stream the system hands on in many small
+    // deliveries wakes the thread once per event instead of once per delivery.
+    port_.setReadBufferSize(hold ? std::max<qint64>(1, port_.bytesAvailable()) : 0);
+}
+
 bool MSComm::deferReceiveEvent() {
     if (!lastReceiveEvent_.isValid()) {
         return false;
@@ -430,6 +453,7 @@ bool MSComm::deferReceiveEvent() {
     if (!receiveGapTimer_.isActive()) {
         receiveGapTimer_.start(
             std::chrono::ceil<std::chrono::milliseconds>(kReceiveEventGap - since));
+        holdBytesInSystem(true);
     }
     return true;
 }

@@ -37,7 +37,9 @@
 // a 60 Hz screen): a byte on a quiet line is announced at once, a stream in batches. A
 // full-rate line thus costs the handler, and the repaint that follows it, about 60 runs a
 // second instead of one per delivery of the system (about a thousand a second from a USB
-// adapter or a pseudo-terminal).
+// adapter or a pseudo-terminal). Within the gap Qt does not read either: the bytes wait in
+// the system, which holds a pseudo-terminal's or a USB adapter's sender back and takes far
+// more than a gap's worth from a serial line.
 //
 // Input with InputLen 1 costs no allocation: bytes are fetched from Qt in blocks and each one
 // is handed out as a view of a constant table. InBufferCount asks the system only when no
@@ -151,6 +153,8 @@ private:
     void scheduleReceiveCheck();
     // True when the last receive event is too recent; the check is then made again later.
     [[nodiscard]] bool deferReceiveEvent();
+    // Within the gap between receive events Qt leaves the bytes with the system.
+    void holdBytesInSystem(bool hold);
 
     PortCandidates candidates_;
     std::int16_t commPort_ = 1;

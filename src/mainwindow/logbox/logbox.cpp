@@ -187,10 +187,11 @@ void LogBox::replaceSelection(QStringView text) {
         updateScrollRange();
     }
     if (followEnd && !isShowingEnd()) {
-        verticalScrollBar()->setValue(verticalScrollBar()->maximum()); // repaints it all
-    } else {
-        updateRows(firstChangedRow, firstVisibleRow() + visibleRows());
+        // The rows above move up on the screen as they are; the rows from the edit on are
+        // painted anew at their new place.
+        verticalScrollBar()->setValue(verticalScrollBar()->maximum());
     }
+    updateRows(firstChangedRow, firstVisibleRow() + visibleRows());
     caretChanged();
 }
 
@@ -445,8 +446,15 @@ void LogBox::changeEvent(QEvent* event) {
     }
 }
 
-void LogBox::scrollContentsBy(int /*dx*/, int /*dy*/) {
-    viewport()->update();
+void LogBox::scrollContentsBy(int /*dx*/, int dy) {
+    // A few rows: move what is shown and paint only the rows that come into view (a stream
+    // at the end scrolls a row or two a frame). Qt moves the regions still due for painting
+    // along, and paints everything anew where it cannot move the pixels.
+    if (std::abs(dy) < visibleRows()) {
+        viewport()->scroll(0, dy * rowHeight_);
+    } else {
+        viewport()->update();
+    }
 }
 
 void LogBox::paintEvent(QPaintEvent* event) {
