@@ -464,9 +464,16 @@ void LogBox::paintEvent(QPaintEvent* event) {
     const qsizetype lastRow = document_.rowCount() - 1;
     const qsizetype first = top + area.top() / rowHeight_;
     const qsizetype last = std::min(lastRow, top + area.bottom() / rowHeight_);
+    const QRegion clip = event->region();
     for (qsizetype row = first; row <= last; ++row) {
-        drawRow(painter, row, toInt(row - top) * rowHeight_);
+        // Each row stays inside its own band: a glyph reaching above its row would be wiped
+        // where only the row above is painted again, and the screen would differ from a
+        // full paint.
+        const int y = toInt(row - top) * rowHeight_;
+        painter.setClipRegion(clip & QRect(0, y, viewport()->width(), rowHeight_));
+        drawRow(painter, row, y);
     }
+    painter.setClipRegion(clip);
     if (hasFocus() && caretShown_) {
         painter.fillRect(caretRect(), palette().color(QPalette::Text));
     }
