@@ -3,8 +3,8 @@
 # one table (figure, measured, goal, met) with the machine it ran on and writes it into
 # docs/benchmarks.md. Installs nothing (scripts/setup-deps.sh does that).
 #
-#   scripts/bench.sh           the full run (about a quarter of an hour; 2 GiB free in the
-#                              temporary folder for the generated files)
+#   scripts/bench.sh           the full run (about three quarters of an hour; 2 GiB free in
+#                              the temporary folder for the generated files)
 #   scripts/bench.sh --quick   shorter runs and smaller files (a few minutes)
 set -eu
 cd "$(dirname "$0")/.."
@@ -16,8 +16,8 @@ case "${1:-}" in
   *) echo "usage: $0 [--quick]" >&2; exit 2 ;;
 esac
 
-benches="bench_line_count bench_check bench_wakeup bench_reaction bench_receive bench_pacing
-  bench_memory bench_logbox"
+benches="bench_line_count bench_check bench_wakeup bench_reaction bench_receive bench_drain
+  bench_flood bench_pacing bench_memory bench_logbox"
 
 cmake --preset release >/dev/null
 # shellcheck disable=SC2086

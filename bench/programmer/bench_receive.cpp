@@ -88,7 +88,7 @@ int main(int argc, char** argv) {
     if (!deviceThread)
         printNote("the device's thread was not found: its CPU time counts for the program");
     printFigure(name + ": program CPU (process minus device), % of one core",
-                (process - deviceTime) / wall * 100.0, "%", atMost(15));
+                (process - deviceTime) / wall * 100.0, "%", atMost(5));
     printInfo(name + ": interface thread alone", thread / wall * 100.0, "%");
     printInfo(name + ": simulated device thread", deviceTime / wall * 100.0, "%");
     printInfo(name + ": receive events per second", events / wall.count(), "1/s");

@@ -102,12 +102,13 @@ std::vector<double> hostLineGaps(const std::vector<OutputCall>& calls) {
     return gaps;
 }
 
-ProgrammerRig::ProgrammerRig(const QString& ttyPath)
+ProgrammerRig::ProgrammerRig(const QString& ttyPath, bool shown)
     : outputCalls_(std::make_shared<std::vector<OutputCall>>()) {
     window_ = std::make_unique<frmProg>(
         toolkit_, std::make_unique<TimedSerial>(ttyPath, outputCalls_), nullptr);
     window_->txtComPort->setText(QStringLiteral("1"));
-    window_->show();
+    if (shown)
+        window_->show();
     QCoreApplication::processEvents();
 }
 

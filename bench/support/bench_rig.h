@@ -37,11 +37,15 @@ public:
     void yield() override;
     void showMessage(const MessageBoxRequest& request) override {
         messages.push_back(request.text);
+        if (realMessageBoxes)
+            real_.showMessage(request);
     }
     [[nodiscard]] QString showOpenDialog(const OpenDialogRequest& request) override;
     [[nodiscard]] QString timeOfDayText() override { return real_.timeOfDayText(); }
 
     std::vector<QString> messages;
+    // Shows the real modal box (someone closes it), instead of only noting its text.
+    bool realMessageBoxes = false;
     std::deque<QString> dialogAnswers;
     ToolkitTimes times;
     // An artificial handler: every `loadEvery`-th outermost yield keeps the thread busy for
@@ -68,8 +72,9 @@ struct OutputCall {
 
 class ProgrammerRig {
 public:
-    // Port 1 of the window maps to `ttyPath`; the window is shown (offscreen).
-    explicit ProgrammerRig(const QString& ttyPath);
+    // Port 1 of the window maps to `ttyPath`; the window is shown (offscreen) unless `shown`
+    // is false, when nothing is ever painted.
+    explicit ProgrammerRig(const QString& ttyPath, bool shown = true);
     ~ProgrammerRig();
     ProgrammerRig(const ProgrammerRig&) = delete;
     ProgrammerRig& operator=(const ProgrammerRig&) = delete;

@@ -132,7 +132,6 @@ void frmProg::createTimers() {
     Timersendi = toolkit_.makeTimer(Milliseconds(5));
     TimerSendFile = toolkit_.makeTimer(Milliseconds(1000));
     Timerresettobootprg = toolkit_.makeTimer(Milliseconds(1000));
-    heldFileSendTick_ = toolkit_.makeTimer(Milliseconds(1));
 }
 
 void frmProg::connectHandlers() {
@@ -148,13 +147,7 @@ void frmProg::connectHandlers() {
     TimerdotNotReceived->onTick([this] { guarded([this] { run_.TimerdotNotReceived_Timer(); }); });
     Timersendf->onTick([this] { guarded([this] { run_.Timersendf_Timer(); }); });
     Timersendi->onTick([this] { guarded([this] { run_.Timersendi_Timer(); }); });
-    TimerSendFile->onTick([this] { fileSendTick(); });
-    heldFileSendTick_->onTick([this] {
-        heldFileSendTick_->setEnabled(false);
-        // A tick held back is dropped when the file sender was stopped meanwhile.
-        if (TimerSendFile->isEnabled())
-            fileSendTick();
-    });
+    TimerSendFile->onTick([this] { guarded([this] { streamer_.TimerSendFile_Timer(); }); });
     Timerresettobootprg->onTick([this] { guarded([this] { run_.Timerresettobootprg_Timer(); }); });
 
     serial_->OnComm = [this] {
@@ -166,20 +159,7 @@ void frmProg::connectHandlers() {
 }
 
 void frmProg::MSComm1_OnComm() {
-    ++receiving_;
     guarded([this] { dispatcher_.MSComm1_OnComm(); });
-    --receiving_;
-}
-
-void frmProg::fileSendTick() {
-    // The serial control raises no receive event while its handler runs: a run started inside
-    // the handler's closing yield would see none of its dots until its last line, and the
-    // watchdog would end it. Such a tick waits until the handler has returned.
-    if (receiving_ > 0) {
-        heldFileSendTick_->setEnabled(true);
-        return;
-    }
-    guarded([this] { streamer_.TimerSendFile_Timer(); });
 }
 
 void frmProg::guarded(const std::function<void()>& handler) {
@@ -239,7 +219,7 @@ void frmProg::closeEvent(QCloseEvent* event) {
 
 void frmProg::stopAllTimers() {
     for (Timer* timer : {TimerdotNotReceived.get(), Timersendf.get(), Timersendi.get(),
-                         TimerSendFile.get(), Timerresettobootprg.get(), heldFileSendTick_.get()})
+                         TimerSendFile.get(), Timerresettobootprg.get()})
         timer->setEnabled(false);
 }
 

@@ -152,17 +152,12 @@ private:
     void setTabOrder();
     void createTimers();
     void connectHandlers();
-    // The file sender's tick, held back while a receive handler runs.
-    void fileSendTick();
     // Runs a handler at the boundary to the event loop: nothing it throws may end the program.
     void guarded(const std::function<void()>& handler);
 
     Toolkit& toolkit_;
     std::unique_ptr<SerialControl> serial_;
     bool closing_ = false;
-    int receiving_ = 0; // depth of receive handlers running
-    // Hands on a file-sender tick that came while a receive handler ran.
-    std::unique_ptr<Timer> heldFileSendTick_;
 
     SerialLink link_;
     ReceiveDispatcher dispatcher_;

@@ -21,10 +21,12 @@ void ReceiveDispatcher::MSComm1_OnComm() {
             }
         } while (comm.InBufferCount() != 0);
     } catch (const std::exception&) {
-        // Any failure abandons the rest of this event silently; what was done stays, and the
-        // characters not yet read wait for the next event.
+        // Any failure abandons the rest of this event silently; what was done stays (the
+        // characters handled are shown), and those not yet read wait for the next event.
+        flushEcho();
         return;
     }
+    flushEcho();
     w_.toolkit().yield();
 }
 
@@ -33,25 +35,40 @@ void ReceiveDispatcher::reportErrorEvent() {
     w_.showMessageBox(QStringLiteral("COM error ") + QString::number(event), MessageIcon::None);
 }
 
+namespace {
+
+bool is(const QByteArray& ch, char protocolCharacter) {
+    return ch.size() == 1 && ch.front() == protocolCharacter;
+}
+
+} // namespace
+
 void ReceiveDispatcher::handleCharacter(const QByteArray& ch) {
-    // The state is read anew for every character: the one before may have changed it.
+    // The state is read anew for every character: the one before may have changed it. A
+    // transition shows its caption with every character before it already in the log box.
     switch (w_.members.flashState) {
     case FlashState::Idle:
         onAnyCharacterWhileIdle();
         break;
     case FlashState::WaitingForBoot:
-        if (ch == ">")
+        if (is(ch, '>')) {
+            flushEcho();
             onBootProgramStarted();
+        }
         break;
     case FlashState::WaitingForReady:
-        if (ch == "_")
+        if (is(ch, '_')) {
+            flushEcho();
             onReadyForFile();
+        }
         break;
     case FlashState::Sending:
-        if (ch == ".")
-            onLineAccepted();
-        if (ch == "P")
+        if (is(ch, '.'))
+            onLineAccepted(); // only a timer: nothing that shows or reads the log box
+        if (is(ch, 'P')) {
+            flushEcho();
             onProgrammed();
+        }
         break;
     }
 }
@@ -94,8 +111,18 @@ void ReceiveDispatcher::onProgrammed() {
 }
 
 void ReceiveDispatcher::echo(const QByteArray& ch) {
+    pendingEcho_.append(ch);
+    if (pendingEcho_.size() >= kEchoBlock)
+        flushEcho();
+}
+
+void ReceiveDispatcher::flushEcho() {
+    if (pendingEcho_.isEmpty())
+        return;
     // Each byte is shown as the character with that code; nothing is filtered.
-    w_.logAppendAtEnd(QString::fromLatin1(ch));
+    const QString text = QString::fromLatin1(pendingEcho_);
+    pendingEcho_.resize(0); // keeps its capacity for the next drain
+    w_.logAppendAtEnd(text);
 }
 
 } // namespace norvak

@@ -6,6 +6,7 @@
 
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QTemporaryDir>
 #include <QTest>
 
 using namespace norvak;
@@ -21,6 +22,7 @@ private slots:
     void startToProgrammed();
     void silentDeviceEndsInTheWatchdogReport();
     void hangUpInTheMiddleOfTheFileIsReportedOnce();
+    void helpOpenedInTheReceiveHandlersYieldLetsTheRunEnd();
 };
 
 namespace {
@@ -115,6 +117,60 @@ void TestEndToEnd::hangUpInTheMiddleOfTheFileIsReportedOnce() {
     QCOMPARE(rig.errorCaptionCount(), 1);
     QVERIFY2(errorForm.match(rig.caption()).hasMatch(), qPrintable(rig.caption()));
     QVERIFY(rig.toolkit.messages.empty());
+}
+
+// Help is clicked while the receive handler is running and opens in the handler's closing
+// yield, just before the device's last dots and its "P": the answers are handled under the
+// open box, and the run ends as programmed instead of in the watchdog's report.
+void TestEndToEnd::helpOpenedInTheReceiveHandlersYieldLetsTheRunEnd() {
+    SimDeviceConfig config = poweredOnAfterWakeUps();
+    config.slowDots = 400ms; // each line's dot comes well after the whole file is in
+    faults::DeviceRig rig(config);
+    // Three lines of the sample (header, data, end record): they fit the device's buffer.
+    const QList<QByteArray> lines =
+        faults::fileLines(readFile(QStringLiteral(NORVAK_FIRMWARE_DIR "/small-crlf.srec")));
+    const QByteArray file = lines.front() + "\r\n" + lines[1] + "\r\n" + lines.back() + "\r\n";
+    QTemporaryDir dir;
+    const QString firmware = dir.filePath(QStringLiteral("three.srec"));
+    QFile out(firmware);
+    QVERIFY(out.open(QIODevice::WriteOnly) && out.write(file) == file.size());
+    out.close();
+
+    int receiving = 0;
+    bool clicked = false;
+    const auto dispatch = rig.serial->OnComm;
+    rig.serial->OnComm = [&] {
+        const std::string received = rig.device().recording().received;
+        if (!clicked && received.ends_with(expectedStream(file).toStdString())) {
+            clicked = true;
+            QMetaObject::invokeMethod(rig.window->Command5, &QPushButton::click,
+                                      Qt::QueuedConnection);
+        }
+        ++receiving;
+        dispatch();
+        --receiving;
+    };
+    int receivingUnderTheBox = -1;
+    QString captionWhenClosed;
+    bool closedByTheRunsEnd = false;
+    rig.toolkit.whileShown = [&](const MessageBoxRequest& request) {
+        if (request.icon != MessageIcon::Information)
+            return;
+        receivingUnderTheBox = receiving;
+        // The operator reads the help for as long as the device needs to finish.
+        closedByTheRunsEnd = QTest::qWaitFor(
+            [&] { return rig.window->members.flashState == FlashState::Idle; }, 5000);
+        captionWhenClosed = rig.caption();
+    };
+    connectAndStart(rig, firmware);
+    QTRY_VERIFY_WITH_TIMEOUT(!captionWhenClosed.isEmpty(), 30'000);
+    QCOMPARE(receivingUnderTheBox, 1); // opened inside the receive handler
+    QVERIFY(closedByTheRunsEnd);
+    QCOMPARE(captionWhenClosed, QStringLiteral("Norvak Flash Programmer, PROGRAMMED"));
+    QCOMPARE(rig.toolkit.messages.size(), std::size_t{1}); // the help, no watchdog report
+    QCOMPARE(rig.toolkit.messages[0].text, frmProg::helpText());
+    QCOMPARE(rig.device().recording().programmedFiles.size(), std::size_t{1});
+    QCOMPARE(rig.window->txtbuffer->Text(), QString::fromLatin1(rig.device().recording().sent));
 }
 
 QTEST_MAIN(TestEndToEnd)

@@ -24,6 +24,7 @@ class TestFaultsFlood : public QObject {
 private slots:
     void floodWhileIdleIsShownInFull();
     void floodWhileTheFileIsSentLeavesTheRunIntact();
+    void textAtAMegabyteASecondDuringARun();
 };
 
 namespace {
@@ -140,6 +141,45 @@ void TestFaultsFlood::floodWhileTheFileIsSentLeavesTheRunIntact() {
     QCOMPARE(rig.window->members.flashState, FlashState::Idle);
     QCOMPARE(rig.window->btnFlash->text(), QStringLiteral("START PROGRAMMING"));
     QVERIFY(rig.toolkit.messages.empty());
+}
+
+// A chatty device: text at a megabyte a second for ten seconds, from the moment the file
+// starts, with the device's dots and its "P" among it. The window keeps up: nothing is lost
+// or reordered, and the run ends as programmed.
+void TestFaultsFlood::textAtAMegabyteASecondDuringARun() {
+    SimDeviceConfig config = unpaced();
+    config.autoPowerCycleAfter = 300ms;
+    DeviceRig rig(config, 1); // 40 ms a line: the file takes longer than the flood
+    rig.pressConnect();
+    const QString firmware = firmwarePath("sample-crlf.srec");
+    rig.chooseFile(firmware);
+    rig.pressStart();
+    constexpr double rate = 1'000'000;
+    constexpr std::size_t floodSize = 10'000'000;
+    std::size_t floodEnd = 0; // where the flood's last byte goes in what the device sends
+    rig.once([&rig] { return rig.window->members.flashState == FlashState::Sending; },
+             [&rig] { rig.device().textFlood(rate, floodSize); });
+    QTRY_VERIFY_WITH_TIMEOUT(rig.device().recording().programmedFiles.size() == 1 &&
+                                 !rig.window->streamer().isRunning(),
+                             120'000);
+    QTRY_VERIFY_WITH_TIMEOUT((floodEnd = rig.device().recording().sent.size()) >= floodSize &&
+                                 rig.window->txtbuffer->length() ==
+                                     static_cast<qsizetype>(floodEnd),
+                             60'000);
+
+    const SimRecording recording = rig.device().recording();
+    QCOMPARE(recording.sent.size(), floodEnd); // the flood had ended: the log box has it all
+    QVERIFY(rig.logText() == QString::fromLatin1(recording.sent));
+    // The run was under way through most of the flood: the "P" came after nine tenths of it.
+    const auto programmedAt = recording.sent.find(SimDevice::programmedMessage);
+    QVERIFY(programmedAt != std::string::npos && programmedAt > floodSize * 9 / 10);
+    QVERIFY2(rig.captions.contains(QStringLiteral("Norvak Flash Programmer, PROGRAMMED")),
+             qPrintable(rig.captions.join(u'|')));
+    const QByteArray received = QByteArray::fromStdString(recording.received);
+    QCOMPARE(received.mid(received.indexOf('f') + 1), expectedStream(readFile(firmware)));
+    QCOMPARE(recording.programmedFiles[0].rejectedLines, 0);
+    QCOMPARE(rig.window->members.flashState, FlashState::Idle);
+    QVERIFY(rig.toolkit.messages.empty()); // no "Error: DOT Timeout"
 }
 
 QTEST_MAIN(TestFaultsFlood)

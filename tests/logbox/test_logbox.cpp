@@ -5,6 +5,7 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QFontMetricsF>
+#include <QScreen>
 #include <QScrollBar>
 #include <QTest>
 
@@ -56,6 +57,7 @@ private slots:
     void mouseClickAndDrag();
     void wrapsAtViewportWidth();
     void followsTheEndUnlessScrolledUp();
+    void scrolledRowsShowWhatAFreshPaintShows();
     void resizeKeepsFollowing();
     void takesKeyboardFocus();
 
@@ -395,6 +397,35 @@ void TestLogBox::takesKeyboardFocus() {
     QVERIFY(box_->hasFocus());
     QTest::keyClicks(box_.get(), QStringLiteral("typed"));
     QCOMPARE(box_->Text(), QStringLiteral("typed"));
+}
+
+// Following the end moves the rows already painted instead of painting them again: the
+// screen must then show exactly what painting the whole box anew shows, also when several
+// appends (one ending inside a row, one breaking lines) come between two paints.
+void TestLogBox::scrolledRowsShowWhatAFreshPaintShows() {
+    box_->clearFocus(); // no blinking caret in the pictures
+    QScreen* screen = box_->screen();
+    const QRect viewport = box_->viewport()->geometry();
+    // What the window does with the characters of one receive event: one append.
+    const auto appendPiece = [this](const QString& piece) {
+        box_->setSelStart(box_->length());
+        box_->setSelText(piece);
+    };
+    for (int i = 0; i < 40; ++i) {
+        appendPiece(QStringLiteral("end of a row ") + QString(i % 7, QLatin1Char('x')) +
+                    QStringLiteral("\r\nline %1 ").arg(i));
+        if (i % 3 == 0)
+            appendPiece(QStringLiteral("more\r\n\r\nand more "));
+        QTest::qWait(1); // painted as the window would be
+        const QImage shown = screen->grabWindow(box_->winId())
+                                 .toImage()
+                                 .copy(viewport)
+                                 .convertToFormat(QImage::Format_RGB32);
+        const QImage fresh = box_->grab(viewport).toImage().convertToFormat(QImage::Format_RGB32);
+        QVERIFY2(shown == fresh, qPrintable(QStringLiteral("after piece %1").arg(i)));
+    }
+    QVERIFY(box_->isShowingEnd());
+    QVERIFY(box_->firstVisibleRow() > 0);
 }
 
 QTEST_MAIN(TestLogBox)

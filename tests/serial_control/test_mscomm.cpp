@@ -59,7 +59,9 @@ private slots:
     void openAndCloseAreIdempotent();
     void commPortIsFixedWhileOpenAndPositive();
     void onCommAnnouncesReceivedBytes();
-    void bytesArrivingWhileTheHandlerYieldsAreAnnouncedAfterwards();
+    void bytesArrivingWhileTheHandlerYieldsAreAnnouncedInside();
+    void nestingStopsAtTheBoundAndLosesNothing();
+    void oneByteInputsAreSeparateCharacters();
     void handlerMayAnswerAndClose();
     void receivingGoesOnAfterInputFetchedFromTheSystem();
     void noReceiveEventsWithThresholdZero();
@@ -208,32 +210,88 @@ void TestMSComm::onCommAnnouncesReceivedBytes() {
     QVERIFY(events >= 2);
 }
 
-void TestMSComm::bytesArrivingWhileTheHandlerYieldsAreAnnouncedAfterwards() {
+void TestMSComm::bytesArrivingWhileTheHandlerYieldsAreAnnouncedInside() {
     PtyPair pty;
     auto comm = openOn(pty);
     comm->setRThreshold(1);
+    comm->setInputLen(1);
     QByteArray received;
     int depth = 0;
     int deepest = 0;
-    int events = 0;
+    QByteArray seenByTheOuterHandler;
     comm->OnComm = [&] {
         const int level = ++depth;
         deepest = std::max(deepest, level);
-        ++events;
-        received += comm->Input();
-        if (events == 1) {
-            // More arrives while the handler runs its own event loop and then returns
-            // without reading it.
+        while (comm->InBufferCount() > 0)
+            received += comm->Input();
+        if (level == 1 && received == "first") {
+            // More arrives while the handler is suspended in an event loop of its own: a
+            // nested event hands it on before the outer handler goes on.
             pty.write("second");
-            QTRY_VERIFY_WITH_TIMEOUT(comm->InBufferCount() >= 6, kEventTimeoutMs);
-            QTest::qWait(100);
+            QTRY_VERIFY_WITH_TIMEOUT(received.endsWith("second"), kEventTimeoutMs);
+            seenByTheOuterHandler = received;
         }
         --depth;
     };
     pty.write("first");
-    QTRY_COMPARE_WITH_TIMEOUT(received, QByteArray("firstsecond"), kEventTimeoutMs);
-    QCOMPARE(deepest, 1); // never raised from inside itself
-    QVERIFY(events >= 2);
+    QTRY_COMPARE_WITH_TIMEOUT(seenByTheOuterHandler, QByteArray("firstsecond"), kEventTimeoutMs);
+    QCOMPARE(deepest, 2);
+    QCOMPARE(received, QByteArray("firstsecond"));
+}
+
+void TestMSComm::nestingStopsAtTheBoundAndLosesNothing() {
+    PtyPair pty;
+    auto comm = openOn(pty);
+    comm->setRThreshold(1);
+    comm->setInputLen(1);
+    QByteArray received;
+    int depth = 0;
+    int deepest = 0;
+    comm->OnComm = [&] {
+        deepest = std::max(deepest, ++depth);
+        while (comm->InBufferCount() > 0)
+            received += comm->Input();
+        // Suspended for longer than the gap between events, every time: each level would
+        // start the next one while bytes keep coming.
+        QTest::qWait(2 * static_cast<int>(MSComm::kReceiveEventGap.count()));
+        --depth;
+    };
+    QByteArray sent;
+    for (int i = 0; i < 600; ++i)
+        sent += static_cast<char>('a' + i % 26);
+    std::jthread device([&pty, &sent] {
+        for (const char byte : sent) {
+            pty.write(QByteArrayView(&byte, 1));
+            std::this_thread::sleep_for(1ms);
+        }
+    });
+    QTRY_COMPARE_WITH_TIMEOUT(received.size(), sent.size(), 4 * kEventTimeoutMs);
+    device.join();
+    QCOMPARE(received, sent);
+    QCOMPARE(deepest, MSComm::kMaxReceiveNesting);
+}
+
+void TestMSComm::oneByteInputsAreSeparateCharacters() {
+    PtyPair pty;
+    auto comm = openOn(pty);
+    comm->setInputLen(1);
+    QByteArray all;
+    for (int byte = 0; byte < 256; ++byte)
+        all += static_cast<char>(byte);
+    pty.write(all);
+    QTRY_VERIFY_WITH_TIMEOUT(comm->InBufferCount() > 0, kEventTimeoutMs);
+    // Each one-character result stays what it was after the next ones were taken.
+    QList<QByteArray> taken;
+    while (taken.size() < all.size()) {
+        if (comm->InBufferCount() == 0) {
+            QTest::qWait(1);
+            continue;
+        }
+        taken.append(comm->Input());
+    }
+    for (int byte = 0; byte < 256; ++byte)
+        QCOMPARE(taken[byte], all.mid(byte, 1));
+    QCOMPARE(comm->InBufferCount(), std::int16_t{0});
 }
 
 void TestMSComm::handlerMayAnswerAndClose() {

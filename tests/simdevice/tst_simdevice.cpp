@@ -451,6 +451,43 @@ private slots:
         QCOMPARE(host.received(), "P\r\n");
     }
 
+    void textFloodKeepsItsRateAndLetsAnswersThrough() {
+        SimDevice device(fast());
+        Host host(device.slavePath());
+        enterBoot(device, host);
+        constexpr std::size_t count = 100'000;
+        const auto start = std::chrono::steady_clock::now();
+        device.textFlood(200'000, count); // half a second
+        QVERIFY(host.write(dataLines(1)[0] + "\n"));
+        QVERIFY(host.readCount(count + 1));
+        const auto elapsed = std::chrono::steady_clock::now() - start;
+        QVERIFY(elapsed >= 450ms);
+        qInfo("%zu bytes of text in %.3f s", count, std::chrono::duration<double>(elapsed).count());
+
+        // The dot comes at once, in among the text, not behind all of it.
+        const std::string& text = host.received();
+        QCOMPARE(countOf(text, '.'), 1);
+        QVERIFY(text.find('.') < count / 4);
+        std::string flood = text;
+        flood.erase(flood.find('.'), 1);
+        QCOMPARE(flood.size(), count);
+        // Printable lines with CR LF, none of the protocol's characters among them.
+        for (const char c : std::string_view(">_.P"))
+            QCOMPARE(countOf(flood, c), 0);
+        QVERIFY(std::all_of(flood.begin(), flood.end(), [](char c) {
+            return (c >= ' ' && c <= '~') || c == '\r' || c == '\n';
+        }));
+        std::size_t lines = 0;
+        for (std::size_t at = flood.find('\r'); at != std::string::npos;
+             at = flood.find('\r', at + 1)) {
+            QVERIFY(at + 1 == flood.size() || flood[at + 1] == '\n');
+            ++lines;
+        }
+        QCOMPARE(static_cast<std::size_t>(countOf(flood, '\n')), lines);
+        QVERIFY(lines > count / 102 && lines < count / 10);
+        QCOMPARE(qb(device.recording().sent), ">_" + qb(host.received()));
+    }
+
     void survivesHostReopening() {
         SimDevice device(fast());
         {

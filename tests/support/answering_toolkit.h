@@ -6,6 +6,7 @@
 #include "mainwindow/qt_toolkit.h"
 
 #include <deque>
+#include <functional>
 #include <vector>
 
 namespace norvak::test {
@@ -17,7 +18,11 @@ public:
     }
     void sleepUntil(TimePoint deadline) override { real_.sleepUntil(deadline); }
     void yield() override { real_.yield(); }
-    void showMessage(const MessageBoxRequest& request) override { messages.push_back(request); }
+    void showMessage(const MessageBoxRequest& request) override {
+        messages.push_back(request);
+        if (whileShown)
+            whileShown(request);
+    }
     [[nodiscard]] QString showOpenDialog(const OpenDialogRequest& request) override {
         if (dialogAnswers.empty())
             return request.previousPath;
@@ -28,6 +33,8 @@ public:
     [[nodiscard]] QString timeOfDayText() override { return real_.timeOfDayText(); }
 
     std::vector<MessageBoxRequest> messages;
+    // Runs while a box is "open": a test can run the event loop there, as a modal box does.
+    std::function<void(const MessageBoxRequest&)> whileShown;
     std::deque<QString> dialogAnswers;
 
 private:

@@ -11,6 +11,7 @@
 #include <ctime>
 #include <exception>
 #include <iostream>
+#include <limits>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -38,12 +39,16 @@ constexpr std::string_view usage = R"(usage: norvak-simdevice [options]
   --noise RATE[:COUNT]     random bytes at RATE per second, COUNT in total (0 = no end)
   --garbage-prompt         answer "i" with a random byte instead of ">"
   --flood N                bytes sent on SIGUSR2 (default 1000)
+  --text-flood RATE[:COUNT]  from the start, lines of printable text with CR LF at RATE
+                           bytes per second, COUNT in all (0 = no end); use --no-pace
+                           for more than the baud rate carries
 SIGUSR1 power-cycles the device, SIGUSR2 floods the line, SIGINT/SIGTERM end the program.
 )";
 
 struct Options {
     SimDeviceConfig config;
     std::size_t floodBytes = 1000;
+    std::optional<norvak::SimNoise> textFlood; // rate and count, as for the noise
 };
 
 template <typename T> T parseNumber(std::string_view text, std::string_view option) {
@@ -111,6 +116,15 @@ Options parseOptions(const std::vector<std::string_view>& args) {
             config.noise = noise;
         } else if (option == "--garbage-prompt") {
             config.garbagePrompt = true;
+        } else if (option == "--text-flood") {
+            const std::string_view spec = value();
+            const auto colon = spec.find(':');
+            norvak::SimNoise flood;
+            flood.bytesPerSecond = parseNumber<double>(spec.substr(0, colon), option);
+            if (colon != std::string_view::npos) {
+                flood.count = parseNumber<std::size_t>(spec.substr(colon + 1), option);
+            }
+            options.textFlood = flood;
         } else if (option == "--flood") {
             options.floodBytes = parseNumber<std::size_t>(value(), option);
         } else {
@@ -152,6 +166,12 @@ int run(const Options& options) {
     }
     std::fflush(stdout);
 
+    if (options.textFlood) {
+        const std::size_t count = options.textFlood->count == 0
+                                      ? std::numeric_limits<std::size_t>::max()
+                                      : options.textFlood->count;
+        device.textFlood(options.textFlood->bytesPerSecond, count);
+    }
     std::size_t filesProgrammed = 0;
     bool hangUpShown = false;
     const timespec tick{0, 200'000'000};

@@ -163,6 +163,8 @@ struct SimDevice::Impl final : detail::DevicePort {
     void runTimers(TimePoint until);
     void emitNoise(TimePoint at);
     void scheduleNoise(TimePoint after);
+    void emitTextFlood(TimePoint at);
+    char nextFloodCharacter();
     void queue(std::string_view bytes, TimePoint at, bool dot = false);
     void closeLine();
 
@@ -198,6 +200,17 @@ struct SimDevice::Impl final : detail::DevicePort {
     std::uniform_int_distribution<int> byteValues{0, 255};
     std::optional<TimePoint> nextNoiseAt;
     std::size_t noiseLeft = 0;
+
+    struct TextFlood {
+        double bytesPerSecond = 0;
+        std::size_t count = 0;
+        std::size_t emitted = 0;
+        TimePoint started;
+        std::size_t lineLeft = 0; // printable characters before the next CR LF
+        bool lfNext = false;      // the CR has gone out, the LF follows
+    };
+    std::optional<TextFlood> textFlood;
+    std::optional<TimePoint> nextTextFloodAt;
 
     std::jthread thread; // last: stopped and joined before the rest goes
 };
@@ -276,7 +289,7 @@ void SimDevice::Impl::waitForEvents(std::unique_lock<std::mutex>& lock, TimePoin
     const auto deadline =
         earliest({rxPending ? std::optional(rxClock.next()) : std::nullopt,
                   !txQueue.empty() && !txBlocked ? std::optional(txClock.next()) : std::nullopt,
-                  program.nextTimer(), nextNoiseAt, hangUpCheckAt});
+                  program.nextTimer(), nextNoiseAt, nextTextFloodAt, hangUpCheckAt});
     int timeout = -1;
     if (deadline) {
         const auto wait = std::chrono::ceil<std::chrono::milliseconds>(*deadline - now);
@@ -405,14 +418,16 @@ void SimDevice::Impl::runTimers(TimePoint until) {
     // Firmware timers and noise fire in the order they fall due.
     for (;;) {
         const auto programAt = program.nextTimer();
-        const auto next = earliest({programAt, nextNoiseAt});
+        const auto next = earliest({programAt, nextNoiseAt, nextTextFloodAt});
         if (!next || *next > until) {
             return;
         }
         if (next == programAt) {
             program.runTimer();
-        } else {
+        } else if (next == nextNoiseAt) {
             emitNoise(*next);
+        } else {
+            emitTextFlood(*next);
         }
     }
 }
@@ -431,6 +446,44 @@ void SimDevice::Impl::emitNoise(TimePoint at) {
     queue(std::string(1, randomByte()), at);
     --noiseLeft;
     scheduleNoise(at);
+}
+
+char SimDevice::Impl::nextFloodCharacter() {
+    // Printable, without ">", "_", "." and "P".
+    static constexpr std::string_view alphabet =
+        "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOQRSTUVWXYZ0123456789 ,:;=+-*/()[]#%";
+    TextFlood& flood = *textFlood;
+    if (flood.lfNext) {
+        flood.lfNext = false;
+        return '\n';
+    }
+    if (flood.lineLeft == 0) {
+        flood.lineLeft = std::uniform_int_distribution<std::size_t>(10, 100)(rng);
+        flood.lfNext = true;
+        return '\r';
+    }
+    --flood.lineLeft;
+    return alphabet[std::uniform_int_distribution<std::size_t>(0, alphabet.size() - 1)(rng)];
+}
+
+void SimDevice::Impl::emitTextFlood(TimePoint at) {
+    TextFlood& flood = *textFlood;
+    const std::chrono::duration<double> since = at - flood.started;
+    const auto due =
+        std::min(flood.count, static_cast<std::size_t>(since.count() * flood.bytesPerSecond));
+    std::string bytes;
+    bytes.reserve(due > flood.emitted ? due - flood.emitted : 0);
+    while (flood.emitted < due) {
+        bytes += nextFloodCharacter();
+        ++flood.emitted;
+    }
+    queue(bytes, at);
+    if (flood.emitted < flood.count) {
+        nextTextFloodAt = at + 1ms;
+    } else {
+        textFlood.reset();
+        nextTextFloodAt.reset();
+    }
 }
 
 void SimDevice::Impl::queue(std::string_view bytes, TimePoint at, bool dot) {
@@ -459,6 +512,8 @@ void SimDevice::Impl::closeLine() {
     rxPending = false;
     txBlocked = false;
     nextNoiseAt.reset();
+    textFlood.reset();
+    nextTextFloodAt.reset();
     program.lineGone();
 }
 
@@ -492,6 +547,21 @@ void SimDevice::flood(std::size_t count) {
         std::string bytes(count, '\0');
         std::generate(bytes.begin(), bytes.end(), [this] { return impl_->randomByte(); });
         impl_->queue(bytes, now);
+    });
+}
+
+void SimDevice::textFlood(double bytesPerSecond, std::size_t count) {
+    impl_->command([this, bytesPerSecond, count](TimePoint now) {
+        if (!impl_->master.valid() || bytesPerSecond <= 0 || count == 0) {
+            return;
+        }
+        Impl::TextFlood flood;
+        flood.bytesPerSecond = bytesPerSecond;
+        flood.count = count;
+        flood.started = now;
+        flood.lineLeft = std::uniform_int_distribution<std::size_t>(10, 100)(impl_->rng);
+        impl_->textFlood = flood;
+        impl_->nextTextFloodAt = now + 1ms;
     });
 }
 

@@ -127,6 +127,12 @@ public:
     void hangUp();                        // closes the line at once, as if the adapter were pulled
     void sendRaw(std::string_view bytes); // queued behind the device's own output
     void flood(std::size_t count);        // random bytes 0..255 at full line rate
+    // Lines of printable text, each ending in CR LF, at bytesPerSecond (as a chatty
+    // application or a debug print would send them), count bytes in all, beside the device's
+    // own answers, which stay in order with it. The text holds none of the protocol's
+    // characters (">", "_", ".", "P"), so that it moves no programming run. The line's own
+    // pace still applies: run unpaced for more than the baud rate allows.
+    void textFlood(double bytesPerSecond, std::size_t count);
 
     [[nodiscard]] SimRecording recording() const;
     // Returns the recording and starts a new one (the mode carries over), so that a device

@@ -7,6 +7,7 @@
 #include <QScopedValueRollback>
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <limits>
 #include <utility>
@@ -38,6 +39,15 @@ bool deviceExists(const QString& path) {
     return QFileInfo::exists(path);
 #endif
 }
+
+// Every byte value once, so that a one-byte Input can hand out a view instead of a copy.
+constexpr std::array<char, 256> byteValues = [] {
+    std::array<char, 256> values{};
+    for (std::size_t i = 0; i < values.size(); ++i) {
+        values[i] = static_cast<char>(i);
+    }
+    return values;
+}();
 
 bool pathAccessible(const QString& path) {
 #ifdef Q_OS_UNIX
@@ -108,7 +118,10 @@ MSComm::MSComm(PortCandidates candidates)
                      [this](QSerialPort::SerialPortError error) { onError(error); });
     receiveGapTimer_.setSingleShot(true);
     receiveGapTimer_.setTimerType(Qt::PreciseTimer);
-    QObject::connect(&receiveGapTimer_, &QTimer::timeout, &port_, [this] { raiseReceiveIfDue(); });
+    QObject::connect(&receiveGapTimer_, &QTimer::timeout, &port_, [this] {
+        holdBytesInSystem(false);
+        raiseReceiveIfDue();
+    });
 }
 
 MSComm::~MSComm() {
@@ -199,13 +212,17 @@ void MSComm::open() {
     }
     ++opening_;
     checkQueued_ = false;
+    dropFetched();
     commEvent_ = 0;
     receiveGapTimer_.stop();
+    holdBytesInSystem(false);
     lastReceiveEvent_.invalidate();
 }
 
 void MSComm::close() {
     receiveGapTimer_.stop();
+    holdBytesInSystem(false);
+    dropFetched();
     if (!port_.isOpen()) {
         return;
     }
@@ -256,7 +273,6 @@ void MSComm::Output(QByteArrayView bytes) {
     if (bytes.isEmpty()) {
         return;
     }
-    const QScopedValueRollback sync(syncDepth_, syncDepth_ + 1);
     const qint64 accepted = port_.write(bytes.data(), bytes.size());
     throwIfLost();
     if (accepted != bytes.size()) {
@@ -312,65 +328,118 @@ qint64 MSComm::bytesHeldBySystem() const {
     return 0;
 }
 
+qint64 MSComm::fetchedBytes() const {
+    return (fetched_.size() - fetchedAt_) + port_.bytesAvailable();
+}
+
 qint64 MSComm::waitingBytes() const {
-    return port_.bytesAvailable() + bytesHeldBySystem();
+    return fetchedBytes() + bytesHeldBySystem();
 }
 
 std::int16_t MSComm::InBufferCount() const {
     if (!PortOpen()) {
         return 0;
     }
+    qint64 count = fetchedBytes();
+    if (count == 0) {
+        count = bytesHeldBySystem();
+    }
     constexpr qint64 limit = std::numeric_limits<std::int16_t>::max();
-    return static_cast<std::int16_t>(std::min(waitingBytes(), limit));
+    return static_cast<std::int16_t>(std::min(count, limit));
+}
+
+bool MSComm::fetchBlock() {
+    if (fetchedAt_ < fetched_.size()) {
+        return true;
+    }
+    if (port_.bytesAvailable() == 0 && bytesHeldBySystem() > 0) {
+        holdBytesInSystem(false);  // a handler reading within the gap takes it all
+        port_.waitForReadyRead(0); // fetch what the system holds; readyRead is only queued
+    }
+    const qint64 block = std::min(port_.bytesAvailable(), qint64{kFetchBlock});
+    fetched_.resize(block); // keeps its capacity: no allocation once the first block came
+    const qint64 got = block > 0 ? port_.read(fetched_.data(), block) : 0;
+    fetched_.resize(std::max<qint64>(got, 0));
+    fetchedAt_ = 0;
+    return !fetched_.isEmpty();
+}
+
+void MSComm::dropFetched() {
+    fetched_.clear();
+    fetchedAt_ = 0;
 }
 
 QByteArray MSComm::Input() {
     requireOpen("reading");
-    const QScopedValueRollback sync(syncDepth_, syncDepth_ + 1);
-    const qint64 wanted = inputLen_ > 0 ? inputLen_ : std::numeric_limits<qint64>::max();
-    if (port_.bytesAvailable() < wanted && bytesHeldBySystem() > 0) {
-        port_.waitForReadyRead(0); // fetch what the system holds; readyRead is only queued
+    if (inputLen_ == 1) {
+        if (!fetchBlock()) {
+            return {};
+        }
+        const auto byte = static_cast<unsigned char>(fetched_[fetchedAt_++]);
+        ++inputTaken_;
+        return QByteArray::fromRawData(&byteValues[byte], 1);
     }
-    QByteArray taken = inputLen_ > 0 ? port_.read(inputLen_) : port_.readAll();
-    consumedInHandler_ += taken.size();
+    const qint64 wanted = inputLen_ > 0 ? inputLen_ : std::numeric_limits<qint64>::max();
+    QByteArray taken;
+    while (taken.size() < wanted && fetchBlock()) {
+        const qint64 part = std::min(wanted - taken.size(), fetched_.size() - fetchedAt_);
+        taken.append(fetched_.constData() + fetchedAt_, part);
+        fetchedAt_ += part;
+        if (inputLen_ == 0 && port_.bytesAvailable() == 0) {
+            break; // all that was fetched: asking the system again could go on forever
+        }
+    }
+    inputTaken_ += static_cast<quint64>(taken.size());
     return taken;
 }
 
 void MSComm::onReadyRead() {
-    if (raising_) {
-        return; // the running handler is followed by a check of its own
-    }
-    if (syncDepth_ > 0) {
-        scheduleReceiveCheck();
+    // Within the gap the end of the gap makes the check: a stream delivered a few bytes at a
+    // time then costs no more than Qt's own read. Otherwise the check runs from the event
+    // loop, outside Qt's readyRead (see the header).
+    if (receiveGapTimer_.isActive()) {
         return;
     }
-    raiseReceiveIfDue();
+    scheduleReceiveCheck();
 }
 
 void MSComm::raiseReceiveIfDue() {
-    if (raising_ || !PortOpen() || rThreshold_ <= 0 || !OnComm) {
-        return;
+    if (raiseDepth_ >= kMaxReceiveNesting || !PortOpen() || rThreshold_ <= 0 || !OnComm) {
+        return; // at the bound, the check after a returning handler announces what waits
     }
     const qint64 before = waitingBytes();
     if (before < rThreshold_ || deferReceiveEvent()) {
         return;
     }
     lastReceiveEvent_.start();
+    // Raised from a queued check just before the end of the gap: the handler reads at once.
+    receiveGapTimer_.stop();
+    holdBytesInSystem(false);
+    const quint64 takenBefore = inputTaken_;
     {
-        const QScopedValueRollback running(raising_, true);
-        const QScopedValueRollback consumed(consumedInHandler_, qint64{0});
+        const QScopedValueRollback depth(raiseDepth_, raiseDepth_ + 1);
         commEvent_ = comm_event::Receive;
         const auto handler = OnComm; // the handler may replace OnComm
         handler();
-        const qint64 after = PortOpen() ? waitingBytes() : 0;
-        const qint64 arrived = after - before + consumedInHandler_;
-        // Qt does not announce bytes that came while the handler ran its own event loop, and
-        // a handler limited by InputLen may leave some behind. A handler that took nothing
-        // while nothing new came has seen what waits: raising again would only spin.
-        if (after >= rThreshold_ && rThreshold_ > 0 && (arrived > 0 || consumedInHandler_ > 0)) {
-            scheduleReceiveCheck();
-        }
     }
+    const qint64 after = PortOpen() ? waitingBytes() : 0;
+    const auto taken = static_cast<qint64>(inputTaken_ - takenBefore);
+    const qint64 arrived = after - before + taken;
+    // Bytes may have come that no nested event announced (the nesting bound), and a handler
+    // limited by InputLen may leave some behind. A handler that took nothing while nothing
+    // new came has seen what waits: raising again would only spin.
+    if (after >= rThreshold_ && rThreshold_ > 0 && (arrived > 0 || taken > 0)) {
+        scheduleReceiveCheck();
+    }
+}
+
+void MSComm::holdBytesInSystem(bool hold) {
+    // Qt stops reading once its buffer holds readBufferSize bytes, and setting the size
+    // starts it reading again. Within the gap the bytes wait in the system (a pseudo-terminal
+    // or a USB adapter then holds the sender back; a serial line's system buffer takes far
+    // more than a gap's worth), so that a stream the system hands on in many small
+    // deliveries wakes the thread once per event instead of once per delivery.
+    port_.setReadBufferSize(hold ? std::max<qint64>(1, port_.bytesAvailable()) : 0);
 }
 
 bool MSComm::deferReceiveEvent() {
@@ -384,6 +453,7 @@ bool MSComm::deferReceiveEvent() {
     if (!receiveGapTimer_.isActive()) {
         receiveGapTimer_.start(
             std::chrono::ceil<std::chrono::milliseconds>(kReceiveEventGap - since));
+        holdBytesInSystem(true);
     }
     return true;
 }

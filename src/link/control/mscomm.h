@@ -7,17 +7,44 @@
 // no break, framing, parity or overrun conditions (on Linux nor elsewhere), so the error
 // events above 1000 are never raised.
 //
-// Everything runs on the interface thread. OnComm is raised from QSerialPort::readyRead, and
-// again through a queued call when a handler returns while RThreshold bytes still wait and it
-// took some or more came meanwhile, so no received byte stays unannounced; a handler that
-// leaves bytes alone is raised again when more arrive. OnComm is never raised from inside
-// another member call (Output, Input, InBufferCount) nor from inside itself.
+// Everything runs on the interface thread. OnComm is raised from the event loop (a queued
+// check after Qt's readyRead, or the end of the gap below), never from inside readyRead
+// itself: Qt announces no further bytes while one of its readyRead emissions is still on
+// the stack, and a handler raised from there would hear of nothing more until it returned.
+// A handler that returns while RThreshold bytes still wait, having taken some or with more
+// come meanwhile, is followed by another check, so no received byte stays unannounced; a
+// handler that leaves bytes alone is raised again when more arrive. OnComm is never raised
+// from inside another member call (Output, Input, InBufferCount).
+//
+// Receive events nest. A handler that yields to the event loop, or shows a modal box, while
+// it runs (the window's handler yields once at its end; the file streamer and the boxes run
+// inside that yield) hears of bytes that arrive meanwhile through a nested OnComm, so that
+// each byte is handled once, in arrival order, under the state the byte before left. Only
+// one handler reads at a time: a handler reads until it finds the buffer empty and does not
+// yield while it reads, so the nested one starts where the outer one stopped.
+//
+// The nesting is bounded by kMaxReceiveNesting. A nested event needs a handler suspended in
+// a yield for a whole kReceiveEventGap (a handler's own closing yield passes in well under a
+// millisecond, so a stream does not chain handlers through their closing yields); the chains
+// that occur are a handler's yield running the file streamer, whose yields run a handler
+// that shows a box or whose yield starts the next thing: three or four levels. The bound
+// keeps the stack finite should every yield last a whole gap (a machine too slow to paint);
+// each level holds a few kilobytes of stack. At the bound no event is raised: the bytes wait
+// until one of the handlers returns, or until the drain loop of an outer handler that has
+// not read yet (one showing the error box before its drain) takes them.
 //
 // While bytes keep coming, receive events are at least kReceiveEventGap apart (one frame of
 // a 60 Hz screen): a byte on a quiet line is announced at once, a stream in batches. A
 // full-rate line thus costs the handler, and the repaint that follows it, about 60 runs a
 // second instead of one per delivery of the system (about a thousand a second from a USB
-// adapter or a pseudo-terminal).
+// adapter or a pseudo-terminal). Within the gap Qt does not read either: the bytes wait in
+// the system, which holds a pseudo-terminal's or a USB adapter's sender back and takes far
+// more than a gap's worth from a serial line.
+//
+// Input with InputLen 1 costs no allocation: bytes are fetched from Qt in blocks and each one
+// is handed out as a view of a constant table. InBufferCount asks the system only when no
+// fetched byte is left, so that a drain loop asking before every byte makes no system call
+// for it.
 //
 // Pseudo-terminals keep 8 data bits without parity: opening one with other settings fails.
 
@@ -82,8 +109,8 @@ public:
     // kMaxPendingBytes wait for a slow line; fails after kStallTimeout without progress.
     void Output(QByteArrayView bytes) override;
 
-    // Bytes waiting, including those the system holds but Qt has not fetched yet.
-    // 0 while closed. Input fails while closed.
+    // Bytes waiting: those fetched from the system, or, when none are left, those the system
+    // holds. 0 while closed. Input fails while closed.
     [[nodiscard]] std::int16_t InBufferCount() const override;
     [[nodiscard]] QByteArray Input() override;
     [[nodiscard]] std::int16_t CommEvent() const override { return commEvent_; }
@@ -94,6 +121,10 @@ public:
     static constexpr qint64 kMaxPendingBytes = 4096;
     static constexpr int kStallTimeoutMs = 5000;
     static constexpr std::chrono::milliseconds kReceiveEventGap{16};
+    // Receive handlers running inside one another at most (see above).
+    static constexpr int kMaxReceiveNesting = 8;
+    // Bytes moved from Qt's buffer into the control's at a time.
+    static constexpr qsizetype kFetchBlock = 64 * 1024;
 
 private:
     void open();
@@ -106,6 +137,11 @@ private:
     void waitUntilDrained();
     [[nodiscard]] qint64 waitingBytes() const;
     [[nodiscard]] qint64 bytesHeldBySystem() const;
+    // Bytes fetched from the system and not yet taken by Input.
+    [[nodiscard]] qint64 fetchedBytes() const;
+    // Makes sure a fetched byte waits, fetching from Qt and the system; false if none came.
+    [[nodiscard]] bool fetchBlock();
+    void dropFetched();
 
     void onReadyRead();
     void onError(QSerialPort::SerialPortError error);
@@ -117,6 +153,8 @@ private:
     void scheduleReceiveCheck();
     // True when the last receive event is too recent; the check is then made again later.
     [[nodiscard]] bool deferReceiveEvent();
+    // Within the gap between receive events Qt leaves the bytes with the system.
+    void holdBytesInSystem(bool hold);
 
     PortCandidates candidates_;
     std::int16_t commPort_ = 1;
@@ -130,14 +168,15 @@ private:
 
     // Counts openings, so that queued work of an earlier opening does nothing.
     quint64 opening_ = 0;
-    bool raising_ = false;         // OnComm is running
-    qint64 consumedInHandler_ = 0; // bytes Input returned while OnComm runs
-    bool checkQueued_ = false;     // a queued receive check is pending
-    int syncDepth_ = 0;            // inside Output/Input: readyRead must not raise OnComm
-    bool lost_ = false;            // the line is gone; the queued report closes the port
+    int raiseDepth_ = 0;       // OnComm handlers running inside one another
+    quint64 inputTaken_ = 0;   // bytes Input has returned since the control was made
+    bool checkQueued_ = false; // a queued receive check is pending
+    bool lost_ = false;        // the line is gone; the queued report closes the port
     QString lostDescription_;
     QElapsedTimer lastReceiveEvent_; // invalid until the first event of an opening
     QTimer receiveGapTimer_;         // single shot: the end of the gap
+    QByteArray fetched_;             // a block taken from Qt's buffer, read from fetchedAt_
+    qsizetype fetchedAt_ = 0;
 
     // Last member: destroyed first, which drops its connections and queued calls.
     QSerialPort port_;

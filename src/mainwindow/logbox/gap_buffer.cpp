@@ -2,12 +2,42 @@
 
 #include <algorithm>
 #include <cstring>
+#include <new>
+
+#ifdef Q_OS_UNIX
+#include <sys/mman.h>
+#endif
 
 namespace norvak {
 
 namespace {
 constexpr qsizetype minimumCapacity = 256;
+constexpr std::size_t mappedFrom = 1024 * 1024; // bytes
 } // namespace
+
+GapBuffer::Block GapBuffer::allocateBlock(qsizetype codeUnits) {
+    const std::size_t bytes = static_cast<std::size_t>(codeUnits) * sizeof(char16_t);
+#ifdef Q_OS_UNIX
+    if (bytes >= mappedFrom) {
+        void* mapped =
+            ::mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        if (mapped == MAP_FAILED)
+            throw std::bad_alloc();
+        return Block(static_cast<char16_t*>(mapped), detail::BlockRelease{bytes});
+    }
+#endif
+    return Block(new char16_t[static_cast<std::size_t>(codeUnits)], detail::BlockRelease{0});
+}
+
+void detail::BlockRelease::operator()(char16_t* block) const noexcept {
+#ifdef Q_OS_UNIX
+    if (bytes >= mappedFrom) {
+        ::munmap(block, bytes);
+        return;
+    }
+#endif
+    delete[] block;
+}
 
 void GapBuffer::replace(qsizetype pos, qsizetype count, QStringView text) {
     Q_ASSERT(pos >= 0 && count >= 0 && pos + count <= size());
@@ -60,7 +90,7 @@ void GapBuffer::reserveGap(qsizetype needed) {
     const qsizetype used = size();
     // Doubling keeps appends amortised O(1).
     const qsizetype newCapacity = std::max({minimumCapacity, 2 * capacity_, used + needed});
-    auto grown = std::make_unique_for_overwrite<char16_t[]>(static_cast<std::size_t>(newCapacity));
+    Block grown = allocateBlock(newCapacity);
     const qsizetype tail = capacity_ - gapEnd_;
     std::copy_n(data_.get(), gapStart_, grown.get());
     std::copy_n(data_.get() + gapEnd_, tail, grown.get() + newCapacity - tail);

@@ -9,6 +9,14 @@
 
 namespace norvak {
 
+namespace detail {
+// Frees a block of the gap buffer the way it was allocated.
+struct BlockRelease {
+    std::size_t bytes = 0;
+    void operator()(char16_t* block) const noexcept;
+};
+} // namespace detail
+
 class GapBuffer {
 public:
     GapBuffer() = default;
@@ -33,12 +41,18 @@ public:
     [[nodiscard]] QString toString() const { return mid(0, size()); }
 
 private:
+    using Block = std::unique_ptr<char16_t[], detail::BlockRelease>;
+    // Uninitialised. Large blocks come from the system itself: given back, they leave the
+    // process at once, where the allocator would keep the smaller copies of a growing log
+    // box resident for reuse.
+    [[nodiscard]] static Block allocateBlock(qsizetype codeUnits);
+
     [[nodiscard]] qsizetype gapLength() const { return gapEnd_ - gapStart_; }
     void moveGapTo(qsizetype pos);
     void reserveGap(qsizetype needed);
 
     // Not value-initialised: untouched capacity costs address space, not resident memory.
-    std::unique_ptr<char16_t[]> data_;
+    Block data_;
     qsizetype capacity_ = 0;
     qsizetype gapStart_ = 0;
     qsizetype gapEnd_ = 0;

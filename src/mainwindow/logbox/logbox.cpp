@@ -187,10 +187,11 @@ void LogBox::replaceSelection(QStringView text) {
         updateScrollRange();
     }
     if (followEnd && !isShowingEnd()) {
-        verticalScrollBar()->setValue(verticalScrollBar()->maximum()); // repaints it all
-    } else {
-        updateRows(firstChangedRow, firstVisibleRow() + visibleRows());
+        // The rows above move up on the screen as they are; the rows from the edit on are
+        // painted anew at their new place.
+        verticalScrollBar()->setValue(verticalScrollBar()->maximum());
     }
+    updateRows(firstChangedRow, firstVisibleRow() + visibleRows());
     caretChanged();
 }
 
@@ -445,8 +446,15 @@ void LogBox::changeEvent(QEvent* event) {
     }
 }
 
-void LogBox::scrollContentsBy(int /*dx*/, int /*dy*/) {
-    viewport()->update();
+void LogBox::scrollContentsBy(int /*dx*/, int dy) {
+    // A few rows: move what is shown and paint only the rows that come into view (a stream
+    // at the end scrolls a row or two a frame). Qt moves the regions still due for painting
+    // along, and paints everything anew where it cannot move the pixels.
+    if (std::abs(dy) < visibleRows()) {
+        viewport()->scroll(0, dy * rowHeight_);
+    } else {
+        viewport()->update();
+    }
 }
 
 void LogBox::paintEvent(QPaintEvent* event) {
@@ -456,9 +464,16 @@ void LogBox::paintEvent(QPaintEvent* event) {
     const qsizetype lastRow = document_.rowCount() - 1;
     const qsizetype first = top + area.top() / rowHeight_;
     const qsizetype last = std::min(lastRow, top + area.bottom() / rowHeight_);
+    const QRegion clip = event->region();
     for (qsizetype row = first; row <= last; ++row) {
-        drawRow(painter, row, toInt(row - top) * rowHeight_);
+        // Each row stays inside its own band: a glyph reaching above its row would be wiped
+        // where only the row above is painted again, and the screen would differ from a
+        // full paint.
+        const int y = toInt(row - top) * rowHeight_;
+        painter.setClipRegion(clip & QRect(0, y, viewport()->width(), rowHeight_));
+        drawRow(painter, row, y);
     }
+    painter.setClipRegion(clip);
     if (hasFocus() && caretShown_) {
         painter.fillRect(caretRect(), palette().color(QPalette::Text));
     }
