@@ -1,6 +1,7 @@
 #include "bench_rig.h"
 
 #include "link/control/mscomm.h"
+#include "link/forwarding_serial_control.h"
 
 #include <QComboBox>
 #include <QCoreApplication>
@@ -52,39 +53,20 @@ QString BenchToolkit::showOpenDialog(const OpenDialogRequest& request) {
 namespace {
 
 // The real serial control, with the time of every Output call noted.
-class TimedSerial final : public SerialControl {
+class TimedSerial final : public ForwardingSerialControl {
 public:
     TimedSerial(const QString& ttyPath, std::shared_ptr<std::vector<OutputCall>> calls)
-        : real_([ttyPath](int) { return QStringList{ttyPath}; })
-        , calls_(std::move(calls)) {
-        real_.OnComm = [this] {
-            if (const auto handler = OnComm)
-                handler();
-        };
-        real_.OnPortLost = [this](const QString& description) {
-            if (const auto handler = OnPortLost)
-                handler(description);
-        };
-    }
+        : ForwardingSerialControl(
+              std::make_unique<MSComm>([ttyPath](int) { return QStringList{ttyPath}; }))
+        , calls_(std::move(calls)) {}
 
-    void setCommPort(std::int16_t port) override { real_.setCommPort(port); }
-    void setSettings(const QString& settings) override { real_.setSettings(settings); }
-    void setRThreshold(std::int16_t count) override { real_.setRThreshold(count); }
-    void setInputLen(std::int16_t count) override { real_.setInputLen(count); }
-    void setOutBufferSize(std::int16_t bytes) override { real_.setOutBufferSize(bytes); }
-    [[nodiscard]] bool PortOpen() const override { return real_.PortOpen(); }
-    void setPortOpen(bool open) override { real_.setPortOpen(open); }
     void Output(QByteArrayView bytes) override {
         const auto began = std::chrono::steady_clock::now();
-        real_.Output(bytes);
+        inner().Output(bytes);
         calls_->push_back({began, std::chrono::steady_clock::now(), bytes == "\n"});
     }
-    [[nodiscard]] std::int16_t InBufferCount() const override { return real_.InBufferCount(); }
-    [[nodiscard]] QByteArray Input() override { return real_.Input(); }
-    [[nodiscard]] std::int16_t CommEvent() const override { return real_.CommEvent(); }
 
 private:
-    MSComm real_;
     std::shared_ptr<std::vector<OutputCall>> calls_;
 };
 

@@ -27,37 +27,19 @@ namespace {
 // The fake serial control, but raising events as the real one does: an event that comes
 // while handlers run is raised inside them (in their yields), up to the real control's
 // nesting bound; beyond it, once a handler has returned.
-class BoundedNesting final : public SerialControl {
+class BoundedNesting final : public ForwardingSerialControl {
 public:
     explicit BoundedNesting(VirtualToolkit& toolkit)
-        : toolkit_(toolkit)
-        , fake_(std::make_unique<FakeSerialControl>(toolkit)) {
-        fake_->OnComm = [this] {
-            raise();
-        };
-        fake_->OnPortLost = [this](const QString& description) {
-            if (const auto handler = OnPortLost)
-                handler(description);
-        };
-    }
+        : ForwardingSerialControl(std::make_unique<FakeSerialControl>(toolkit))
+        , toolkit_(toolkit) {}
 
-    [[nodiscard]] FakeSerialControl& fake() { return *fake_; }
-
-    void setCommPort(std::int16_t port) override { fake_->setCommPort(port); }
-    void setSettings(const QString& settings) override { fake_->setSettings(settings); }
-    void setRThreshold(std::int16_t count) override { fake_->setRThreshold(count); }
-    void setInputLen(std::int16_t count) override { fake_->setInputLen(count); }
-    void setOutBufferSize(std::int16_t bytes) override { fake_->setOutBufferSize(bytes); }
-    [[nodiscard]] bool PortOpen() const override { return fake_->PortOpen(); }
-    void setPortOpen(bool open) override { fake_->setPortOpen(open); }
-    void Output(QByteArrayView bytes) override { fake_->Output(bytes); }
-    [[nodiscard]] std::int16_t InBufferCount() const override { return fake_->InBufferCount(); }
-    [[nodiscard]] QByteArray Input() override { return fake_->Input(); }
-    [[nodiscard]] std::int16_t CommEvent() const override { return fake_->CommEvent(); }
+    [[nodiscard]] FakeSerialControl& fake() { return static_cast<FakeSerialControl&>(inner()); }
 
     int deepest = 0; // handlers that ran inside one another at most
 
 private:
+    void relayComm() override { raise(); }
+
     void raise() {
         if (depth_ >= MSComm::kMaxReceiveNesting) {
             missed_ = true;
@@ -69,14 +51,13 @@ private:
         --depth_;
         if (std::exchange(missed_, false)) {
             toolkit_.post([this] {
-                if (fake_->PortOpen() && fake_->InBufferCount() > 0)
+                if (fake().PortOpen() && fake().InBufferCount() > 0)
                     raise();
             });
         }
     }
 
     VirtualToolkit& toolkit_;
-    std::unique_ptr<FakeSerialControl> fake_;
     int depth_ = 0;
     bool missed_ = false;
 };
