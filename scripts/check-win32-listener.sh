@@ -92,9 +92,14 @@ for module in QtCore QtGui QtWidgets QtSerialPort; do
 done
 mapfile -t windows_units < <(cd "$repo" && grep -rlE 'Q_OS_WIN|_WIN32' --include='*.cpp' src tools |
     grep -v '^src/devicenotify/' | sort)
+# The tools include their own headers and the shared libraries beside them by folder name.
+tool_includes=()
+for dir in "$repo"/tools/*/; do
+    tool_includes+=(-I"$dir")
+done
 for unit in "${windows_units[@]}"; do
     echo "compiling $unit for Windows (syntax only, this machine's Qt headers)"
-    "$cxx" "${flags[@]}" -fsyntax-only "${qt_flags[@]}" "$repo/$unit"
+    "$cxx" "${flags[@]}" -fsyntax-only "${qt_flags[@]}" "${tool_includes[@]}" "$repo/$unit"
 done
 step_done "${#windows_units[@]} sources with Windows-only branches compile for Windows"
 
