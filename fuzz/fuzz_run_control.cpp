@@ -107,6 +107,10 @@ public:
             button = startText;
             log = interruptionNotice + log;
         } else {
+            // A run begins clean: what a cancelled run left running is switched off.
+            disable(Watchdog);
+            disable(Ready);
+            disable(SendFile);
             buttonEnabled = false;
             countdown = 60;
             button = QStringLiteral("Waiting restart: 60");
