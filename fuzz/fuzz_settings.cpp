@@ -4,8 +4,8 @@
 //
 // Input: [what and how the bytes become text][text bytes...]
 
+#include "link/control/serial_control.h"
 #include "link/control/serial_settings.h"
-#include "link/serial_control.h"
 #include "link/serial_link.h"
 
 #include <QString>

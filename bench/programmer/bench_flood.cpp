@@ -304,8 +304,7 @@ int runScenario(const Scenario& scenario) {
                 std::count_if(recording.sent.begin(), recording.sent.end(),
                               [](char c) { return c != '.' && c != '>' && c != '_'; }));
             const bool baselineOver = total == 0 && Clock::now() - wallBefore >= scenario.duration;
-            if ((total > 0 && floodSent >= total && order.caughtUp(log)) ||
-                baselineOver)
+            if ((total > 0 && floodSent >= total && order.caughtUp(log)) || baselineOver)
                 endFlood();
         }
     });

@@ -1,7 +1,7 @@
 #include "bench_rig.h"
 
+#include "link/control/forwarding_serial_control.h"
 #include "link/control/mscomm.h"
-#include "link/forwarding_serial_control.h"
 
 #include <QComboBox>
 #include <QCoreApplication>

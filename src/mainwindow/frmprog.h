@@ -5,9 +5,9 @@
 // live with their subsystems (link/, programming/) and in operator_commands.cpp.
 
 #include "devicenotify/usb_notification.h"
-#include "link/serial_control.h"
+#include "link/control/serial_control.h"
 #include "link/serial_link.h"
-#include "mainwindow/toolkit.h"
+#include "mainwindow/interface/toolkit.h"
 #include "programming/firmware_streamer.h"
 #include "programming/flash_state.h"
 #include "programming/receive_dispatcher.h"

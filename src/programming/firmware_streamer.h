@@ -3,7 +3,7 @@
 // Choosing the firmware file, and the streamer that sends it to the boot program line by
 // line: each line's text, then one LF, then the pause chosen in the speed list.
 
-#include "mainwindow/toolkit.h"
+#include "mainwindow/interface/toolkit.h"
 
 #include <QString>
 #include <QtGlobal>

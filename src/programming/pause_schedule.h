@@ -8,7 +8,7 @@
 // so no step is shortened to make up for a handler that ran long. Each line starts its own
 // schedule: nothing carries over from one pause to the next.
 
-#include "mainwindow/toolkit.h"
+#include "mainwindow/interface/toolkit.h"
 
 namespace norvak {
 

@@ -3,7 +3,7 @@
 // A serial control that hands everything to the real one and counts what the window writes,
 // so that a test can tell the writes after a loss or a close from those before.
 
-#include "link/forwarding_serial_control.h"
+#include "link/control/forwarding_serial_control.h"
 
 #include <QByteArray>
 

@@ -1,5 +1,5 @@
+#include "link/control/serial_control.h"
 #include "link/control/serial_settings.h"
-#include "link/serial_control.h"
 
 #include <QTest>
 

@@ -4,7 +4,7 @@
 // the line; the test feeds it received bytes and error events, which reach the window through
 // the virtual event loop as they would through the real one.
 
-#include "link/serial_control.h"
+#include "link/control/serial_control.h"
 
 #include <QByteArray>
 #include <QList>

@@ -4,7 +4,7 @@
 // window took off the line, so that a program driving the window can show the device's own
 // text as it comes. It adds nothing to the line and holds nothing back.
 
-#include "link/forwarding_serial_control.h"
+#include "link/control/forwarding_serial_control.h"
 
 #include <QByteArray>
 

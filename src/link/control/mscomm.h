@@ -49,8 +49,8 @@
 // Pseudo-terminals keep 8 data bits without parity: opening one with other settings fails.
 
 #include "link/control/port_mapping.h"
+#include "link/control/serial_control.h"
 #include "link/control/serial_settings.h"
-#include "link/serial_control.h"
 
 #include <QElapsedTimer>
 #include <QSerialPort>

@@ -1,6 +1,6 @@
 #include "link/control/serial_settings.h"
 
-#include "link/serial_control.h"
+#include "link/control/serial_error.h"
 
 #include <QStringList>
 

@@ -530,4 +530,4 @@ private slots:
 };
 
 QTEST_GUILESS_MAIN(TestSimDevice)
-#include "tst_simdevice.moc"
+#include "test_simdevice.moc"

@@ -5,26 +5,16 @@
 // InBufferCount, Input, CommEvent and the OnComm event. Every failure throws SerialError
 // with a description meant for the operator.
 
+#include "link/control/serial_error.h"
+
 #include <QByteArray>
 #include <QByteArrayView>
 #include <QString>
 
 #include <cstdint>
 #include <functional>
-#include <stdexcept>
 
 namespace norvak {
-
-class SerialError : public std::runtime_error {
-public:
-    explicit SerialError(const QString& description)
-        : std::runtime_error(description.toStdString())
-        , description_(description) {}
-    [[nodiscard]] const QString& description() const noexcept { return description_; }
-
-private:
-    QString description_;
-};
 
 // CommEvent values. Receive is raised for data; values above 1000 are error events.
 namespace comm_event {

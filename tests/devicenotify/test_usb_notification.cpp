@@ -200,4 +200,4 @@ private slots:
 };
 
 QTEST_GUILESS_MAIN(TestUsbNotification)
-#include "tst_usb_notification.moc"
+#include "test_usb_notification.moc"

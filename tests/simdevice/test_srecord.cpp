@@ -215,4 +215,4 @@ private slots:
 };
 
 QTEST_GUILESS_MAIN(TestSrecord)
-#include "tst_srecord.moc"
+#include "test_srecord.moc"

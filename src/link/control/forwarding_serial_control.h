@@ -4,7 +4,7 @@
 // watch what passes (the command line's observer, the tests' and benchmarks' recorders) derive
 // from it and override only what they add.
 
-#include "link/serial_control.h"
+#include "link/control/serial_control.h"
 
 #include <memory>
 #include <utility>
