@@ -1,9 +1,7 @@
 #include "link/serial_link.h"
 
-#include "mainwindow/frmprog.h"
-
-#include <QLineEdit>
-#include <QPushButton>
+#include "link/control/serial_control.h"
+#include "mainwindow/interface/failure_handling.h"
 
 #include <limits>
 
@@ -58,108 +56,104 @@ std::int16_t narrowPort(std::int32_t portNumber) {
 
 } // namespace
 
-void SerialLink::btnCon_Click() {
-    if (!PortOpen())
-        SetupPort();
-    else
-        ToggleConnection();
-    w_.members.flashState = FlashState::Idle;
-    w_.members.restartCountdown = 0;
-    w_.btnFlash->setText(QStringLiteral("START PROGRAMMING"));
-    if (w_.portOpenAndFileChosen())
-        w_.btnFlash->setEnabled(true);
+bool SerialLink::btnCon_Click() {
+    return reportingFailure<SerialError>(
+        [this] {
+            if (!PortOpen())
+                SetupPort();
+            else
+                ToggleConnection();
+        },
+        [this](const QString& description) { reportConnectFailure(description); });
 }
 
 void SerialLink::SetupPort() {
-    SerialControl& comm = w_.MSComm1();
-    if (comm.PortOpen())
-        comm.setPortOpen(false);
-    w_.members.portNumber = parsePortText(w_.txtComPort->text());
-    w_.members.baudRate = linkBaudRate;
-    comm.setCommPort(narrowPort(w_.members.portNumber));
-    comm.setSettings(linkSettings(w_.members.baudRate));
-    comm.setRThreshold(1);
+    if (comm_.PortOpen())
+        comm_.setPortOpen(false);
+    WindowMembers& members = w_.shared();
+    members.portNumber = parsePortText(w_.portText());
+    members.baudRate = linkBaudRate;
+    comm_.setCommPort(narrowPort(members.portNumber));
+    comm_.setSettings(linkSettings(members.baudRate));
+    comm_.setRThreshold(1);
     ToggleConnection();
 }
 
 void SerialLink::ToggleConnection() {
-    SerialControl& comm = w_.MSComm1();
-    try {
-        if (!comm.PortOpen()) {
-            comm.setOutBufferSize(16);
-            comm.setInputLen(1);
-            comm.setPortOpen(true);
-            lossReported_ = false;
-            w_.members.Connected = true;
-            w_.btnCon->setText(QStringLiteral("Disconnect"));
-        } else {
-            w_.members.Connected = false;
-            comm.setPortOpen(false);
-            w_.btnCon->setText(QStringLiteral("Connect"));
-        }
-        w_.setStatusText(QStringLiteral("Connect: ") +
-                         (w_.members.Connected ? QStringLiteral("True") : QStringLiteral("False")));
-    } catch (const SerialError& e) {
-        w_.members.Connected = false;
-        showErrorCaption(e.description());
-        closePortIgnoringFailure();
-    }
+    bool& connected = w_.shared().Connected;
+    reportingFailure<SerialError>(
+        [this, &connected] {
+            if (!comm_.PortOpen()) {
+                comm_.setOutBufferSize(16);
+                comm_.setInputLen(1);
+                comm_.setPortOpen(true);
+                lossReported_ = false;
+                connected = true;
+                w_.setButtonCaption(WindowButton::Connect, disconnectCaption);
+            } else {
+                connected = false;
+                comm_.setPortOpen(false);
+                w_.setButtonCaption(WindowButton::Connect, connectCaption);
+            }
+            w_.setStatusText(QStringLiteral("Connect: ") +
+                             (connected ? QStringLiteral("True") : QStringLiteral("False")));
+        },
+        [this, &connected](const QString& description) {
+            connected = false;
+            showErrorCaption(description);
+            closeIfOpen();
+        });
 }
 
 void SerialLink::ClosePort() {
-    try {
-        w_.MSComm1().setPortOpen(false);
-    } catch (const SerialError&) {
-        // Closing ignores its failure by design.
-    }
+    // Closing ignores its failure by design.
+    ignoringFailure<SerialError>([this] { comm_.setPortOpen(false); });
 }
 
 bool SerialLink::PortOpen() const {
-    return w_.MSComm1().PortOpen();
+    return comm_.PortOpen();
 }
 
 void SerialLink::BaudRate(std::int16_t val) {
-    w_.members.baudRate = val;
-    SerialControl& comm = w_.MSComm1();
-    if (comm.PortOpen()) {
-        comm.setPortOpen(false);
-        comm.setSettings(linkSettings(w_.members.baudRate));
-        comm.setPortOpen(true);
+    w_.shared().baudRate = val;
+    const QString settings = linkSettings(val);
+    if (comm_.PortOpen()) {
+        comm_.setPortOpen(false);
+        comm_.setSettings(settings);
+        comm_.setPortOpen(true);
     } else {
-        comm.setSettings(linkSettings(w_.members.baudRate));
+        comm_.setSettings(settings);
     }
 }
 
 void SerialLink::comPort(std::int16_t val) {
-    w_.members.portNumber = val;
-    SerialControl& comm = w_.MSComm1();
-    if (comm.PortOpen()) {
-        comm.setPortOpen(false);
-        comm.setCommPort(narrowPort(w_.members.portNumber));
-        comm.setPortOpen(true);
+    w_.shared().portNumber = val;
+    if (comm_.PortOpen()) {
+        comm_.setPortOpen(false);
+        comm_.setCommPort(narrowPort(val));
+        comm_.setPortOpen(true);
     } else {
-        comm.setCommPort(narrowPort(w_.members.portNumber));
+        comm_.setCommPort(narrowPort(val));
     }
 }
 
 void SerialLink::Send(int data, bool invert) {
-    SerialControl& comm = w_.MSComm1();
-    if (!comm.PortOpen())
+    if (!comm_.PortOpen())
         return;
     const int value = invert ? (data ^ 255) : data;
     const char byte = static_cast<char>(static_cast<unsigned char>(value & 0xFF));
-    comm.Output(QByteArrayView(&byte, 1));
+    comm_.Output(QByteArrayView(&byte, 1));
 }
 
 void SerialLink::SendPacket(int cmd, const PacketData& data) {
-    SerialControl& comm = w_.MSComm1();
-    const auto writeByte = [&comm](long long value) {
+    const auto writeByte = [this](long long value) {
         if (value < 0 || value > 255)
             throw SerialError(QStringLiteral("Invalid byte value %1").arg(value));
         const char byte = static_cast<char>(static_cast<unsigned char>(value));
-        comm.Output(QByteArrayView(&byte, 1));
+        comm_.Output(QByteArrayView(&byte, 1));
     };
-    try {
+    // The packet sender drops its failures; the bytes already written stay on the line.
+    droppingFailure<SerialError>([&writeByte, cmd, &data] {
         writeByte(cmd);
         if (data) {
             writeByte(static_cast<long long>(data->size()));
@@ -169,26 +163,22 @@ void SerialLink::SendPacket(int cmd, const PacketData& data) {
             writeByte(0);
         }
         writeByte(cmd ^ 255);
-    } catch (const SerialError&) {
-        // The packet sender drops its failures; the bytes already written stay on the line.
-    }
+    });
 }
 
-void SerialLink::reportPortLost(const QString& description) {
+bool SerialLink::reportPortLost(const QString& description) {
     if (lossReported_)
-        return;
+        return false;
     lossReported_ = true;
-    w_.members.Connected = false;
-    closePortIgnoringFailure();
+    w_.shared().Connected = false;
+    closeIfOpen();
     showErrorCaption(description);
-    w_.btnCon->setText(QStringLiteral("Connect"));
-    w_.members.flashState = FlashState::Idle;
-    w_.btnFlash->setText(QStringLiteral("START PROGRAMMING"));
-    w_.stopAllTimers();
+    w_.setButtonCaption(WindowButton::Connect, connectCaption);
+    return true;
 }
 
 void SerialLink::reportConnectFailure(const QString& description) {
-    closePortIgnoringFailure();
+    closeIfOpen();
     showErrorCaption(description);
 }
 
@@ -197,14 +187,10 @@ void SerialLink::showErrorCaption(const QString& description) {
                         w_.toolkit().timeOfDayText() + description);
 }
 
-void SerialLink::closePortIgnoringFailure() {
-    try {
-        SerialControl& comm = w_.MSComm1();
-        if (comm.PortOpen())
-            comm.setPortOpen(false);
-    } catch (const SerialError&) {
-        // Whatever failed, the port must end up closed; there is nothing more to do.
-    }
+void SerialLink::closeIfOpen() {
+    // Whatever failed, the port must end up closed; there is nothing more to do.
+    if (comm_.PortOpen())
+        ClosePort();
 }
 
 } // namespace norvak

@@ -3,6 +3,8 @@
 // The serial link: configuring, opening and closing the one port from the Connect button,
 // the link state shown in the status caption, and the two ways to put bytes on the line.
 
+#include "mainwindow/interface/main_window.h"
+
 #include <QString>
 
 #include <cstdint>
@@ -11,7 +13,7 @@
 
 namespace norvak {
 
-class frmProg;
+class SerialControl;
 
 // SendPacket's data: a sequence of numbers indexed from 0, or std::nullopt where the caller
 // passes a single value or nothing (then only command, 0 and check go out).
@@ -28,10 +30,17 @@ inline constexpr std::int32_t linkBaudRate = 57600;
 
 class SerialLink {
 public:
-    explicit SerialLink(frmProg& window)
-        : w_(window) {}
+    SerialLink(MainWindow& window, SerialControl& comm)
+        : w_(window)
+        , comm_(comm) {}
 
-    void btnCon_Click();
+    static inline const QString connectCaption = QStringLiteral("Connect");
+    static inline const QString disconnectCaption = QStringLiteral("Disconnect");
+
+    // Opens the port when it is closed, closes it otherwise. False when the port text or a
+    // setting was refused before the port was touched: the caption says why and the port
+    // stays closed.
+    [[nodiscard]] bool btnCon_Click();
     void SetupPort();
     void ToggleConnection();
     void ClosePort();
@@ -43,19 +52,19 @@ public:
     void SendPacket(int cmd, const PacketData& data);
 
     // The port went away while open (adapter pulled, device gone, a write failed): the
-    // operator sees the error form of the caption once, the port is closed, the run is over
-    // and its timers stop, so that no later caption or box hides why.
-    void reportPortLost(const QString& description);
+    // operator sees the error form of the caption once and the port is closed. False when
+    // this loss was reported already.
+    [[nodiscard]] bool reportPortLost(const QString& description);
     // True from a loss until the port is opened again.
     [[nodiscard]] bool portLost() const { return lossReported_; }
-    // A failure the Connect handler does not catch (a bad port text, a refused setting).
-    void reportConnectFailure(const QString& description);
 
 private:
+    void reportConnectFailure(const QString& description);
     void showErrorCaption(const QString& description);
-    void closePortIgnoringFailure();
+    void closeIfOpen();
 
-    frmProg& w_;
+    MainWindow& w_;
+    SerialControl& comm_;
     bool lossReported_ = false;
 };
 

@@ -1,5 +1,6 @@
 #include "mainwindow/frmprog.h"
 
+#include "mainwindow/interface/failure_handling.h"
 #include "mainwindow/logbox/logbox.h"
 #include "mainwindow/speed_list.h"
 
@@ -34,10 +35,10 @@ frmProg::frmProg(Toolkit& toolkit, std::unique_ptr<SerialControl> serial,
     : QWidget(parent)
     , toolkit_(toolkit)
     , serial_(std::move(serial))
-    , link_(*this)
-    , dispatcher_(*this)
-    , run_(*this)
-    , streamer_(*this)
+    , link_(*this, *serial_)
+    , table_(*this, link_)
+    , dispatcher_(*this, *serial_, table_)
+    , streamer_(*this, *serial_, link_, table_)
     , listener_(usbPlatform) {
     initResources();
     setWindowTitle(applicationTitle);
@@ -63,11 +64,11 @@ void frmProg::createControls() {
     txtSpeed->setToolTip(QStringLiteral("Port speed: 38400, 57600,76800"));
     txtComPort = new QLineEdit(QStringLiteral("4"), Frame9);
     txtComPort->setToolTip(QStringLiteral("Com Port number"));
-    btnCon = new QPushButton(QStringLiteral("Connect"), Frame9);
+    btnCon = new QPushButton(SerialLink::connectCaption, Frame9);
     txtRefresh = new QLineEdit(QStringLiteral("333"), Frame9);
     txtRefresh->setVisible(false);
 
-    btnFlash = new QPushButton(QStringLiteral("START PROGRAMMING"), this);
+    btnFlash = new QPushButton(RunTable::startCaption, this);
     btnFlash->setEnabled(false);
     Command5 = new QPushButton(QStringLiteral("Help"), this);
     Command3 = new QPushButton(QStringLiteral("sFile"), this);
@@ -144,45 +145,67 @@ void frmProg::connectHandlers() {
     connect(Command4, &QPushButton::clicked, this, [this] { Command4_Click(); });
     connect(Command5, &QPushButton::clicked, this, [this] { Command5_Click(); });
 
-    TimerdotNotReceived->onTick([this] { guarded([this] { run_.TimerdotNotReceived_Timer(); }); });
-    Timersendf->onTick([this] { guarded([this] { run_.Timersendf_Timer(); }); });
-    Timersendi->onTick([this] { guarded([this] { run_.Timersendi_Timer(); }); });
-    TimerSendFile->onTick([this] { guarded([this] { streamer_.TimerSendFile_Timer(); }); });
-    Timerresettobootprg->onTick([this] { guarded([this] { run_.Timerresettobootprg_Timer(); }); });
+    TimerdotNotReceived->onTick([this] { TimerdotNotReceived_Timer(); });
+    Timersendf->onTick([this] { Timersendf_Timer(); });
+    Timersendi->onTick([this] { Timersendi_Timer(); });
+    TimerSendFile->onTick([this] { TimerSendFile_Timer(); });
+    Timerresettobootprg->onTick([this] { Timerresettobootprg_Timer(); });
 
     serial_->OnComm = [this] {
         MSComm1_OnComm();
     };
     serial_->OnPortLost = [this](const QString& description) {
-        link_.reportPortLost(description);
+        table_.portLost(description);
     };
-}
-
-void frmProg::MSComm1_OnComm() {
-    guarded([this] { dispatcher_.MSComm1_OnComm(); });
 }
 
 void frmProg::guarded(const std::function<void()>& handler) {
     try {
         handler();
     } catch (const SerialError& e) {
-        // A write that fails on an open port means the adapter or the device has gone.
-        link_.reportPortLost(e.description());
+        table_.portLost(e.description());
     } catch (const std::exception&) {
-        // Nothing a handler throws may end the program.
+        // Dropped: the program goes on.
     }
 }
 
 void frmProg::btnCon_Click() {
-    try {
-        link_.btnCon_Click();
-    } catch (const SerialError& e) {
-        // A port text that is no number, or a setting the control refused: the port stays
-        // closed and the operator reads why in the caption.
-        link_.reportConnectFailure(e.description());
-    } catch (const std::exception&) {
-        link_.ClosePort();
-    }
+    guarded([this] {
+        if (link_.btnCon_Click())
+            table_.connectPressed();
+    });
+}
+
+void frmProg::btnFlash_Click() {
+    guarded([this] { table_.flashButtonPressed(); });
+}
+
+void frmProg::btnopenFile_Click() {
+    guarded([this] { streamer_.btnopenFile_Click(); });
+}
+
+void frmProg::MSComm1_OnComm() {
+    guarded([this] { dispatcher_.MSComm1_OnComm(); });
+}
+
+void frmProg::Timerresettobootprg_Timer() {
+    guarded([this] { table_.countdownTick(); });
+}
+
+void frmProg::Timersendi_Timer() {
+    guarded([this] { table_.wakeUpTick(); });
+}
+
+void frmProg::Timersendf_Timer() {
+    guarded([this] { table_.readyRequestTick(); });
+}
+
+void frmProg::TimerdotNotReceived_Timer() {
+    guarded([this] { table_.watchdogTick(); });
+}
+
+void frmProg::TimerSendFile_Timer() {
+    guarded([this] { streamer_.TimerSendFile_Timer(); });
 }
 
 void frmProg::Form_Load() {
@@ -199,11 +222,9 @@ void frmProg::Form_Load() {
 void frmProg::Form_QueryUnload() {
     // Each step runs whatever the one before did.
     link_.ClosePort();
-    try {
+    ignoringFailure([this] {
         listener_.StopUsbNotification(members.mainWindowHandle, listener_.notificationHandle());
-    } catch (const std::exception&) {
-        // The close goes on past a failed stop.
-    }
+    });
 }
 
 void frmProg::closeEvent(QCloseEvent* event) {
@@ -218,9 +239,28 @@ void frmProg::closeEvent(QCloseEvent* event) {
 }
 
 void frmProg::stopAllTimers() {
-    for (Timer* timer : {TimerdotNotReceived.get(), Timersendf.get(), Timersendi.get(),
-                         TimerSendFile.get(), Timerresettobootprg.get()})
-        timer->setEnabled(false);
+    for (const TimerRole role : allTimerRoles)
+        timer(role).setEnabled(false);
+}
+
+Timer& frmProg::timer(TimerRole role) {
+    return const_cast<Timer&>(std::as_const(*this).timer(role));
+}
+
+const Timer& frmProg::timer(TimerRole role) const {
+    switch (role) {
+    case TimerRole::WakeUpSender:
+        return *Timersendi;
+    case TimerRole::Countdown:
+        return *Timerresettobootprg;
+    case TimerRole::ReadyRequest:
+        return *Timersendf;
+    case TimerRole::FileSender:
+        return *TimerSendFile;
+    case TimerRole::DotWatchdog:
+        break;
+    }
+    return *TimerdotNotReceived;
 }
 
 bool frmProg::PortOpen() const {
@@ -243,8 +283,17 @@ void frmProg::setStatusCaption(const QString& statusPart) {
     setWindowTitle(applicationTitle + statusPart);
 }
 
-void frmProg::setStatusText(const QString& text) {
-    setStatusCaption(QStringLiteral(", ") + text);
+void frmProg::setButtonCaption(WindowButton button, const QString& caption) {
+    (button == WindowButton::Connect ? btnCon : btnFlash)->setText(caption);
+}
+
+void frmProg::setButtonEnabled(WindowButton button, bool enabled) {
+    (button == WindowButton::Connect ? btnCon : btnFlash)->setEnabled(enabled);
+}
+
+void frmProg::showFileName(const QString& path) {
+    lblFilename->setText(path);
+    lblFilename->setToolTip(path);
 }
 
 void frmProg::logAppendAtEnd(const QString& text) {
@@ -268,14 +317,20 @@ void frmProg::showMessageBox(const QString& text, MessageIcon icon) {
     toolkit_.showMessage({.parent = this, .title = applicationTitle, .text = text, .icon = icon});
 }
 
+QString frmProg::showOpenDialog(const QString& title, const QString& filter,
+                                const QString& previousPath) {
+    return toolkit_.showOpenDialog(
+        {.parent = this, .title = title, .filter = filter, .previousPath = previousPath});
+}
+
 int frmProg::speedListIndex() const {
     // The field's text, not the list's selection: typing or completing leaves the selection
     // behind, but the operator goes by what the field shows.
     return speedItemNamedBy(Combospeed->currentText());
 }
 
-bool frmProg::portOpenAndFileChosen() const {
-    return serial_->PortOpen() && !members.fileName.isEmpty();
+QString frmProg::portText() const {
+    return txtComPort->text();
 }
 
 } // namespace norvak

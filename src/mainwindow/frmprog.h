@@ -1,17 +1,18 @@
 #pragma once
 
 // The main window: every control, the members the handlers share, load and close, and the
-// conventions for the status caption, the log box and message boxes. The handlers themselves
-// live with their subsystems (link/, programming/) and in operator_commands.cpp.
+// conventions for the status caption, the log box and message boxes. Its handlers are short:
+// each runs at the boundary to the event loop and hands the event to the room that owns it
+// (the link, the run's state table, the receive dispatcher, the file streamer); the small
+// operator commands are in operator_commands.cpp.
 
 #include "devicenotify/usb_notification.h"
 #include "link/control/serial_control.h"
 #include "link/serial_link.h"
-#include "mainwindow/interface/toolkit.h"
+#include "mainwindow/interface/main_window.h"
 #include "programming/firmware_streamer.h"
-#include "programming/flash_state.h"
 #include "programming/receive_dispatcher.h"
-#include "programming/run_control.h"
+#include "programming/run_table.h"
 
 #include <QString>
 #include <QWidget>
@@ -30,25 +31,8 @@ namespace norvak {
 
 class LogBox;
 
-inline const QString applicationTitle = QStringLiteral("Norvak Flash Programmer");
-
-// State the handlers share. A new window starts with every number 0, every Boolean false
-// and every text empty; Form_Load then sets what it sets.
-struct WindowMembers {
-    bool Connected = false;
-    std::int32_t portNumber = 0;
-    std::int32_t baudRate = 0;
-    FlashState flashState = FlashState::Idle;
-    std::int32_t restartCountdown = 0;
-    QString fileName;
-    double progressPercent = 0.0;
-    // Counts the programming runs begun: a streamer run belongs to the one it started in.
-    std::uint64_t programmingRun = 0;
-    std::uintptr_t mainWindowHandle = 0;
-};
-
 // NOLINTNEXTLINE(readability-identifier-naming): the window keeps its established name.
-class frmProg final : public QWidget {
+class frmProg final : public QWidget, public MainWindow {
     Q_OBJECT
 
 public:
@@ -85,7 +69,27 @@ public:
     WindowMembers members;
 
     [[nodiscard]] SerialControl& MSComm1() { return *serial_; }
-    [[nodiscard]] Toolkit& toolkit() { return toolkit_; }
+
+    // --- What the handlers see of the window ---
+    [[nodiscard]] WindowMembers& shared() override { return members; }
+    [[nodiscard]] const WindowMembers& shared() const override { return members; }
+    [[nodiscard]] Toolkit& toolkit() override { return toolkit_; }
+    [[nodiscard]] Timer& timer(TimerRole role) override;
+    [[nodiscard]] const Timer& timer(TimerRole role) const override;
+    void setStatusCaption(const QString& statusPart) override;
+    void setButtonCaption(WindowButton button, const QString& caption) override;
+    void setButtonEnabled(WindowButton button, bool enabled) override;
+    void showFileName(const QString& path) override;
+    void logAppendAtEnd(const QString& text) override;
+    void logAppendByRewriting(const QString& text) override;
+    void logPrependByRewriting(const QString& text) override;
+    void logClear() override;
+    void showMessageBox(const QString& text, MessageIcon icon) override;
+    [[nodiscard]] QString showOpenDialog(const QString& title, const QString& filter,
+                                         const QString& previousPath) override;
+    [[nodiscard]] int speedListIndex() const override;
+    [[nodiscard]] QString portText() const override;
+    [[nodiscard]] bool isClosing() const override { return closing_; }
 
     // --- Public members of the serial link ---
     [[nodiscard]] bool PortOpen() const;
@@ -95,49 +99,32 @@ public:
     void SendPacket(int cmd, const PacketData& packetData);
     [[nodiscard]] bool Connected() const { return members.Connected; }
 
-    // --- Conventions every handler follows ---
-    // The caption becomes the application title followed by `statusPart` as given.
-    void setStatusCaption(const QString& statusPart);
-    // The caption becomes the application title, ", " and `text`.
-    void setStatusText(const QString& text);
-    void logAppendAtEnd(const QString& text);
-    void logAppendByRewriting(const QString& text);
-    void logPrependByRewriting(const QString& text);
-    void logClear();
-    void showMessageBox(const QString& text, MessageIcon icon);
-    // The 0-based speed item the list's field shows, -1 when its text names no item.
-    [[nodiscard]] int speedListIndex() const;
-    [[nodiscard]] bool portOpenAndFileChosen() const;
-    // Switches off every timer of the run (the program is ending, or its port is gone).
-    void stopAllTimers();
-    // True once the close handler has run: interrupted handlers wind up without sending.
-    [[nodiscard]] bool isClosing() const { return closing_; }
+    [[nodiscard]] bool portOpenAndFileChosen() const { return table_.portOpenAndFileChosen(); }
     // True once the port was lost under a run, until it is opened again.
     [[nodiscard]] bool isPortLost() const { return link_.portLost(); }
+    // True while the file streamer runs (it may outlive the run that started it by a yield).
+    [[nodiscard]] bool isStreaming() const { return streamer_.isRunning(); }
+    [[nodiscard]] const FirmwareStreamer& streamer() const { return streamer_; }
 
     // --- Event handlers ---
     void Form_Load();
     void Form_QueryUnload();
     void btnCon_Click();
-    void btnFlash_Click() {
-        guarded([this] { run_.btnFlash_Click(); });
-    }
-    void btnopenFile_Click() {
-        guarded([this] { streamer_.btnopenFile_Click(); });
-    }
+    void btnFlash_Click();
+    void btnopenFile_Click();
     void MSComm1_OnComm();
     void Command1_Click();
     void Command2_Click();
     void Command3_Click();
     void Command4_Click();
     void Command5_Click();
+    void Timerresettobootprg_Timer();
+    void Timersendi_Timer();
+    void Timersendf_Timer();
+    void TimerdotNotReceived_Timer();
+    void TimerSendFile_Timer();
 
     [[nodiscard]] static QString helpText();
-
-    [[nodiscard]] const devicenotify::ModuleUsbNotification& usbListener() const {
-        return listener_;
-    }
-    [[nodiscard]] const FirmwareStreamer& streamer() const { return streamer_; }
 
 signals:
     // Emitted once the close handler has run and the window has accepted the close.
@@ -152,7 +139,9 @@ private:
     void setTabOrder();
     void createTimers();
     void connectHandlers();
-    // Runs a handler at the boundary to the event loop: nothing it throws may end the program.
+    void stopAllTimers();
+    // The one boundary between a handler and the event loop: nothing a handler throws may end
+    // the program. A write that fails on an open port means the adapter or the device has gone.
     void guarded(const std::function<void()>& handler);
 
     Toolkit& toolkit_;
@@ -160,8 +149,8 @@ private:
     bool closing_ = false;
 
     SerialLink link_;
+    RunTable table_;
     ReceiveDispatcher dispatcher_;
-    RunControl run_;
     FirmwareStreamer streamer_;
     devicenotify::ModuleUsbNotification listener_;
 };

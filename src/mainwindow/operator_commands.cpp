@@ -30,7 +30,7 @@ void frmProg::Command2_Click() {
 }
 
 void frmProg::Command3_Click() {
-    TimerSendFile->setEnabled(true);
+    table_.sendFilePressed();
 }
 
 void frmProg::Command4_Click() {
@@ -43,7 +43,7 @@ void frmProg::Command5_Click() {
 
 QString frmProg::helpText() {
     // Several lines end in a blank, and line 6 has two blanks between "portti" and "ja".
-    static const QStringList lines = {
+    const QStringList lines = {
         QStringLiteral("Käyttöohje "),
         QStringLiteral("Valitse Com settings kohdasta oikea sarjaportin nopeus (57600) "),
         QStringLiteral("ja portin numero (yleensä 1-5). "),
@@ -51,7 +51,7 @@ QString frmProg::helpText() {
         QStringLiteral("Connect: true jos yhteys onnistui. "),
         QStringLiteral("Connect: Error/false tilanteessa tarkista nopeus, portti  ja kytkentä"),
         QStringLiteral("Paina browse-nappia. Etsi uusi ohjelmatiedosto (srec)."),
-        QStringLiteral("paina START PROGRAMMING- nappia."),
+        QStringLiteral("paina ") + RunTable::startCaption + QStringLiteral("- nappia."),
         QStringLiteral("Kytke laitteen virrat pois päältä ja takaisin päälle minuutin sisällä."),
         QStringLiteral("Ohjelmointi alkaa.. Prosentit kasvavat ohjelmoinnin edetessä. "),
         QStringLiteral("Lopuksi ruutuun kuuluisi ilmestyä teksti: "),

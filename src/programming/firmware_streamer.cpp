@@ -1,30 +1,20 @@
 #include "programming/firmware_streamer.h"
 
-#include "mainwindow/frmprog.h"
+#include "link/control/serial_control.h"
+#include "link/serial_link.h"
+#include "mainwindow/interface/failure_handling.h"
 #include "programming/line_reader.h"
 #include "programming/pause_schedule.h"
 #include "programming/progress_text.h"
+#include "programming/run_table.h"
 
 #include <QFile>
 #include <QFileInfo>
-#include <QLabel>
-#include <QPushButton>
 
-#include <algorithm>
+#include <optional>
 #include <stdexcept>
-#include <utility>
 
 namespace norvak {
-
-namespace {
-
-// Ends a run without a report when the window has closed under it.
-struct RunInterrupted : std::runtime_error {
-    RunInterrupted()
-        : std::runtime_error("the window was closed") {}
-};
-
-} // namespace
 
 std::unique_ptr<QFile> openFirmwareFile(const QString& path) {
     if (path.isEmpty())
@@ -39,47 +29,49 @@ std::unique_ptr<QFile> openFirmwareFile(const QString& path) {
 }
 
 void FirmwareStreamer::btnopenFile_Click() {
-    dialogFileName_ = w_.toolkit().showOpenDialog({.parent = &w_,
-                                                   .title = dialogTitle,
-                                                   .filter = dialogFilter,
-                                                   .previousPath = dialogFileName_});
+    dialogFileName_ = w_.showOpenDialog(dialogTitle, dialogFilter, dialogFileName_);
     if (dialogFileName_.isEmpty())
         return;
-    w_.members.fileName = dialogFileName_;
-    w_.lblFilename->setText(w_.members.fileName);
-    w_.lblFilename->setToolTip(w_.members.fileName);
-    if (w_.portOpenAndFileChosen())
-        w_.btnFlash->setEnabled(true);
+    w_.shared().fileName = dialogFileName_;
+    w_.showFileName(dialogFileName_);
+    table_.fileChosen();
 }
 
 void FirmwareStreamer::TimerSendFile_Timer() {
-    w_.TimerSendFile->setEnabled(false);
+    w_.timer(TimerRole::FileSender).setEnabled(false);
     // Two runs never interleave their lines: a start during a run is ignored.
     if (running_)
         return;
     running_ = true;
-    try {
-        stream();
-    } catch (const SerialError&) {
-        running_ = false;
-        w_.members.flashState = FlashState::Idle;
-        // A write refused while the port is still open means the line is gone: the handler's
-        // boundary reports it as a lost port. A port the operator closed stays silent.
-        if (w_.MSComm1().PortOpen())
-            throw;
-    } catch (const std::exception&) {
-        // The failure path reports nothing; the file is already closed by its owner.
-        w_.members.flashState = FlashState::Idle;
-    }
+    runStreamer();
     running_ = false;
 }
 
-void FirmwareStreamer::stream() {
+void FirmwareStreamer::runStreamer() {
+    // Failures are dropped, and the file is closed by its owner on every way out. A write
+    // refused while the port is still open means the line is gone: that is reported as a lost
+    // port. A port the operator closed stays silent.
+    std::optional<QString> lineGone;
+    StreamEnd end = StreamEnd::Interrupted;
+    droppingFailure([this, &end, &lineGone] {
+        reportingFailure<SerialError>([this, &end] { end = stream(); },
+                                      [this, &lineGone](const QString& description) {
+                                          if (comm_.PortOpen())
+                                              lineGone = description;
+                                      });
+    });
+    if (end == StreamEnd::Interrupted)
+        table_.streamerFailed();
+    if (lineGone)
+        table_.portLost(*lineGone);
+}
+
+FirmwareStreamer::StreamEnd FirmwareStreamer::stream() {
     // Both openings happen before the first yield: the run keeps the file it opened, even
     // if the operator chooses another one meanwhile.
-    const QString path = w_.members.fileName;
+    const QString path = w_.shared().fileName;
     const qint64 lineTotal = countLines(path);
-    sendLines(path, lineTotal);
+    return sendLines(path, lineTotal);
 }
 
 qint64 FirmwareStreamer::countLines(const QString& path) {
@@ -93,38 +85,33 @@ qint64 FirmwareStreamer::countLines(const QString& path) {
     return total;
 }
 
-void FirmwareStreamer::sendLines(const QString& path, qint64 lineTotal) {
+FirmwareStreamer::StreamEnd FirmwareStreamer::sendLines(const QString& path, qint64 lineTotal) {
     const auto file = openFirmwareFile(path);
     LineReader reader(*file, [&file] { return file->size(); });
-    SerialControl& comm = w_.MSComm1();
-    const std::uint64_t run = w_.members.programmingRun;
+    const std::uint64_t run = w_.shared().programmingRun;
     const auto newRunBegun = [this, run] {
-        return w_.members.programmingRun != run;
+        return w_.shared().programmingRun != run;
     };
-    qint64 lineNumber = 0;
-    while (reader.hasLine()) {
+    for (qint64 lineNumber = 1; reader.hasLine(); ++lineNumber) {
         // A run begun during the last yield owns the line now: not one more byte of this file.
         if (newRunBegun())
-            return;
-        ++lineNumber;
-        reader.readLine([&comm](QByteArrayView piece) { comm.Output(piece); });
-        comm.Output("\n");
-        pauseAfterLine(w_.toolkit().monotonicNow());
-        yieldOrStop();
-        w_.members.progressPercent = progressPercent(lineNumber, lineTotal);
-        w_.setStatusCaption(QStringLiteral(", progress: ") +
-                            progressText(w_.members.progressPercent) + QStringLiteral("%"));
-        if (w_.members.flashState == FlashState::Idle)
-            return;
-        // The run this file belonged to has ended and another has begun: its state is not
-        // ours to end.
-        if (newRunBegun())
-            return;
-        yieldOrStop();
+            return StreamEnd::AsTheRunDecided;
+        reader.readLine([this](QByteArrayView piece) { comm_.Output(piece); });
+        comm_.Output("\n");
+        if (pauseAfterLine(w_.toolkit().monotonicNow()) != AfterYield::CarryOn ||
+            yieldToEvents() != AfterYield::CarryOn)
+            return StreamEnd::Interrupted;
+        showProgress(lineNumber, lineTotal);
+        // Ended, or ended and another run begun: its state is not ours to end.
+        if (table_.state() == FlashState::Idle || newRunBegun())
+            return StreamEnd::AsTheRunDecided;
+        if (yieldToEvents() != AfterYield::CarryOn)
+            return StreamEnd::Interrupted;
     }
+    return StreamEnd::AsTheRunDecided;
 }
 
-void FirmwareStreamer::pauseAfterLine(TimePoint lineSent) {
+FirmwareStreamer::AfterYield FirmwareStreamer::pauseAfterLine(TimePoint lineSent) {
     // Read for every line: a new choice in the speed list counts from the next pause.
     const int steps = w_.speedListIndex() + 1;
     Toolkit& toolkit = w_.toolkit();
@@ -132,16 +119,27 @@ void FirmwareStreamer::pauseAfterLine(TimePoint lineSent) {
     for (int i = 0; i < steps; ++i) {
         toolkit.sleepUntil(schedule.nextStepEnd());
         const TimePoint yieldBegan = toolkit.monotonicNow();
-        yieldOrStop();
+        if (const AfterYield after = yieldToEvents(); after != AfterYield::CarryOn)
+            return after;
         schedule.addHandlerTime(toolkit.monotonicNow() - yieldBegan);
     }
+    return AfterYield::CarryOn;
 }
 
-void FirmwareStreamer::yieldOrStop() {
+void FirmwareStreamer::showProgress(qint64 lineNumber, qint64 lineTotal) {
+    w_.shared().progressPercent = progressPercent(lineNumber, lineTotal);
+    w_.setStatusCaption(QStringLiteral(", progress: ") + progressText(w_.shared().progressPercent) +
+                        QStringLiteral("%"));
+}
+
+FirmwareStreamer::AfterYield FirmwareStreamer::yieldToEvents() {
     w_.toolkit().yield();
     // The lost port's report stays in the caption: no progress text replaces it.
-    if (w_.isClosing() || w_.isPortLost())
-        throw RunInterrupted();
+    if (w_.isClosing())
+        return AfterYield::WindowClosed;
+    if (link_.portLost())
+        return AfterYield::PortLost;
+    return AfterYield::CarryOn;
 }
 
 } // namespace norvak

@@ -3,7 +3,7 @@
 // Choosing the firmware file, and the streamer that sends it to the boot program line by
 // line: each line's text, then one LF, then the pause chosen in the speed list.
 
-#include "mainwindow/interface/toolkit.h"
+#include "mainwindow/interface/main_window.h"
 
 #include <QString>
 #include <QtGlobal>
@@ -14,13 +14,18 @@ class QFile;
 
 namespace norvak {
 
-class frmProg;
 class LineReader;
+class RunTable;
+class SerialLink;
+class SerialControl;
 
 class FirmwareStreamer {
 public:
-    explicit FirmwareStreamer(frmProg& window)
-        : w_(window) {}
+    FirmwareStreamer(MainWindow& window, SerialControl& comm, SerialLink& link, RunTable& table)
+        : w_(window)
+        , comm_(comm)
+        , link_(link)
+        , table_(table) {}
 
     void btnopenFile_Click();
     void TimerSendFile_Timer();
@@ -31,14 +36,26 @@ public:
     static inline const QString dialogFilter = QStringLiteral("All Files (*.srec)");
 
 private:
-    void stream();
-    [[nodiscard]] qint64 countLines(const QString& path);
-    void sendLines(const QString& path, qint64 lineTotal);
-    void pauseAfterLine(TimePoint lineSent);
-    // Yields to the event loop; a window closed or a port lost meanwhile ends the run here.
-    void yieldOrStop();
+    // How a run of the streamer ended.
+    enum class StreamEnd {
+        AsTheRunDecided, // every line sent, or the run ended or passed to another run
+        Interrupted,     // the window closed or the port was lost during a yield
+    };
+    // Why the streamer must stop after a yield, if it must.
+    enum class AfterYield { CarryOn, WindowClosed, PortLost };
 
-    frmProg& w_;
+    void runStreamer();
+    [[nodiscard]] StreamEnd stream();
+    [[nodiscard]] qint64 countLines(const QString& path);
+    [[nodiscard]] StreamEnd sendLines(const QString& path, qint64 lineTotal);
+    [[nodiscard]] AfterYield pauseAfterLine(TimePoint lineSent);
+    void showProgress(qint64 lineNumber, qint64 lineTotal);
+    [[nodiscard]] AfterYield yieldToEvents();
+
+    MainWindow& w_;
+    SerialControl& comm_;
+    SerialLink& link_;
+    RunTable& table_;
     // The dialog keeps the last chosen path: a Cancel after an earlier choice repeats it.
     QString dialogFileName_;
     bool running_ = false;

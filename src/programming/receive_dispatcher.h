@@ -10,33 +10,34 @@
 // and whatever runs next (a handler in the yield, one that rewrites the log box) finds every
 // character handled so far already shown.
 
+#include "programming/run_table.h"
+
 #include <QByteArray>
 
 namespace norvak {
 
-class frmProg;
+class SerialControl;
 
-class ReceiveDispatcher {
+class ReceiveDispatcher final : private EchoBeforeTransition {
 public:
-    explicit ReceiveDispatcher(frmProg& window)
-        : w_(window) {}
+    ReceiveDispatcher(MainWindow& window, SerialControl& comm, RunTable& table)
+        : w_(window)
+        , comm_(comm)
+        , table_(table) {}
 
     void MSComm1_OnComm();
 
 private:
     void reportErrorEvent();
-    void handleCharacter(const QByteArray& ch);
-    void onAnyCharacterWhileIdle();
-    void onBootProgramStarted();
-    void onReadyForFile();
-    void onLineAccepted();
-    void onProgrammed();
+    void drain();
     void echo(const QByteArray& ch);
-    void flushEcho();
+    void showEchoSoFar() override;
 
     static constexpr qsizetype kEchoBlock = 64 * 1024;
 
-    frmProg& w_;
+    MainWindow& w_;
+    SerialControl& comm_;
+    RunTable& table_;
     QByteArray pendingEcho_; // handled, not yet in the log box; empty outside a drain
 };
 

@@ -1,0 +1,223 @@
+#include "programming/run_table.h"
+
+#include "link/serial_link.h"
+
+namespace norvak {
+
+namespace {
+
+const QString interruptionNotice =
+    QStringLiteral("Ohjelmointi keskeytetty! Ole hyvä ja ohjelmoi laite uudelleen.\r\n"
+                   "Kytke laitteesta virrat pois ja takasin päälle!\r\n\r\n");
+
+constexpr int wakeUpCharacter = 'i';
+constexpr int readyRequestCharacter = 'f';
+constexpr std::int32_t secondsToRestart = 60;
+
+bool is(const QByteArray& ch, char protocolCharacter) {
+    return ch.size() == 1 && ch.front() == protocolCharacter;
+}
+
+} // namespace
+
+// --- The operator ---
+
+void RunTable::flashButtonPressed() {
+    if (!portOpenAndFileChosen()) {
+        refuseStart();
+    } else if (state() != FlashState::Idle) {
+        cancel();
+    } else {
+        start();
+    }
+}
+
+void RunTable::refuseStart() {
+    enter(FlashState::Idle);
+    w_.setButtonEnabled(WindowButton::Flash, false);
+}
+
+void RunTable::cancel() {
+    // Only the state, the caption and the log box change: the timers run on.
+    enter(FlashState::Idle);
+    showStartCaption();
+    w_.logPrependByRewriting(interruptionNotice);
+}
+
+void RunTable::start() {
+    // A run begins clean: what a cancelled run left running must not end or disturb it.
+    w_.timer(TimerRole::DotWatchdog).setEnabled(false);
+    w_.timer(TimerRole::ReadyRequest).setEnabled(false);
+    w_.timer(TimerRole::FileSender).setEnabled(false);
+    w_.setButtonEnabled(WindowButton::Flash, false);
+    w_.shared().restartCountdown = secondsToRestart;
+    showCountdown();
+    w_.timer(TimerRole::Countdown).setEnabled(true);
+    enter(FlashState::WaitingForBoot);
+    ++w_.shared().programmingRun;
+    w_.timer(TimerRole::WakeUpSender).setEnabled(true);
+}
+
+void RunTable::connectPressed() {
+    enter(FlashState::Idle);
+    w_.shared().restartCountdown = 0;
+    showStartCaption();
+    enableStartIfReady();
+}
+
+void RunTable::fileChosen() {
+    enableStartIfReady();
+}
+
+void RunTable::sendFilePressed() {
+    w_.timer(TimerRole::FileSender).setEnabled(true);
+}
+
+// --- The run's timers ---
+
+void RunTable::countdownTick() {
+    std::int32_t& countdown = w_.shared().restartCountdown;
+    if (countdown >= 1) {
+        w_.setButtonEnabled(WindowButton::Flash, false);
+        --countdown;
+        showCountdown();
+        return;
+    }
+    if (state() == FlashState::WaitingForBoot) {
+        enter(FlashState::Idle);
+        w_.logAppendByRewriting(QStringLiteral("\r\nRestart to bootprogram failled!"));
+        showStartCaption();
+        w_.setButtonEnabled(WindowButton::Flash, true);
+    }
+    w_.timer(TimerRole::Countdown).setEnabled(false);
+}
+
+void RunTable::wakeUpTick() {
+    link_.Send(wakeUpCharacter, false);
+    if (w_.shared().restartCountdown == 0)
+        w_.timer(TimerRole::WakeUpSender).setEnabled(false);
+}
+
+void RunTable::readyRequestTick() {
+    w_.timer(TimerRole::ReadyRequest).setEnabled(false);
+    link_.Send(readyRequestCharacter, false);
+}
+
+void RunTable::watchdogTick() {
+    w_.setStatusText(QStringLiteral("Programming FAILLED"));
+    enter(FlashState::Idle);
+    w_.timer(TimerRole::DotWatchdog).setEnabled(false);
+    showStartCaption();
+    w_.setButtonEnabled(WindowButton::Flash, true);
+    // Every change is made before the box holds this handler.
+    w_.showMessageBox(QStringLiteral("Error: DOT Timeout"), MessageIcon::Critical);
+}
+
+// --- The device ---
+
+void RunTable::characterReceived(const QByteArray& ch, EchoBeforeTransition& echo) {
+    // A transition shows its caption with every character before it already in the log box.
+    switch (state()) {
+    case FlashState::Idle:
+        characterWhileIdle();
+        break;
+    case FlashState::WaitingForBoot:
+        if (is(ch, '>')) {
+            echo.showEchoSoFar();
+            bootProgramStarted();
+        }
+        break;
+    case FlashState::WaitingForReady:
+        if (is(ch, '_')) {
+            echo.showEchoSoFar();
+            readyForFile();
+        }
+        break;
+    case FlashState::Sending:
+        if (is(ch, '.'))
+            lineAccepted(); // only a timer: nothing that shows or reads the log box
+        if (is(ch, 'P')) {
+            echo.showEchoSoFar();
+            programmed();
+        }
+        break;
+    }
+}
+
+void RunTable::characterWhileIdle() {
+    showStartCaption();
+    enableStartIfReady();
+}
+
+void RunTable::bootProgramStarted() {
+    w_.setStatusText(QStringLiteral("Bootprogram started"));
+    enter(FlashState::WaitingForReady);
+    w_.timer(TimerRole::Countdown).setEnabled(false);
+    w_.setButtonCaption(WindowButton::Flash, cancelCaption);
+    w_.setButtonEnabled(WindowButton::Flash, true);
+    w_.shared().restartCountdown = secondsToRestart;
+    w_.timer(TimerRole::WakeUpSender).setEnabled(false);
+    w_.timer(TimerRole::ReadyRequest).setEnabled(true);
+    w_.timer(TimerRole::DotWatchdog).setEnabled(true);
+}
+
+void RunTable::readyForFile() {
+    w_.setStatusText(QStringLiteral("Sending File"));
+    enter(FlashState::Sending);
+    w_.timer(TimerRole::FileSender).setEnabled(true);
+}
+
+void RunTable::lineAccepted() {
+    // Off and on again: the watchdog's full interval starts anew.
+    Timer& watchdog = w_.timer(TimerRole::DotWatchdog);
+    watchdog.setEnabled(false);
+    watchdog.setEnabled(true);
+}
+
+void RunTable::programmed() {
+    w_.setStatusText(QStringLiteral("PROGRAMMED"));
+    showStartCaption();
+    enter(FlashState::Idle);
+    w_.timer(TimerRole::DotWatchdog).setEnabled(false);
+}
+
+// --- The file streamer and the link ---
+
+void RunTable::streamerFailed() {
+    enter(FlashState::Idle);
+}
+
+void RunTable::portLost(const QString& description) {
+    if (!link_.reportPortLost(description))
+        return;
+    enter(FlashState::Idle);
+    showStartCaption();
+    stopAllTimers();
+}
+
+// --- Shared steps ---
+
+bool RunTable::portOpenAndFileChosen() const {
+    return link_.PortOpen() && !w_.shared().fileName.isEmpty();
+}
+
+void RunTable::showCountdown() {
+    w_.setButtonCaption(WindowButton::Flash, QStringLiteral("Waiting restart: ") +
+                                                 QString::number(w_.shared().restartCountdown));
+}
+
+void RunTable::showStartCaption() {
+    w_.setButtonCaption(WindowButton::Flash, startCaption);
+}
+
+void RunTable::enableStartIfReady() {
+    if (portOpenAndFileChosen())
+        w_.setButtonEnabled(WindowButton::Flash, true);
+}
+
+void RunTable::stopAllTimers() {
+    for (const TimerRole role : allTimerRoles)
+        w_.timer(role).setEnabled(false);
+}
+
+} // namespace norvak

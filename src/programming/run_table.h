@@ -1,0 +1,89 @@
+#pragma once
+
+// The programming run's state table: every event that moves the run, each doing its row's
+// actions in order. The handlers only decide which event has happened; what it does to the
+// state, the timers, the buttons, the captions and the log box is written here and nowhere
+// else. Rows are grouped by who raises the event: the operator, the run's timers, the device,
+// the file streamer and the link.
+
+#include "mainwindow/interface/main_window.h"
+
+#include <QByteArray>
+#include <QString>
+
+namespace norvak {
+
+class SerialLink;
+
+// The receive dispatcher collects the echo of what came; before a transition shows its
+// caption, every character handled so far must be in the log box.
+class EchoBeforeTransition {
+public:
+    virtual void showEchoSoFar() = 0;
+
+protected:
+    ~EchoBeforeTransition() = default;
+};
+
+class RunTable {
+public:
+    RunTable(MainWindow& window, SerialLink& link)
+        : w_(window)
+        , link_(link) {}
+
+    // Captions of the programming button.
+    static inline const QString startCaption = QStringLiteral("START PROGRAMMING");
+    static inline const QString cancelCaption = QStringLiteral("CANCEL");
+
+    // --- The operator ---
+    // START PROGRAMMING or CANCEL, whichever applies.
+    void flashButtonPressed();
+    // After the link has opened or closed the port.
+    void connectPressed();
+    // The file dialog has set `fileName`.
+    void fileChosen();
+    // sFile: the streamer starts at once.
+    void sendFilePressed();
+
+    // --- The run's timers ---
+    void countdownTick();
+    void wakeUpTick();
+    void readyRequestTick();
+    void watchdogTick();
+
+    // --- The device: one received character, under the state of this moment ---
+    void characterReceived(const QByteArray& ch, EchoBeforeTransition& echo);
+
+    // --- The file streamer ---
+    // A failure ended the streamer's run: nothing is reported, the watchdog runs on.
+    void streamerFailed();
+
+    // --- The link ---
+    // The port went away (adapter pulled, device gone, a write refused): the link reports it
+    // once, the run is over and every timer stops, so that no later caption or box hides why.
+    void portLost(const QString& description);
+
+    [[nodiscard]] FlashState state() const { return w_.shared().flashState; }
+    [[nodiscard]] bool portOpenAndFileChosen() const;
+
+private:
+    void cancel();
+    void start();
+    void refuseStart();
+    void characterWhileIdle();
+    void bootProgramStarted();
+    void readyForFile();
+    void lineAccepted();
+    void programmed();
+
+    void enter(FlashState state) { w_.shared().flashState = state; }
+    void showCountdown();
+    void showStartCaption();
+    void enableStartIfReady();
+    void stopAllTimers();
+
+    MainWindow& w_;
+    SerialLink& link_;
+};
+
+} // namespace norvak
