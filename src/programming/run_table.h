@@ -36,7 +36,7 @@ public:
     static inline const QString cancelCaption = QStringLiteral("CANCEL");
 
     // --- The operator ---
-    // START PROGRAMMING or CANCEL, whichever applies.
+    // The programming button: a start or a cancel, whichever applies.
     void flashButtonPressed();
     // After the link has opened or closed the port.
     void connectPressed();
