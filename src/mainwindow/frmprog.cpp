@@ -12,11 +12,6 @@
 #include <QLineEdit>
 #include <QPushButton>
 
-// The window's resources live in this static library; they must be registered by hand.
-static void initResources() {
-    Q_INIT_RESOURCE(resources);
-}
-
 namespace norvak {
 
 namespace {
@@ -40,7 +35,6 @@ frmProg::frmProg(Toolkit& toolkit, std::unique_ptr<SerialControl> serial,
     , dispatcher_(*this, *serial_, table_)
     , streamer_(*this, *serial_, link_, table_)
     , listener_(usbPlatform) {
-    initResources();
     setWindowTitle(applicationTitle);
     setWindowIcon(QIcon(QStringLiteral(":/norvak/icon.xpm")));
     setFixedSize(602, 527);
