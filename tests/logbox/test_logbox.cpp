@@ -47,6 +47,7 @@ private slots:
     void setSelectionBothDirections();
     void typingInTheMiddleThenReceivingAppendsAtTheEnd();
     void backspaceAndDeleteTreatCrLfAsOne();
+    void wordKeysMoveAndDeleteByWords();
     void shiftSelectionCopiesExactlyTheSelection();
     void cutAndPaste();
     void navigationKeys();
@@ -196,6 +197,27 @@ void TestLogBox::backspaceAndDeleteTreatCrLfAsOne() {
     box_->setSelection(0, 2);
     QTest::keyClick(box_.get(), Qt::Key_Delete);
     QCOMPARE(box_->Text(), QString());
+}
+
+void TestLogBox::wordKeysMoveAndDeleteByWords() {
+    // A word is letters, digits and '_'; a word step also passes the gap after the word.
+    box_->setText(QStringLiteral("alpha, beta_2  gamma"));
+    QTest::keyClick(box_.get(), Qt::Key_Right, Qt::ControlModifier);
+    QCOMPARE(box_->caretPosition(), 7); // start of "beta_2"
+    QTest::keyClick(box_.get(), Qt::Key_Right, Qt::ControlModifier);
+    QCOMPARE(box_->caretPosition(), 15); // start of "gamma"
+    QTest::keyClick(box_.get(), Qt::Key_Left, Qt::ControlModifier);
+    QCOMPARE(box_->caretPosition(), 7);
+    QTest::keyClick(box_.get(), Qt::Key_Backspace, Qt::ControlModifier);
+    QCOMPARE(box_->Text(), QStringLiteral("beta_2  gamma"));
+    QCOMPARE(box_->caretPosition(), 0);
+    QTest::keyClick(box_.get(), Qt::Key_Delete, Qt::ControlModifier);
+    QCOMPARE(box_->Text(), QStringLiteral("gamma"));
+    // With a selection, the word keys delete the selection only.
+    box_->setSelection(1, 3);
+    QTest::keyClick(box_.get(), Qt::Key_Backspace, Qt::ControlModifier);
+    QCOMPARE(box_->Text(), QStringLiteral("ga"));
+    QCOMPARE(box_->caretPosition(), 1);
 }
 
 void TestLogBox::shiftSelectionCopiesExactlyTheSelection() {

@@ -3,11 +3,17 @@
 // The log box: an editable, fixed-pitch text box that stays fast while the device streams
 // hundreds of thousands of characters onto one line. Appending a character costs O(1)
 // amortised and painting touches only the visible rows.
+//
+// The text model API and editing live in logbox.cpp, caret motions in logbox_caret.cpp,
+// painting and scrolling in logbox_view.cpp, keyboard and mouse input in logbox_input.cpp.
 #include "mainwindow/logbox/text_document.h"
 
 #include <QAbstractScrollArea>
 #include <QBasicTimer>
 #include <QString>
+
+#include <optional>
+#include <span>
 
 namespace norvak {
 
@@ -50,10 +56,16 @@ public:
     [[nodiscard]] QVariant inputMethodQuery(Qt::InputMethodQuery query) const override;
 
 protected:
+    // Painting, scrolling and the caret blink: logbox_view.cpp.
     void paintEvent(QPaintEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
     void changeEvent(QEvent* event) override;
     void scrollContentsBy(int dx, int dy) override;
+    void focusInEvent(QFocusEvent* event) override;
+    void focusOutEvent(QFocusEvent* event) override;
+    void timerEvent(QTimerEvent* event) override;
+
+    // Keyboard, input method and mouse: logbox_input.cpp.
     void keyPressEvent(QKeyEvent* event) override;
     void inputMethodEvent(QInputMethodEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
@@ -61,9 +73,6 @@ protected:
     void mouseReleaseEvent(QMouseEvent* event) override;
     void mouseDoubleClickEvent(QMouseEvent* event) override;
     void contextMenuEvent(QContextMenuEvent* event) override;
-    void focusInEvent(QFocusEvent* event) override;
-    void focusOutEvent(QFocusEvent* event) override;
-    void timerEvent(QTimerEvent* event) override;
 
 private:
     enum class Motion {
@@ -80,19 +89,37 @@ private:
         DocumentStart,
         DocumentEnd
     };
+    struct MotionKey;    // a key table row: the key moving the caret, the key selecting
+    struct ColumnRange { // columns [from, to) of one row
+        qsizetype from = 0;
+        qsizetype to = 0;
+    };
 
+    // Editing the text: logbox.cpp.
     void replaceSelection(QStringView text);
     void typeText(QStringView text);
+
+    // Caret motions and hit testing: logbox_caret.cpp.
     void moveCaret(qsizetype position, bool extend, bool atRowEnd = false);
     void applyMotion(Motion motion, bool extend);
     [[nodiscard]] qsizetype targetOf(Motion motion) const;
+    [[nodiscard]] qsizetype rowTargetOf(Motion motion) const;
     [[nodiscard]] qsizetype nextCharacter(qsizetype pos) const;
     [[nodiscard]] qsizetype previousCharacter(qsizetype pos) const;
     [[nodiscard]] qsizetype nextWord(qsizetype pos) const;
     [[nodiscard]] qsizetype previousWord(qsizetype pos) const;
-    [[nodiscard]] bool handleEditKey(const QKeyEvent* event);
-    [[nodiscard]] bool handleMotionKey(const QKeyEvent* event);
+    [[nodiscard]] Cell caretCell() const;
+    [[nodiscard]] qsizetype positionAtPoint(QPoint point, bool* atRowEnd = nullptr) const;
 
+    // Key handling: logbox_input.cpp.
+    [[nodiscard]] bool handleEditKey(const QKeyEvent* event);
+    [[nodiscard]] bool handleClipboardKey(const QKeyEvent* event);
+    [[nodiscard]] static std::optional<Motion> deletionReach(const QKeyEvent* event);
+    void deleteSelectionOr(Motion reach);
+    [[nodiscard]] bool handleMotionKey(const QKeyEvent* event);
+    [[nodiscard]] static std::span<const MotionKey> motionKeys();
+
+    // Layout, repainting and drawing: logbox_view.cpp.
     void updateMetrics();
     void updateColumns();
     void updateScrollRange();
@@ -100,11 +127,14 @@ private:
     void caretChanged();
     void selectionChanged(qsizetype oldStart, qsizetype oldEnd);
     void updateRows(qsizetype first, qsizetype last);
-
-    [[nodiscard]] Cell caretCell() const;
     [[nodiscard]] QRect caretRect() const;
-    [[nodiscard]] qsizetype positionAtPoint(QPoint point, bool* atRowEnd = nullptr) const;
+    [[nodiscard]] qreal xOfColumn(qsizetype column) const;
+    [[nodiscard]] ColumnRange selectedColumns(const RowSpan& span) const;
     void drawRow(QPainter& painter, qsizetype row, int y) const;
+    void drawSelection(QPainter& painter, const RowSpan& span, ColumnRange selected, int y) const;
+    void drawControlBoxes(QPainter& painter, QStringView cells, int baseline) const;
+    void drawRowText(QPainter& painter, const QString& shown, ColumnRange selected,
+                     int baseline) const;
 
     TextDocument document_;
     qsizetype anchor_ = 0;

@@ -1,7 +1,5 @@
 #include "mainwindow/logbox/text_document.h"
 
-#include <QVarLengthArray>
-
 #include <algorithm>
 
 namespace norvak {
@@ -20,30 +18,41 @@ void TextDocument::replace(qsizetype pos, qsizetype count, QStringView text) {
     // Lines before the one holding pos - 1 keep their characters, breaks and rows.
     const qsizetype firstChanged = lineOf(std::max<qsizetype>(pos - 1, 0));
     buffer_.replace(pos, count, text);
+    reindexLineStarts(pos, count, text.size());
+    validRows_ = std::min(validRows_, firstChanged + 1);
+}
 
+void TextDocument::reindexLineStarts(qsizetype pos, qsizetype removed, qsizetype inserted) {
     // Whether p starts a line depends on the code units at p - 1 and p only, so the old
-    // starts in [pos, pos + count] are recomputed and the later ones shift.
+    // starts in [pos, pos + removed] are recomputed and the later ones shift.
     const qsizetype from = std::max<qsizetype>(pos, 1);
     const auto first = std::lower_bound(starts_.begin() + 1, starts_.end(), from);
-    const auto last = std::upper_bound(first, starts_.end(), pos + count);
-    const qsizetype delta = text.size() - count;
+    const auto last = std::upper_bound(first, starts_.end(), pos + removed);
+    const qsizetype delta = inserted - removed;
     if (delta != 0) {
         std::for_each(last, starts_.end(), [delta](qsizetype& start) { start += delta; });
     }
-    QVarLengthArray<qsizetype, 8> added;
-    for (qsizetype p = from; p <= pos + text.size(); ++p) {
+    const LineStarts added = lineStartsIn(from, pos + inserted);
+    replaceLineStarts(first - starts_.begin(), last - starts_.begin(), added);
+}
+
+TextDocument::LineStarts TextDocument::lineStartsIn(qsizetype from, qsizetype to) const {
+    LineStarts found;
+    for (qsizetype p = from; p <= to; ++p) {
         if (isLineStart(p)) {
-            added.push_back(p);
+            found.push_back(p);
         }
     }
-    const auto firstIndex = first - starts_.begin();
-    const auto lastIndex = last - starts_.begin();
-    const auto at = starts_.erase(first, last);
+    return found;
+}
+
+void TextDocument::replaceLineStarts(std::ptrdiff_t first, std::ptrdiff_t last,
+                                     const LineStarts& added) {
+    // The first rows of the new lines are computed lazily, like those of every later line.
+    const auto at = starts_.erase(starts_.begin() + first, starts_.begin() + last);
     starts_.insert(at, added.cbegin(), added.cend());
-    const auto rowsAt =
-        firstRows_.erase(firstRows_.begin() + firstIndex, firstRows_.begin() + lastIndex);
+    const auto rowsAt = firstRows_.erase(firstRows_.begin() + first, firstRows_.begin() + last);
     firstRows_.insert(rowsAt, idx(added.size()), qsizetype{0});
-    validRows_ = std::min(validRows_, firstChanged + 1);
 }
 
 void TextDocument::clear() {

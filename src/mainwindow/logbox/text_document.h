@@ -9,7 +9,9 @@
 
 #include <QString>
 #include <QStringView>
+#include <QVarLengthArray>
 
+#include <cstddef>
 #include <vector>
 
 namespace norvak {
@@ -75,8 +77,15 @@ public:
     [[nodiscard]] qsizetype positionAt(qsizetype row, qsizetype column) const;
 
 private:
+    using LineStarts = QVarLengthArray<qsizetype, 8>;
+
     [[nodiscard]] static std::size_t idx(qsizetype i) { return static_cast<std::size_t>(i); }
     [[nodiscard]] bool isLineStart(qsizetype pos) const;
+    // Updates the line index after [pos, pos + removed) became `inserted` code units.
+    void reindexLineStarts(qsizetype pos, qsizetype removed, qsizetype inserted);
+    [[nodiscard]] LineStarts lineStartsIn(qsizetype from, qsizetype to) const;
+    // Replaces the line starts [first, last) by `added`, keeping firstRows_ parallel.
+    void replaceLineStarts(std::ptrdiff_t first, std::ptrdiff_t last, const LineStarts& added);
     [[nodiscard]] qsizetype rowsOfLine(qsizetype line) const {
         return rowsForLength(lineLength(line), columns_);
     }
