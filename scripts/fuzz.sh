@@ -12,15 +12,8 @@ root="$(pwd)"
 build="$root/build/fuzz"
 targets="fuzz_line_reader fuzz_settings fuzz_run_control fuzz_srec_check"
 
-cmake -S "$root" -B "$build" -G Ninja \
-    -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-    -DCMAKE_CXX_COMPILER=clang++ \
-    -DCMAKE_CXX_FLAGS=-fsanitize=fuzzer-no-link \
-    -DNORVAK_SANITIZE=ON \
-    -DNORVAK_BUILD_FUZZ=ON \
-    -DNORVAK_BUILD_TESTS=OFF >/dev/null
-# shellcheck disable=SC2086
-cmake --build "$build" --target $targets
+cmake --preset fuzz >/dev/null
+cmake --build --preset fuzz
 
 export QT_QPA_PLATFORM=offscreen
 # A smaller quarantine keeps long runs of the window target under libFuzzer's memory limit.

@@ -5,9 +5,6 @@ set -eu
 cd "$(dirname "$0")/.."
 ./scripts/setup-deps.sh
 for preset in debug asan; do
-  echo "=== $preset build ==="
-  cmake --preset "$preset" >/dev/null
-  cmake --build --preset "$preset"
-  echo "=== $preset tests ==="
-  ctest --preset "$preset"
+  echo "=== $preset: configure, build, test ==="
+  cmake --workflow --preset "$preset"
 done
