@@ -76,7 +76,7 @@ int main(int argc, char** argv) {
     ProgrammerRig rig(pty.slavePath(), false);
     rig.connectPort();
     runEventsFor(100ms);
-    LogBox& log = *rig.window().txtbuffer;
+    LogBox& log = WindowControls::of(rig.window()).logBox;
 
     const auto wallBefore = std::chrono::steady_clock::now();
     const auto threadBefore = threadCpuTime();

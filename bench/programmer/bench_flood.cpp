@@ -224,12 +224,12 @@ int runScenario(const Scenario& scenario) {
         rig.start();
     }
     frmProg& window = rig.window();
-    LogBox& log = *window.txtbuffer;
+    LogBox& log = WindowControls::of(window).logBox;
     const auto total = static_cast<std::size_t>(scenario.megabytesPerSecond * 1e6 *
                                                 static_cast<double>(scenario.duration.count()));
 
     OrderCheck order;
-    HelpClicker clicker(*window.Command5);
+    HelpClicker clicker(WindowControls::of(window).helpButton);
     std::vector<double> probeLatencies;
     bool measuring = false;
     bool floodDone = false;
@@ -292,7 +292,8 @@ int runScenario(const Scenario& scenario) {
     QTimer watch;
     watch.setInterval(50ms);
     QObject::connect(&watch, &QTimer::timeout, [&] {
-        if (!started && (!scenario.duringRun || window.members.flashState == FlashState::Sending)) {
+        if (!started &&
+            (!scenario.duringRun || window.shared().flashState == FlashState::Sending)) {
             started = true;
             startFlood();
         }
@@ -313,7 +314,7 @@ int runScenario(const Scenario& scenario) {
     runEventsUntil(
         [&] {
             return floodDone &&
-                   (!scenario.duringRun || window.members.flashState == FlashState::Idle);
+                   (!scenario.duringRun || window.shared().flashState == FlashState::Idle);
         },
         limit, 50ms);
     watch.stop();

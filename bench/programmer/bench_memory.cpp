@@ -71,10 +71,10 @@ int streamChild(const std::string& name, const QString& path, qint64 expected) {
     if (!peakReset)
         sampler.emplace();
     const auto begin = std::chrono::steady_clock::now();
-    window.members.flashState = FlashState::Sending;
-    window.TimerSendFile->setEnabled(true);
+    window.shared().flashState = FlashState::Sending;
+    window.timer(TimerRole::FileSender).setEnabled(true);
     const bool done = runEventsUntil(
-        [&] { return drain.bytes() >= expected && !window.streamer().isRunning(); }, 30min, 200ms);
+        [&] { return drain.bytes() >= expected && !window.isStreaming(); }, 30min, 200ms);
     const Seconds took = std::chrono::steady_clock::now() - begin - 1s; // TimerSendFile's wait
     const double peak = sampler ? sampler->peak() : statusBytes("VmHWM").value_or(0.0);
     if (!done || drain.bytes() != expected)

@@ -91,7 +91,7 @@ Measured programmerRun(const QString& file, std::size_t lines, int item, Load lo
     // The check is cheap on purpose: it runs between the lines being measured.
     const bool ended = runEventsUntil(
         [&window] {
-            return window.members.flashState == FlashState::Idle && !window.streamer().isRunning();
+            return window.shared().flashState == FlashState::Idle && !window.isStreaming();
         },
         std::chrono::duration_cast<std::chrono::milliseconds>(nominal * 2) + 30s, 500ms);
     if (!ended)

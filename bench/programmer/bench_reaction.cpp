@@ -165,8 +165,7 @@ int main(int argc, char** argv) {
         const bool ended = runEventsUntil(
             [&] {
                 return device.runs().size() > run &&
-                       window.members.flashState == FlashState::Idle &&
-                       !window.streamer().isRunning();
+                       window.shared().flashState == FlashState::Idle && !window.isStreaming();
             },
             10s);
         if (!ended) {

@@ -56,7 +56,7 @@ int main(int argc, char** argv) {
     ProgrammerRig rig(QString::fromStdString(device.slavePath()));
     rig.connectPort();
     runEventsFor(200ms);
-    LogBox& log = *rig.window().txtbuffer;
+    LogBox& log = WindowControls::of(rig.window()).logBox;
 
     const auto wallBefore = std::chrono::steady_clock::now();
     const auto threadBefore = threadCpuTime();

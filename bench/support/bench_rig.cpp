@@ -88,7 +88,7 @@ ProgrammerRig::ProgrammerRig(const QString& ttyPath, bool shown)
     : outputCalls_(std::make_shared<std::vector<OutputCall>>()) {
     window_ = std::make_unique<frmProg>(
         toolkit_, std::make_unique<TimedSerial>(ttyPath, outputCalls_), nullptr);
-    window_->txtComPort->setText(QStringLiteral("1"));
+    WindowControls::of(*window_).portBox.setText(QStringLiteral("1"));
     if (shown)
         window_->show();
     QCoreApplication::processEvents();
@@ -100,31 +100,33 @@ ProgrammerRig::~ProgrammerRig() {
 }
 
 void ProgrammerRig::connectPort() {
-    window_->btnCon->click();
+    WindowControls::of(*window_).connectButton.click();
     if (!window_->PortOpen())
         throw std::runtime_error("the port did not open: " + window_->windowTitle().toStdString());
 }
 
 void ProgrammerRig::chooseFile(const QString& path) {
     toolkit_.dialogAnswers.push_back(path);
-    window_->btnopenFile->click();
+    WindowControls::of(*window_).browseButton.click();
 }
 
 void ProgrammerRig::setSpeedItem(int index) {
+    QComboBox& speedList = WindowControls::of(*window_).speedList;
     if (index < 0) {
-        window_->Combospeed->lineEdit()->setText(QStringLiteral("0"));
-        emit window_->Combospeed->lineEdit()->textEdited(QStringLiteral("0"));
+        speedList.lineEdit()->setText(QStringLiteral("0"));
+        emit speedList.lineEdit()->textEdited(QStringLiteral("0"));
     } else {
-        window_->Combospeed->setCurrentIndex(index);
-        emit window_->Combospeed->activated(index);
+        speedList.setCurrentIndex(index);
+        emit speedList.activated(index);
     }
 }
 
 void ProgrammerRig::start() {
-    if (!window_->btnFlash->isEnabled())
-        throw std::runtime_error("START PROGRAMMING is disabled");
-    window_->btnFlash->click();
-    if (window_->members.flashState != FlashState::WaitingForBoot)
+    QPushButton& flashButton = WindowControls::of(*window_).flashButton;
+    if (!flashButton.isEnabled())
+        throw std::runtime_error("the programming button is disabled");
+    flashButton.click();
+    if (window_->shared().flashState != FlashState::WaitingForBoot)
         throw std::runtime_error("no run started");
 }
 

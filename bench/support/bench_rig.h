@@ -5,6 +5,7 @@
 
 #include "mainwindow/frmprog.h"
 #include "mainwindow/qt_toolkit.h"
+#include "mainwindow/window_controls.h"
 
 #include <QString>
 

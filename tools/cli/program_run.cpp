@@ -150,7 +150,7 @@ int runProgram(const CliOptions& options, int& argc, char** argv, std::FILE* out
                      [&reporter, &window](const QString& caption) {
                          const QString status = unattended::statusPart(caption);
                          if (status.startsWith(QStringLiteral("progress: ")))
-                             reporter.progress(window.members.progressPercent, caption);
+                             reporter.progress(window.shared().progressPercent, caption);
                          else
                              reporter.caption(caption, status);
                      });

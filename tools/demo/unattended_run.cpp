@@ -2,6 +2,7 @@
 
 #include "mainwindow/frmprog.h"
 #include "mainwindow/logbox/logbox.h"
+#include "mainwindow/window_controls.h"
 
 #include <QPixmap>
 #include <QTimer>
@@ -53,8 +54,8 @@ int UnattendedRun::exitCode() const {
 void UnattendedRun::onCaption(const QString& caption) {
     print(caption);
     if (!settings_.screenshotDuringRun.isEmpty() && !runScreenshotDue_ &&
-        window_.members.flashState == FlashState::Sending &&
-        window_.members.progressPercent >= settings_.screenshotPercent) {
+        window_.shared().flashState == FlashState::Sending &&
+        window_.shared().progressPercent >= settings_.screenshotPercent) {
         runScreenshotDue_ = true;
         // Out of the streamer's call: the window is drawn between two lines.
         QTimer::singleShot(0, this, [this] { saveScreenshot(settings_.screenshotDuringRun); });
@@ -62,8 +63,8 @@ void UnattendedRun::onCaption(const QString& caption) {
 }
 
 void UnattendedRun::finish() {
-    out_ << "--- log box ---\n" << forTerminal(window_.txtbuffer->Text());
-    if (!window_.txtbuffer->Text().endsWith(QLatin1Char('\n')))
+    out_ << "--- log box ---\n" << forTerminal(WindowControls::of(window_).logBox.Text());
+    if (!WindowControls::of(window_).logBox.Text().endsWith(QLatin1Char('\n')))
         out_ << '\n';
     out_ << "--- end of log box ---\n";
     if (verdict().outcome() == RunOutcome::Programmed)

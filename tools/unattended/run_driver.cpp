@@ -19,6 +19,7 @@ constexpr qint64 windUpLimitMs = 5000;
 
 RunDriver::RunDriver(frmProg& window, ScriptedToolkit& toolkit, RunPlan plan)
     : window_(window)
+    , controls_(WindowControls::of(window))
     , toolkit_(toolkit)
     , plan_(std::move(plan)) {
     toolkit_.answerUnattended([this](const MessageBoxRequest& request) { onMessage(request); });
@@ -46,13 +47,13 @@ void RunDriver::interrupt() {
         return;
     if (!verdict_.decided()) {
         // CANCEL is the button while a run is under way; the window's own guard decides.
-        if (window_.members.flashState != FlashState::Idle && window_.btnFlash->isEnabled()) {
-            emit step(QStringLiteral("Press %1").arg(window_.btnFlash->text()));
-            window_.btnFlash->click();
+        if (window_.shared().flashState != FlashState::Idle && controls_.flashButton.isEnabled()) {
+            emit step(QStringLiteral("Press %1").arg(controls_.flashButton.text()));
+            controls_.flashButton.click();
         }
         if (window_.PortOpen()) {
-            emit step(QStringLiteral("Press %1").arg(window_.btnCon->text()));
-            window_.btnCon->click();
+            emit step(QStringLiteral("Press %1").arg(controls_.connectButton.text()));
+            controls_.connectButton.click();
         }
         verdict_.onInterrupted();
         announceDecision();
@@ -75,26 +76,26 @@ void RunDriver::begin() {
 }
 
 bool RunDriver::clickThrough() {
-    window_.txtComPort->setText(QString::number(plan_.port));
+    controls_.portBox.setText(QString::number(plan_.port));
     emit step(QStringLiteral("Connect to port %1").arg(plan_.port));
-    window_.btnCon->click();
+    controls_.connectButton.click();
     if (!window_.PortOpen()) {
         verdict_.fail(RunOutcome::PortFailed, QStringLiteral("the port did not open"));
         return false;
     }
     emit step(QStringLiteral("Choose %1").arg(plan_.firmware));
     toolkit_.answerNextOpenDialog(plan_.firmware);
-    window_.btnopenFile->click();
-    if (window_.members.fileName != plan_.firmware || !window_.btnFlash->isEnabled()) {
+    controls_.browseButton.click();
+    if (window_.shared().fileName != plan_.firmware || !controls_.flashButton.isEnabled()) {
         verdict_.fail(RunOutcome::FileUnreadable,
                       QStringLiteral("the firmware file was not taken"));
         return false;
     }
     chooseSpeed();
     emit aboutToStart();
-    emit step(QStringLiteral("Press %1").arg(window_.btnFlash->text()));
-    window_.btnFlash->click();
-    if (window_.members.flashState == FlashState::Idle) {
+    emit step(QStringLiteral("Press %1").arg(controls_.flashButton.text()));
+    controls_.flashButton.click();
+    if (window_.shared().flashState == FlashState::Idle) {
         verdict_.fail(RunOutcome::Failed, QStringLiteral("the run did not start"));
         return false;
     }
@@ -102,12 +103,12 @@ bool RunDriver::clickThrough() {
 }
 
 void RunDriver::chooseSpeed() {
-    if (plan_.speedItem < 0 || plan_.speedItem >= window_.Combospeed->count())
+    if (plan_.speedItem < 0 || plan_.speedItem >= controls_.speedList.count())
         return;
-    emit step(QStringLiteral("Choose speed %1").arg(window_.Combospeed->itemText(plan_.speedItem)));
+    emit step(QStringLiteral("Choose speed %1").arg(controls_.speedList.itemText(plan_.speedItem)));
     // As the operator picks an item from the list.
-    window_.Combospeed->setCurrentIndex(plan_.speedItem);
-    emit window_.Combospeed->activated(plan_.speedItem);
+    controls_.speedList.setCurrentIndex(plan_.speedItem);
+    emit controls_.speedList.activated(plan_.speedItem);
 }
 
 void RunDriver::onCaption(const QString& caption) {
@@ -136,7 +137,7 @@ void RunDriver::announceDecision() {
 }
 
 void RunDriver::lookAtButton() {
-    const QString caption = window_.btnFlash->text();
+    const QString caption = controls_.flashButton.text();
     if (caption == buttonCaption_)
         return;
     buttonCaption_ = caption;
@@ -146,22 +147,24 @@ void RunDriver::lookAtButton() {
 bool RunDriver::windowTimersWillEndRun() const {
     // The watchdog reports "Programming FAILLED"; a countdown still running may report the
     // boot program missing. Until they have had their say the run is not over.
-    return window_.TimerdotNotReceived->isEnabled() || window_.Timerresettobootprg->isEnabled();
+    return window_.timer(TimerRole::DotWatchdog).isEnabled() ||
+           window_.timer(TimerRole::Countdown).isEnabled();
 }
 
 void RunDriver::watch() {
     if (phase_ == Phase::Finished)
         return;
     lookAtButton();
-    const bool streaming = window_.streamer().isRunning();
+    const bool streaming = window_.isStreaming();
     if (phase_ == Phase::Running && !verdict_.decided() &&
-        window_.members.flashState == FlashState::Idle && !streaming && !windowTimersWillEndRun()) {
-        verdict_.onSettledIdle(window_.txtbuffer->Text());
+        window_.shared().flashState == FlashState::Idle && !streaming &&
+        !windowTimersWillEndRun()) {
+        verdict_.onSettledIdle(controls_.logBox.Text());
         announceDecision();
     }
     if (phase_ != Phase::WindingUp)
         return;
-    const qsizetype logLength = window_.txtbuffer->length();
+    const qsizetype logLength = controls_.logBox.length();
     if (logLength != lastLogLength_) {
         lastLogLength_ = logLength;
         quietClock_.start();
@@ -178,7 +181,7 @@ void RunDriver::windUp() {
     deadline_.stop();
     windUpClock_.start();
     quietClock_.start();
-    lastLogLength_ = window_.txtbuffer->length();
+    lastLogLength_ = controls_.logBox.length();
     watchTimer_.start();
 }
 

@@ -10,6 +10,7 @@
 // Once the outcome is decided, the driver waits until the device has been quiet for a moment
 // (its closing words belong to the run) and then reports `finished`.
 
+#include "mainwindow/window_controls.h"
 #include "run_verdict.h"
 #include "scripted_toolkit.h"
 
@@ -87,6 +88,7 @@ private:
     void finish();
 
     frmProg& window_;
+    WindowControls controls_;
     ScriptedToolkit& toolkit_;
     RunPlan plan_;
     RunVerdict verdict_;
