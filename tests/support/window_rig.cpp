@@ -11,6 +11,7 @@
 #include <QPushButton>
 #include <QTest>
 
+#include <algorithm>
 #include <stdexcept>
 
 namespace norvak::test {
@@ -106,6 +107,16 @@ bool WindowView::enabled(Button which) const {
 
 bool WindowView::visible(Button which) const {
     return button(which)->isVisible();
+}
+
+std::vector<Button> WindowView::visibleButtons() const {
+    std::vector<Button> shown;
+    for (const QPushButton* candidate : window_->findChildren<QPushButton*>()) {
+        const auto* const found = std::find(buttons_.cbegin(), buttons_.cend(), candidate);
+        if (found != buttons_.cend() && candidate->isVisible())
+            shown.push_back(allButtons[static_cast<std::size_t>(found - buttons_.cbegin())]);
+    }
+    return shown;
 }
 
 // --- The run ---

@@ -18,6 +18,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <vector>
 
 class QComboBox;
 class QLabel;
@@ -70,6 +71,8 @@ public:
     [[nodiscard]] QString caption(Button button) const;
     [[nodiscard]] bool enabled(Button button) const;
     [[nodiscard]] bool visible(Button button) const;
+    // The buttons on show, in the order the window holds them.
+    [[nodiscard]] std::vector<Button> visibleButtons() const;
     void pressConnect() { press(Button::Connect); }
     void pressStart() { press(Button::Flash); }
 
@@ -185,9 +188,6 @@ public:
     void receive(const QByteArray& bytes);
     // Advances the virtual clock.
     void tick(Milliseconds duration) { toolkit.advance(duration); }
-
-    // Until every test speaks through the rig.
-    frmProg& w() { return *window_; }
 
 private:
     QTemporaryDir dir_;
