@@ -11,7 +11,6 @@ using namespace norvak;
 using faults::expectedStream;
 using faults::readFile;
 using test::Button;
-using test::TimerRole;
 using namespace std::chrono_literals;
 
 class TestEndToEnd : public QObject {
@@ -166,7 +165,7 @@ void TestEndToEnd::helpOpenedInTheReceiveHandlersYieldLetsTheRunEnd() {
     QVERIFY(closedByTheRunsEnd);
     QCOMPARE(captionWhenClosed, QStringLiteral("Norvak Flash Programmer, PROGRAMMED"));
     QCOMPARE(rig.toolkit.messages.size(), std::size_t{1}); // the help, no watchdog report
-    QCOMPARE(rig.toolkit.messages[0].text, faults::DeviceRig::helpText());
+    QCOMPARE(rig.toolkit.messages[0].text, test::WindowView::helpText());
     QCOMPARE(rig.device().recording().programmedFiles.size(), std::size_t{1});
     QCOMPARE(rig.logText(), QString::fromLatin1(rig.device().recording().sent));
 }

@@ -42,7 +42,7 @@ void verifyTheReport(DeviceRig& rig, std::chrono::milliseconds settle) {
     QCOMPARE(rig.caption(Button::Connect), QStringLiteral("Connect"));
     QCOMPARE(rig.state(), FlashState::Idle);
     QCOMPARE(rig.caption(Button::Flash), QStringLiteral("START PROGRAMMING"));
-    for (const test::TimerRole timer : test::allTimers)
+    for (const TimerRole timer : test::allTimers)
         QVERIFY(!rig.timerOn(timer));
     QTRY_VERIFY(!rig.streaming());
 
