@@ -6,15 +6,10 @@
 //
 // Input: a sequence of [operation][argument] bytes.
 
-#include "mainwindow/frmprog.h"
-#include "mainwindow/logbox/logbox.h"
-#include "support/fake_serial_control.h"
-#include "support/virtual_toolkit.h"
+#include "support/window_rig.h"
 
 #include <QApplication>
 #include <QFile>
-#include <QLineEdit>
-#include <QPushButton>
 #include <QTemporaryDir>
 
 #include <algorithm>
@@ -26,8 +21,11 @@
 namespace {
 
 using namespace norvak;
+using norvak::test::Button;
 using norvak::test::FakeSerialControl;
+using norvak::test::TimerRole;
 using norvak::test::VirtualToolkit;
+using norvak::test::WindowRig;
 
 const QString title = QStringLiteral("Norvak Flash Programmer");
 const QString startText = QStringLiteral("START PROGRAMMING");
@@ -333,21 +331,21 @@ QString around(const QString& text, qsizetype at) {
     __builtin_trap();
 }
 
-void compare(std::size_t step, frmProg& w, FakeSerialControl& serial, VirtualToolkit& toolkit,
-             const Model& m) {
+void compare(std::size_t step, const WindowRig& w, const Model& m) {
+    const FakeSerialControl& serial = *w.serial;
     const auto same = [step](const char* what, const auto& actual, const auto& expected) {
         if (actual != expected)
             mismatch(step, what, QVariant::fromValue(actual).toString(),
                      QVariant::fromValue(expected).toString());
     };
-    same("flashState", static_cast<int>(w.members.flashState), static_cast<int>(m.state));
-    same("restartCountdown", static_cast<int>(w.members.restartCountdown), m.countdown);
-    same("START button", w.btnFlash->text(), m.button);
-    same("START enabled", w.btnFlash->isEnabled(), m.buttonEnabled);
-    same("Connect button", w.btnCon->text(), m.connectButton);
-    same("Connected", w.members.Connected, m.connected);
+    same("flashState", static_cast<int>(w.state()), static_cast<int>(m.state));
+    same("restartCountdown", static_cast<int>(w.restartCountdown()), m.countdown);
+    same("START button", w.caption(Button::Flash), m.button);
+    same("START enabled", w.enabled(Button::Flash), m.buttonEnabled);
+    same("Connect button", w.caption(Button::Connect), m.connectButton);
+    same("Connected", w.connected(), m.connected);
     same("port open", serial.PortOpen(), m.portOpen);
-    const QString caption = w.windowTitle();
+    const QString caption = w.caption();
     if (m.errorDescription) {
         if (!caption.startsWith(title + QStringLiteral(", Connect:   Error ")) ||
             !caption.endsWith(*m.errorDescription))
@@ -357,15 +355,15 @@ void compare(std::size_t step, frmProg& w, FakeSerialControl& serial, VirtualToo
     }
     static const char* const timerNames[] = {"countdown", "wake-up sender", "ready request",
                                              "dot watchdog", "file sender"};
-    const Timer* const timers[] = {w.Timerresettobootprg.get(), w.Timersendi.get(),
-                                   w.Timersendf.get(), w.TimerdotNotReceived.get(),
-                                   w.TimerSendFile.get()};
+    static constexpr TimerRole timers[] = {TimerRole::Countdown, TimerRole::WakeUpSender,
+                                           TimerRole::ReadyRequest, TimerRole::DotWatchdog,
+                                           TimerRole::FileSender};
     for (int id = 0; id < timerCount; ++id)
-        same(timerNames[id], timers[id]->isEnabled(), m.timers[id].on);
+        same(timerNames[id], w.timerOn(timers[id]), m.timers[id].on);
     same("line", QString::fromLatin1(serial.wire), QString::fromLatin1(m.wire));
-    same("log box", w.txtbuffer->Text(), m.log);
+    same("log box", w.logText(), m.log);
     QStringList messages;
-    for (const MessageBoxRequest& request : toolkit.messages)
+    for (const MessageBoxRequest& request : w.toolkit.messages)
         messages << request.text;
     same("message boxes", messages.join(u'|'), m.messages.join(u'|'));
 }
@@ -406,13 +404,12 @@ extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    VirtualToolkit toolkit;
-    auto fake = std::make_unique<FakeSerialControl>(toolkit);
-    FakeSerialControl& serial = *fake;
-    frmProg window(toolkit, std::move(fake), nullptr);
-    window.txtComPort->setText(QStringLiteral("4"));
+    WindowRig rig;
+    VirtualToolkit& toolkit = rig.toolkit;
+    FakeSerialControl& serial = *rig.serial;
+    rig.setPortText(QStringLiteral("4"));
     Model model;
-    compare(0, window, serial, toolkit, model);
+    compare(0, rig, model);
 
     for (std::size_t at = 0; at + 1 < size; at += 2) {
         const std::uint8_t argument = data[at + 1];
@@ -436,16 +433,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             model.advance(duration(argument));
             break;
         case 6:
-            window.btnFlash->click();
+            rig.press(Button::Flash);
             model.pressStart();
             break;
         case 7:
-            window.btnCon->click();
+            rig.press(Button::Connect);
             model.pressConnect();
             break;
         case 8:
             toolkit.dialogAnswers.push_back(dialogAnswer(argument));
-            window.btnopenFile->click();
+            rig.press(Button::Browse);
             model.chooseFile(dialogAnswer(argument));
             break;
         case 9:
@@ -466,11 +463,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                 serial.openFailure.reset();
             break;
         default:
-            window.Command4->click();
+            rig.press(Button::ClearScreen);
             model.log.clear();
             break;
         }
-        compare(at / 2 + 1, window, serial, toolkit, model);
+        compare(at / 2 + 1, rig, model);
     }
     return 0;
 }

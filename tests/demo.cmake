@@ -1,6 +1,7 @@
 # The demo: its set-up, unattended runs, and the program itself as CI calls it.
 norvak_add_test(test_demo_setup SOURCES demo/test_demo_setup.cpp LIBS norvak_demo)
-norvak_add_test(test_unattended_run SOURCES demo/test_unattended_run.cpp LIBS norvak_demo)
+norvak_add_test(test_unattended_run SOURCES demo/test_unattended_run.cpp
+                LIBS norvak_demo norvak_testsupport)
 add_dependencies(test_unattended_run norvak_demo_firmware)
 target_compile_definitions(test_unattended_run PRIVATE
   NORVAK_DEMO_FIRMWARE_DIR="${NORVAK_DEMO_FIRMWARE_DIR}")

@@ -2,9 +2,7 @@
 // simulated device over a pseudo-terminal.
 
 #include "faults/device_rig.h"
-#include "mainwindow/logbox/logbox.h"
 
-#include <QPushButton>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
@@ -12,6 +10,7 @@
 using namespace norvak;
 using faults::expectedStream;
 using faults::readFile;
+using test::Button;
 using namespace std::chrono_literals;
 
 class TestEndToEnd : public QObject {
@@ -30,11 +29,11 @@ namespace {
 // Connects, chooses `firmware` and presses START PROGRAMMING.
 void connectAndStart(faults::DeviceRig& rig, const QString& firmware) {
     rig.pressConnect();
-    QVERIFY2(rig.window->PortOpen(), qPrintable(rig.caption()));
+    QVERIFY2(rig.portOpen(), qPrintable(rig.caption()));
     rig.chooseFile(firmware);
-    QVERIFY(rig.window->btnFlash->isEnabled());
+    QVERIFY(rig.enabled(Button::Flash));
     rig.pressStart();
-    QCOMPARE(rig.window->members.flashState, FlashState::WaitingForBoot);
+    QCOMPARE(rig.state(), FlashState::WaitingForBoot);
 }
 
 SimDeviceConfig poweredOnAfterWakeUps() {
@@ -58,11 +57,11 @@ void TestEndToEnd::startToProgrammed() {
     faults::DeviceRig rig(poweredOnAfterWakeUps());
     connectAndStart(rig, firmware);
     const QString message = QString::fromLatin1(SimDevice::programmedMessage);
-    QTRY_VERIFY_WITH_TIMEOUT(rig.window->txtbuffer->Text().endsWith(message), 30'000);
-    QTRY_VERIFY(!rig.window->streamer().isRunning());
-    QCOMPARE(rig.window->members.flashState, FlashState::Idle);
-    QCOMPARE(rig.window->btnFlash->text(), QStringLiteral("START PROGRAMMING"));
-    QVERIFY(rig.window->btnFlash->isEnabled());
+    QTRY_VERIFY_WITH_TIMEOUT(rig.logText().endsWith(message), 30'000);
+    QTRY_VERIFY(!rig.streaming());
+    QCOMPARE(rig.state(), FlashState::Idle);
+    QCOMPARE(rig.caption(Button::Flash), QStringLiteral("START PROGRAMMING"));
+    QVERIFY(rig.enabled(Button::Flash));
     QVERIFY2(rig.captions.contains("Norvak Flash Programmer, PROGRAMMED"),
              qPrintable(rig.captions.join('|')));
     // A "P" that comes during the last line's pause is followed by that line's progress.
@@ -81,7 +80,7 @@ void TestEndToEnd::startToProgrammed() {
     QCOMPARE(recording.programmedFiles[0].rejectedLines, 0);
     QCOMPARE(recording.lostBytes, std::size_t{0});
     // Everything the device sent stands in the log box, in order.
-    QCOMPARE(rig.window->txtbuffer->Text(), QString::fromLatin1(recording.sent));
+    QCOMPARE(rig.logText(), QString::fromLatin1(recording.sent));
     QVERIFY(rig.toolkit.messages.empty());
 }
 
@@ -94,8 +93,8 @@ void TestEndToEnd::silentDeviceEndsInTheWatchdogReport() {
     QTRY_COMPARE_WITH_TIMEOUT(rig.toolkit.messages.size(), std::size_t{1}, 30'000);
     QCOMPARE(rig.toolkit.messages[0].text, QStringLiteral("Error: DOT Timeout"));
     QCOMPARE(rig.toolkit.messages[0].icon, MessageIcon::Critical);
-    QCOMPARE(rig.window->members.flashState, FlashState::Idle);
-    QVERIFY(rig.window->btnFlash->isEnabled());
+    QCOMPARE(rig.state(), FlashState::Idle);
+    QVERIFY(rig.enabled(Button::Flash));
     // The streamer stops at its next look at the state: the file is not sent to its end.
     QTest::qWait(300);
     const QByteArray received = QByteArray::fromStdString(rig.device().recording().received);
@@ -109,10 +108,10 @@ void TestEndToEnd::hangUpInTheMiddleOfTheFileIsReportedOnce() {
     connectAndStart(rig, QStringLiteral(NORVAK_FIRMWARE_DIR "/small-crlf.srec"));
     const QRegularExpression& errorForm = faults::errorCaption;
     QTRY_VERIFY_WITH_TIMEOUT(errorForm.match(rig.caption()).hasMatch(), 30'000);
-    QVERIFY(!rig.window->PortOpen());
-    QVERIFY(!rig.window->Connected());
-    QCOMPARE(rig.window->btnCon->text(), QStringLiteral("Connect"));
-    QCOMPARE(rig.window->members.flashState, FlashState::Idle);
+    QVERIFY(!rig.portOpen());
+    QVERIFY(!rig.connected());
+    QCOMPARE(rig.caption(Button::Connect), QStringLiteral("Connect"));
+    QCOMPARE(rig.state(), FlashState::Idle);
     QTest::qWait(4000); // past the watchdog
     QCOMPARE(rig.errorCaptionCount(), 1);
     QVERIFY2(errorForm.match(rig.caption()).hasMatch(), qPrintable(rig.caption()));
@@ -143,8 +142,7 @@ void TestEndToEnd::helpOpenedInTheReceiveHandlersYieldLetsTheRunEnd() {
         const std::string received = rig.device().recording().received;
         if (!clicked && received.ends_with(expectedStream(file).toStdString())) {
             clicked = true;
-            QMetaObject::invokeMethod(rig.window->Command5, &QPushButton::click,
-                                      Qt::QueuedConnection);
+            rig.pressLater(Button::Help);
         }
         ++receiving;
         dispatch();
@@ -158,8 +156,7 @@ void TestEndToEnd::helpOpenedInTheReceiveHandlersYieldLetsTheRunEnd() {
             return;
         receivingUnderTheBox = receiving;
         // The operator reads the help for as long as the device needs to finish.
-        closedByTheRunsEnd = QTest::qWaitFor(
-            [&] { return rig.window->members.flashState == FlashState::Idle; }, 5000);
+        closedByTheRunsEnd = QTest::qWaitFor([&] { return rig.state() == FlashState::Idle; }, 5000);
         captionWhenClosed = rig.caption();
     };
     connectAndStart(rig, firmware);
@@ -168,9 +165,9 @@ void TestEndToEnd::helpOpenedInTheReceiveHandlersYieldLetsTheRunEnd() {
     QVERIFY(closedByTheRunsEnd);
     QCOMPARE(captionWhenClosed, QStringLiteral("Norvak Flash Programmer, PROGRAMMED"));
     QCOMPARE(rig.toolkit.messages.size(), std::size_t{1}); // the help, no watchdog report
-    QCOMPARE(rig.toolkit.messages[0].text, frmProg::helpText());
+    QCOMPARE(rig.toolkit.messages[0].text, test::WindowView::helpText());
     QCOMPARE(rig.device().recording().programmedFiles.size(), std::size_t{1});
-    QCOMPARE(rig.window->txtbuffer->Text(), QString::fromLatin1(rig.device().recording().sent));
+    QCOMPARE(rig.logText(), QString::fromLatin1(rig.device().recording().sent));
 }
 
 QTEST_MAIN(TestEndToEnd)

@@ -2,8 +2,6 @@
 
 #include "support/window_rig.h"
 
-#include <QLineEdit>
-#include <QPushButton>
 #include <QRegularExpression>
 #include <QTest>
 
@@ -44,12 +42,12 @@ void TestLink::connectWritesTheControlInOrderAndShowsTrue() {
              QStringList({"CommPort=4", "Settings=57600,n,8,1", "RThreshold=1", "OutBufferSize=16",
                           "InputLen=1", "PortOpen=true"}));
     QCOMPARE(rig.caption(), QStringLiteral("Norvak Flash Programmer, Connect: True"));
-    QCOMPARE(rig.w().btnCon->text(), QStringLiteral("Disconnect"));
-    QVERIFY(rig.w().Connected());
-    QVERIFY(rig.w().PortOpen());
-    QCOMPARE(rig.w().members.portNumber, 4);
-    QCOMPARE(rig.w().members.baudRate, 57600);
-    QVERIFY(!rig.w().btnFlash->isEnabled()); // no file chosen yet
+    QCOMPARE(rig.caption(Button::Connect), QStringLiteral("Disconnect"));
+    QVERIFY(rig.connected());
+    QVERIFY(rig.portOpen());
+    QCOMPARE(rig.portNumber(), 4);
+    QCOMPARE(rig.baudRate(), 57600);
+    QVERIFY(!rig.enabled(Button::Flash)); // no file chosen yet
 }
 
 void TestLink::secondPressDisconnects() {
@@ -59,24 +57,24 @@ void TestLink::secondPressDisconnects() {
     rig.pressConnect();
     QCOMPARE(rig.serial->memberWrites, QStringList({"PortOpen=false"}));
     QCOMPARE(rig.caption(), QStringLiteral("Norvak Flash Programmer, Connect: False"));
-    QCOMPARE(rig.w().btnCon->text(), QStringLiteral("Connect"));
-    QVERIFY(!rig.w().Connected());
-    QVERIFY(!rig.w().PortOpen());
+    QCOMPARE(rig.caption(Button::Connect), QStringLiteral("Connect"));
+    QVERIFY(!rig.connected());
+    QVERIFY(!rig.portOpen());
 }
 
 void TestLink::failedOpenShowsTheErrorFormAndLeavesThePortClosed() {
     WindowRig rig;
     rig.serial->openFailure = QStringLiteral("Port 4 (/dev/ttyUSB3): no such device.");
-    rig.w().members.flashState = FlashState::Sending;
+    rig.force({.state = FlashState::Sending});
     rig.pressConnect();
     const auto match = errorCaption.match(rig.caption());
     QVERIFY2(match.hasMatch(), qPrintable(rig.caption()));
     QCOMPARE(match.captured(1), QStringLiteral("Port 4 (/dev/ttyUSB3): no such device."));
-    QCOMPARE(rig.w().btnCon->text(), QStringLiteral("Connect"));
-    QVERIFY(!rig.w().Connected());
+    QCOMPARE(rig.caption(Button::Connect), QStringLiteral("Connect"));
+    QVERIFY(!rig.connected());
     QVERIFY(!rig.serial->PortOpen());
-    QCOMPARE(rig.w().members.flashState, FlashState::Idle);
-    QCOMPARE(rig.w().members.restartCountdown, 0);
+    QCOMPARE(rig.state(), FlashState::Idle);
+    QCOMPARE(rig.restartCountdown(), 0);
 }
 
 void TestLink::badPortTextIsReportedAndChangesNothingElse_data() {
@@ -89,35 +87,34 @@ void TestLink::badPortTextIsReportedAndChangesNothingElse_data() {
 void TestLink::badPortTextIsReportedAndChangesNothingElse() {
     QFETCH(QString, text);
     WindowRig rig;
-    rig.w().txtComPort->setText(text);
-    rig.w().members.flashState = FlashState::WaitingForBoot;
-    rig.w().members.restartCountdown = 17;
+    rig.setPortText(text);
+    rig.force({.state = FlashState::WaitingForBoot, .restartCountdown = 17});
     rig.pressConnect();
     QVERIFY2(errorCaption.match(rig.caption()).hasMatch(), qPrintable(rig.caption()));
     QVERIFY(rig.caption().contains(text));
     QVERIFY(!rig.serial->PortOpen());
     QVERIFY(!rig.serial->memberWrites.contains("PortOpen=true"));
     // The press ended before its last steps: the run's values stand.
-    QCOMPARE(rig.w().members.flashState, FlashState::WaitingForBoot);
-    QCOMPARE(rig.w().members.restartCountdown, 17);
+    QCOMPARE(rig.state(), FlashState::WaitingForBoot);
+    QCOMPARE(rig.restartCountdown(), 17);
 }
 
 void TestLink::everyPressEndsTheRunAndEnablesStartOnlyWithAFile() {
     WindowRig rig;
     rig.pressConnect();
     rig.chooseFile(rig.writeFile("a.srec", "S9030000FC\r\n"));
-    QVERIFY(rig.w().btnFlash->isEnabled());
-    rig.w().btnFlash->click();
-    QCOMPARE(rig.w().members.flashState, FlashState::WaitingForBoot);
+    QVERIFY(rig.enabled(Button::Flash));
+    rig.press(Button::Flash);
+    QCOMPARE(rig.state(), FlashState::WaitingForBoot);
     rig.pressConnect(); // closes
-    QCOMPARE(rig.w().members.flashState, FlashState::Idle);
-    QCOMPARE(rig.w().members.restartCountdown, 0);
-    QCOMPARE(rig.w().btnFlash->text(), QStringLiteral("START PROGRAMMING"));
-    QVERIFY(!rig.w().btnFlash->isEnabled()); // START disabled it; a close never enables
-    rig.pressConnect();                      // opens again, a file is chosen
-    QVERIFY(rig.w().btnFlash->isEnabled());
+    QCOMPARE(rig.state(), FlashState::Idle);
+    QCOMPARE(rig.restartCountdown(), 0);
+    QCOMPARE(rig.caption(Button::Flash), QStringLiteral("START PROGRAMMING"));
+    QVERIFY(!rig.enabled(Button::Flash)); // START disabled it; a close never enables
+    rig.pressConnect();                   // opens again, a file is chosen
+    QVERIFY(rig.enabled(Button::Flash));
     rig.pressConnect();
-    QVERIFY(rig.w().btnFlash->isEnabled()); // a close keeps what it had
+    QVERIFY(rig.enabled(Button::Flash)); // a close keeps what it had
 }
 
 void TestLink::parsePortTextAcceptsSignedDecimalNumbers() {
@@ -132,12 +129,12 @@ void TestLink::parsePortTextAcceptsSignedDecimalNumbers() {
 
 void TestLink::sendWritesOneByteOnlyWhileOpen() {
     WindowRig rig;
-    rig.w().Send('i', false);
+    rig.send('i', false);
     QVERIFY(rig.serial->wire.isEmpty());
     rig.pressConnect();
-    rig.w().Send('i', false);
-    rig.w().Send('i', true);
-    rig.w().Send(0, true);
+    rig.send('i', false);
+    rig.send('i', true);
+    rig.send(0, true);
     QCOMPARE(rig.serial->wire, QByteArray::fromHex("6996ff"));
     QCOMPARE(rig.serial->outputs.size(), 3);
 }
@@ -171,11 +168,11 @@ void TestLink::sendPacketFramesAndStopsAtTheFailingByte() {
     QFETCH(PacketData, data);
     QFETCH(QByteArray, expected);
     WindowRig rig;
-    rig.w().SendPacket(cmd, data); // closed: nothing, no report
+    rig.sendPacket(cmd, data); // closed: nothing, no report
     QVERIFY(rig.serial->wire.isEmpty());
     rig.pressConnect();
     const QString caption = rig.caption();
-    rig.w().SendPacket(cmd, data);
+    rig.sendPacket(cmd, data);
     QCOMPARE(rig.serial->wire.toHex(), expected.toHex());
     QCOMPARE(rig.serial->outputs.size(), expected.size()); // one write per byte
     QCOMPARE(rig.caption(), caption);
@@ -183,19 +180,19 @@ void TestLink::sendPacketFramesAndStopsAtTheFailingByte() {
 
 void TestLink::baudRateAndComPortReopenAnOpenPortQuietly() {
     WindowRig rig;
-    rig.w().BaudRate(9600); // closed: only the settings
+    rig.setBaudRate(9600); // closed: only the settings
     QCOMPARE(rig.serial->memberWrites.last(), QStringLiteral("Settings=9600,n,8,1"));
     rig.pressConnect();
     const QString caption = rig.caption();
     rig.serial->memberWrites.clear();
-    rig.w().BaudRate(19200);
-    rig.w().comPort(6);
+    rig.setBaudRate(19200);
+    rig.setComPort(6);
     QCOMPARE(rig.serial->memberWrites,
              QStringList({"PortOpen=false", "Settings=19200,n,8,1", "PortOpen=true",
                           "PortOpen=false", "CommPort=6", "PortOpen=true"}));
     QCOMPARE(rig.caption(), caption);
-    QVERIFY(rig.w().Connected());
-    QCOMPARE(rig.w().btnCon->text(), QStringLiteral("Disconnect"));
+    QVERIFY(rig.connected());
+    QCOMPARE(rig.caption(Button::Connect), QStringLiteral("Disconnect"));
     // The next Connect on a closed port sets up 57600 and the box's number again.
     rig.pressConnect();
     rig.serial->memberWrites.clear();
@@ -208,7 +205,7 @@ void TestLink::closePortLeavesCaptionsAndLetsConnectSetUpAgain() {
     WindowRig rig;
     rig.pressConnect();
     rig.serial->setPortOpen(false);
-    QCOMPARE(rig.w().btnCon->text(), QStringLiteral("Disconnect"));
+    QCOMPARE(rig.caption(Button::Connect), QStringLiteral("Disconnect"));
     rig.pressConnect(); // reads closed, so it sets up and opens
     QVERIFY(rig.serial->PortOpen());
     QCOMPARE(rig.caption(), QStringLiteral("Norvak Flash Programmer, Connect: True"));
@@ -218,15 +215,15 @@ void TestLink::lostAdapterIsReportedOnce() {
     WindowRig rig;
     rig.startRun("S00600004844521B\r\n");
     rig.serial->pullAdapter(QStringLiteral("Port 4 (/dev/ttyUSB3): the device was removed."));
-    rig.toolkit.advance(Milliseconds(50));
+    rig.tick(Milliseconds(50));
     const auto match = errorCaption.match(rig.caption());
     QVERIFY2(match.hasMatch(), qPrintable(rig.caption()));
     QCOMPARE(match.captured(1), QStringLiteral("Port 4 (/dev/ttyUSB3): the device was removed."));
-    QVERIFY(!rig.w().Connected());
-    QCOMPARE(rig.w().btnCon->text(), QStringLiteral("Connect"));
-    QCOMPARE(rig.w().members.flashState, FlashState::Idle);
+    QVERIFY(!rig.connected());
+    QCOMPARE(rig.caption(Button::Connect), QStringLiteral("Connect"));
+    QCOMPARE(rig.state(), FlashState::Idle);
     const QByteArray sent = rig.serial->wire;
-    rig.toolkit.advance(Milliseconds(70'000));
+    rig.tick(Milliseconds(70'000));
     QCOMPARE(rig.serial->wire, sent);
     QVERIFY(rig.toolkit.messages.empty());
     // Connect works again once the device is back.
@@ -237,15 +234,15 @@ void TestLink::lostAdapterIsReportedOnce() {
 void TestLink::failingWriteIsReportedOnceAndEndsTheRun() {
     WindowRig rig;
     rig.startRun("S00600004844521B\r\n");
-    rig.toolkit.advance(Milliseconds(20));
+    rig.tick(Milliseconds(20));
     rig.serial->outputFailure = QStringLiteral("Port 4 (/dev/ttyUSB3): input/output error.");
-    rig.toolkit.advance(Milliseconds(5));
+    rig.tick(Milliseconds(5));
     const QString caption = rig.caption();
     QVERIFY2(errorCaption.match(caption).hasMatch(), qPrintable(caption));
     QVERIFY(!rig.serial->PortOpen());
-    QVERIFY(!rig.w().Connected());
-    QCOMPARE(rig.w().members.flashState, FlashState::Idle);
-    rig.toolkit.advance(Milliseconds(1000));
+    QVERIFY(!rig.connected());
+    QCOMPARE(rig.state(), FlashState::Idle);
+    rig.tick(Milliseconds(1000));
     QCOMPARE(rig.caption(), caption); // one report, not one per tick
 }
 

@@ -4,12 +4,8 @@
 #include "link/control/mscomm.h"
 #include "support/pty_pair.h"
 #include "support/virtual_toolkit.h"
+#include "support/window_rig.h"
 
-#include "mainwindow/frmprog.h"
-#include "mainwindow/logbox/logbox.h"
-
-#include <QLineEdit>
-#include <QPushButton>
 #include <QTest>
 
 using namespace norvak;
@@ -31,23 +27,28 @@ private slots:
 namespace {
 
 // A window whose port numbers 4 and 5 reach two pseudo-terminals.
-struct PtyRig {
+class PtyRig : public WindowView {
+public:
+    PtyRig() { attach(window_); }
+
     PtyPair line4;
     PtyPair line5;
     VirtualToolkit toolkit;
-    frmProg window{toolkit, std::make_unique<MSComm>([this](int port) {
-                       if (port == 4)
-                           return QStringList{line4.slavePath()};
-                       if (port == 5)
-                           return QStringList{line5.slavePath()};
-                       return QStringList{QStringLiteral("/nonexistent/ttyNONE%1").arg(port)};
-                   }),
-                   nullptr};
 
     void connect() {
-        window.btnCon->click();
-        QVERIFY2(window.PortOpen(), qPrintable(window.windowTitle()));
+        pressConnect();
+        QVERIFY2(portOpen(), qPrintable(caption()));
     }
+
+private:
+    frmProg window_{toolkit, std::make_unique<MSComm>([this](int port) {
+                        if (port == 4)
+                            return QStringList{line4.slavePath()};
+                        if (port == 5)
+                            return QStringList{line5.slavePath()};
+                        return QStringList{QStringLiteral("/nonexistent/ttyNONE%1").arg(port)};
+                    }),
+                    nullptr};
 };
 
 speed_t outputSpeed(const termios& settings) {
@@ -59,7 +60,7 @@ speed_t outputSpeed(const termios& settings) {
 void TestLinkPty::connectSetsTheTtyTo57600EightNoneOne() {
     PtyRig rig;
     rig.connect();
-    QCOMPARE(rig.window.windowTitle(), QStringLiteral("Norvak Flash Programmer, Connect: True"));
+    QCOMPARE(rig.caption(), QStringLiteral("Norvak Flash Programmer, Connect: True"));
     const termios settings = rig.line4.slaveTermios();
     QCOMPARE(outputSpeed(settings), speed_t{B57600});
     QCOMPARE(cfgetispeed(&settings), speed_t{B57600});
@@ -71,76 +72,76 @@ void TestLinkPty::connectSetsTheTtyTo57600EightNoneOne() {
 void TestLinkPty::sendAndSendPacketPutExactlyTheirBytesOnTheLine() {
     PtyRig rig;
     rig.connect();
-    rig.window.Send('i', false);
-    rig.window.Send('i', true);
+    rig.send('i', false);
+    rig.send('i', true);
     QCOMPARE(rig.line4.read(500ms, 2).toHex(), QByteArray("6996"));
-    rig.window.SendPacket(0x41, std::nullopt);
+    rig.sendPacket(0x41, std::nullopt);
     QCOMPARE(rig.line4.read(500ms, 3).toHex(), QByteArray("4100be"));
-    rig.window.SendPacket(0x10, std::vector<int>{1, 2, 3});
+    rig.sendPacket(0x10, std::vector<int>{1, 2, 3});
     QCOMPARE(rig.line4.read(500ms, 6).toHex(), QByteArray("10030102"
                                                           "03ef"));
     std::vector<int> elements(255, 0x5A);
-    rig.window.SendPacket(0x20, elements);
+    rig.sendPacket(0x20, elements);
     const QByteArray full = rig.line4.read(2000ms, 258);
     QCOMPARE(full.size(), 258);
     QCOMPARE(full.left(2).toHex(), QByteArray("20ff"));
     QCOMPARE(full.mid(2, 255), QByteArray(255, '\x5a'));
     QCOMPARE(static_cast<unsigned char>(full.back()), 0xDFU);
     elements.push_back(1);
-    rig.window.SendPacket(0x20, elements);
+    rig.sendPacket(0x20, elements);
     QCOMPARE(rig.line4.read(300ms, 2).toHex(), QByteArray("20"));
-    rig.window.SendPacket(0x10, std::vector<int>{1, 2, 300});
+    rig.sendPacket(0x10, std::vector<int>{1, 2, 300});
     QCOMPARE(rig.line4.read(300ms, 5).toHex(), QByteArray("10030102"));
 }
 
 void TestLinkPty::closedPortPutsNothingOnTheLine() {
     PtyRig rig;
-    rig.window.Send('i', false);
-    rig.window.SendPacket(0x41, std::nullopt);
+    rig.send('i', false);
+    rig.sendPacket(0x41, std::nullopt);
     rig.connect();
-    rig.window.btnCon->click(); // Disconnect
-    rig.window.Send('i', false);
-    rig.window.SendPacket(0x41, std::nullopt);
+    rig.pressConnect(); // Disconnect
+    rig.send('i', false);
+    rig.sendPacket(0x41, std::nullopt);
     QVERIFY(rig.line4.read(200ms).isEmpty());
 }
 
 void TestLinkPty::baudRateAndComPortReopenWithoutTouchingCaptions() {
     PtyRig rig;
     rig.connect();
-    const QString caption = rig.window.windowTitle();
-    rig.window.BaudRate(9600);
-    QVERIFY(rig.window.PortOpen());
+    const QString caption = rig.caption();
+    rig.setBaudRate(9600);
+    QVERIFY(rig.portOpen());
     QCOMPARE(outputSpeed(rig.line4.slaveTermios()), speed_t{B9600});
-    rig.window.comPort(5);
-    QVERIFY(rig.window.PortOpen());
-    rig.window.Send('g', false);
+    rig.setComPort(5);
+    QVERIFY(rig.portOpen());
+    rig.send('g', false);
     QCOMPARE(rig.line5.read(500ms), QByteArray("g"));
     QVERIFY(rig.line4.read(100ms).isEmpty());
-    QCOMPARE(rig.window.windowTitle(), caption);
-    QVERIFY(rig.window.Connected());
-    QCOMPARE(rig.window.btnCon->text(), QStringLiteral("Disconnect"));
+    QCOMPARE(rig.caption(), caption);
+    QVERIFY(rig.connected());
+    QCOMPARE(rig.caption(Button::Connect), QStringLiteral("Disconnect"));
 }
 
 void TestLinkPty::fCommandSendsOneByteAndNothingElse() {
     PtyRig rig;
-    rig.window.Command2_Click(); // g while closed: nothing anywhere
+    rig.press(Button::G); // g while closed: nothing anywhere
     rig.connect();
-    const QString caption = rig.window.windowTitle();
-    rig.window.Command1_Click();
+    const QString caption = rig.caption();
+    rig.press(Button::F);
     QCOMPARE(rig.line4.read(300ms, 2), QByteArray("f"));
-    QCOMPARE(rig.window.windowTitle(), caption);
-    QVERIFY(rig.window.txtbuffer->Text().isEmpty());
+    QCOMPARE(rig.caption(), caption);
+    QVERIFY(rig.logText().isEmpty());
 }
 
 void TestLinkPty::missingPortGivesTheErrorFormWithThePath() {
     PtyRig rig;
-    rig.window.txtComPort->setText("7");
-    rig.window.btnCon->click();
-    const QString caption = rig.window.windowTitle();
+    rig.setPortText("7");
+    rig.pressConnect();
+    const QString caption = rig.caption();
     QVERIFY2(caption.startsWith("Norvak Flash Programmer, Connect:   Error "), qPrintable(caption));
     QVERIFY2(caption.contains("/nonexistent/ttyNONE7"), qPrintable(caption));
-    QVERIFY(!rig.window.PortOpen());
-    QCOMPARE(rig.window.btnCon->text(), QStringLiteral("Connect"));
+    QVERIFY(!rig.portOpen());
+    QCOMPARE(rig.caption(Button::Connect), QStringLiteral("Connect"));
 }
 
 QTEST_MAIN(TestLinkPty)

@@ -1,9 +1,7 @@
 // The small operator commands: f, g, sFile, Clear screen and Help.
 
-#include "mainwindow/logbox/logbox.h"
 #include "support/window_rig.h"
 
-#include <QPushButton>
 #include <QTest>
 
 using namespace norvak;
@@ -26,24 +24,24 @@ void TestOperatorCommands::fAndGSendOneByteAndYieldOnce() {
     rig.pressConnect();
     const QString caption = rig.caption();
     const int yields = rig.toolkit.yieldCount;
-    rig.w().Command1_Click();
+    rig.press(Button::F);
     QCOMPARE(rig.serial->wire, QByteArray("f"));
     QCOMPARE(rig.toolkit.yieldCount, yields + 1);
-    rig.w().Command2_Click();
+    rig.press(Button::G);
     QCOMPARE(rig.serial->wire, QByteArray("fg"));
     QCOMPARE(rig.caption(), caption);
     QVERIFY(rig.logText().isEmpty());
-    QCOMPARE(rig.w().members.flashState, FlashState::Idle);
+    QCOMPARE(rig.state(), FlashState::Idle);
     // The device's answer arrives within the yield and goes to the log box.
     rig.serial->receive("_");
-    rig.w().Command1_Click();
+    rig.press(Button::F);
     QCOMPARE(rig.logText(), QStringLiteral("_"));
 }
 
 void TestOperatorCommands::fAndGWithThePortClosedDoNothing() {
     WindowRig rig;
-    rig.w().Command2_Click();
-    rig.w().Command1_Click();
+    rig.press(Button::G);
+    rig.press(Button::F);
     QVERIFY(rig.serial->wire.isEmpty());
     QCOMPARE(rig.caption(), QStringLiteral("Norvak Flash Programmer"));
     QVERIFY(rig.logText().isEmpty());
@@ -54,34 +52,32 @@ void TestOperatorCommands::sFileWithoutAFileSendsNothing() {
     WindowRig rig;
     rig.pressConnect();
     const QString caption = rig.caption();
-    rig.w().Command3_Click();
-    QVERIFY(rig.w().TimerSendFile->isEnabled());
-    QCOMPARE(rig.w().members.flashState, FlashState::Idle);
-    rig.toolkit.advance(Milliseconds(5000));
+    rig.press(Button::SFile);
+    QVERIFY(rig.timerOn(TimerRole::FileSender));
+    QCOMPARE(rig.state(), FlashState::Idle);
+    rig.tick(Milliseconds(5000));
     QVERIFY(rig.serial->wire.isEmpty());
     QCOMPARE(rig.caption(), caption);
     QVERIFY(rig.toolkit.messages.empty());
-    QVERIFY(!rig.w().TimerSendFile->isEnabled());
+    QVERIFY(!rig.timerOn(TimerRole::FileSender));
 }
 
 void TestOperatorCommands::clearScreenDuringARunKeepsTheRunGoing() {
     WindowRig rig;
     rig.startRun("S00600004844521B\r\n");
-    rig.serial->receive("boot>");
-    rig.toolkit.runDue();
+    rig.receive("boot>");
     QCOMPARE(rig.logText(), QStringLiteral("boot>"));
-    rig.w().Command4->click();
+    rig.press(Button::ClearScreen);
     QVERIFY(rig.logText().isEmpty());
-    QCOMPARE(rig.w().members.flashState, FlashState::WaitingForReady);
-    QVERIFY(rig.w().TimerdotNotReceived->isEnabled());
-    rig.serial->receive("_");
-    rig.toolkit.runDue();
+    QCOMPARE(rig.state(), FlashState::WaitingForReady);
+    QVERIFY(rig.timerOn(TimerRole::DotWatchdog));
+    rig.receive("_");
     QCOMPARE(rig.logText(), QStringLiteral("_"));
-    QCOMPARE(rig.w().members.flashState, FlashState::Sending);
+    QCOMPARE(rig.state(), FlashState::Sending);
 }
 
 void TestOperatorCommands::helpTextCharacterByCharacter() {
-    const QString text = frmProg::helpText();
+    const QString text = WindowRig::helpText();
     QCOMPARE(text.size(), 798);
     const QStringList lines = text.split(QStringLiteral("\r\n"));
     QCOMPARE(lines.size(), 15);
@@ -120,9 +116,9 @@ void TestOperatorCommands::helpTextCharacterByCharacter() {
 
 void TestOperatorCommands::helpBoxIsInformationWithTheApplicationTitle() {
     WindowRig rig;
-    rig.w().Command5->click();
+    rig.press(Button::Help);
     QCOMPARE(rig.toolkit.messages.size(), std::size_t{1});
-    QCOMPARE(rig.toolkit.messages[0].text, frmProg::helpText());
+    QCOMPARE(rig.toolkit.messages[0].text, WindowRig::helpText());
     QCOMPARE(rig.toolkit.messages[0].icon, MessageIcon::Information);
     QCOMPARE(rig.toolkit.messages[0].title, QStringLiteral("Norvak Flash Programmer"));
     QCOMPARE(rig.caption(), QStringLiteral("Norvak Flash Programmer"));

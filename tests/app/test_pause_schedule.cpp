@@ -4,7 +4,6 @@
 
 #include "support/window_rig.h"
 
-#include <QComboBox>
 #include <QTest>
 
 using namespace norvak;
@@ -62,7 +61,7 @@ bool everyGapIsAtLeastThePause(const FakeSerialControl& serial, int lines, int i
 // Streams at the speed item given while the device acknowledges now and then, so that the
 // dot watchdog lets the whole file go out.
 std::unique_ptr<Timer> streamWithSpeedItem(WindowRig& rig, int item, int lineCount) {
-    rig.w().Combospeed->setCurrentIndex(item);
+    rig.chooseSpeed(item);
     rig.startAndReachSending(srecLines(lineCount));
     rig.serial->outputs.clear();
     rig.serial->outputTimes.clear();
@@ -97,7 +96,7 @@ void TestPauseSchedule::busyHandlersNeverShortenAPause() {
     const auto load = rig.toolkit.makeTimer(Milliseconds(busyEveryMs));
     load->onTick([&rig, busyForMs] { rig.toolkit.busy(Milliseconds(busyForMs)); });
     load->setEnabled(true);
-    rig.toolkit.advance(60s);
+    rig.tick(60s);
 
     QVERIFY(everyGapIsAtLeastThePause(*rig.serial, 40, item));
 }
@@ -116,12 +115,12 @@ void TestPauseSchedule::busyHandlersBetweenLinesNeverShortenTheNextPause() {
     // yield before the next line goes out. Every second line only, so that the pause after
     // a quiet line is not padded by a busy handler of its own.
     bool busyLine = false;
-    QObject::connect(&rig.w(), &QWidget::windowTitleChanged, &rig.w(), [&rig, &busyLine] {
+    QObject::connect(&rig.widget(), &QWidget::windowTitleChanged, &rig.widget(), [&rig, &busyLine] {
         busyLine = !busyLine;
         if (busyLine)
             rig.toolkit.post([&rig] { rig.toolkit.busy(7ms); });
     });
-    rig.toolkit.advance(20s);
+    rig.tick(20s);
 
     QVERIFY(everyGapIsAtLeastThePause(*rig.serial, 20, item));
 }
@@ -130,7 +129,7 @@ void TestPauseSchedule::lateWakeUpsDoNotAddUpWithinAPause() {
     WindowRig rig;
     const auto dots = streamWithSpeedItem(rig, 4, 10);
     rig.toolkit.wakeUpLate = 3ms;
-    rig.toolkit.advance(10s);
+    rig.tick(10s);
     const QList<Milliseconds> gaps = gapsBetweenLines(*rig.serial);
     QCOMPARE(gaps.size(), 9);
     // Five steps that each wake 3 ms late: each step sleeps toward its own deadline from the

@@ -3,7 +3,6 @@
 
 #include "support/window_rig.h"
 
-#include <QPushButton>
 #include <QTest>
 
 using namespace norvak;
@@ -47,47 +46,47 @@ int count(const QByteArray& bytes, char c) {
 void TestRunControl::startWithoutPortOrFileOnlyDisables() {
     WindowRig rig;
     rig.pressConnect();
-    rig.w().btnFlash->setEnabled(true);
-    rig.w().btnFlash->click(); // no file
-    QVERIFY(!rig.w().btnFlash->isEnabled());
-    QCOMPARE(rig.w().members.flashState, FlashState::Idle);
-    QCOMPARE(rig.w().btnFlash->text(), QStringLiteral("START PROGRAMMING"));
-    QVERIFY(!rig.w().Timersendi->isEnabled());
+    rig.forceStartButton(true); // no file was ever chosen: nothing an operator does enables it
+    rig.press(Button::Flash);   // no file
+    QVERIFY(!rig.enabled(Button::Flash));
+    QCOMPARE(rig.state(), FlashState::Idle);
+    QCOMPARE(rig.caption(Button::Flash), QStringLiteral("START PROGRAMMING"));
+    QVERIFY(!rig.timerOn(TimerRole::WakeUpSender));
 }
 
 void TestRunControl::startCountsDownAndSendsWakeUps() {
     WindowRig rig;
     rig.startRun(oneLineFile);
-    QCOMPARE(rig.w().members.flashState, FlashState::WaitingForBoot);
-    QVERIFY(!rig.w().btnFlash->isEnabled());
-    QCOMPARE(rig.w().btnFlash->text(), QStringLiteral("Waiting restart: 60"));
-    rig.toolkit.advance(Milliseconds(999));
-    QCOMPARE(rig.w().btnFlash->text(), QStringLiteral("Waiting restart: 60"));
+    QCOMPARE(rig.state(), FlashState::WaitingForBoot);
+    QVERIFY(!rig.enabled(Button::Flash));
+    QCOMPARE(rig.caption(Button::Flash), QStringLiteral("Waiting restart: 60"));
+    rig.tick(Milliseconds(999));
+    QCOMPARE(rig.caption(Button::Flash), QStringLiteral("Waiting restart: 60"));
     QCOMPARE(count(rig.serial->wire, 'i'), 199);
-    rig.toolkit.advance(Milliseconds(1));
-    QCOMPARE(rig.w().btnFlash->text(), QStringLiteral("Waiting restart: 59"));
+    rig.tick(Milliseconds(1));
+    QCOMPARE(rig.caption(Button::Flash), QStringLiteral("Waiting restart: 59"));
     QCOMPARE(rig.serial->wire, QByteArray(200, 'i'));
 }
 
 void TestRunControl::countdownRunsOutAtTheSixtyFirstTick() {
     WindowRig rig;
     rig.startRun(oneLineFile);
-    rig.w().logAppendAtEnd("boot log");
-    rig.toolkit.advance(Milliseconds(60'000));
-    QCOMPARE(rig.w().btnFlash->text(), QStringLiteral("Waiting restart: 0"));
-    QCOMPARE(rig.w().members.flashState, FlashState::WaitingForBoot);
+    rig.typeIntoLog("boot log");
+    rig.tick(Milliseconds(60'000));
+    QCOMPARE(rig.caption(Button::Flash), QStringLiteral("Waiting restart: 0"));
+    QCOMPARE(rig.state(), FlashState::WaitingForBoot);
     // The wake-up sender stops at its first tick after the countdown reached 0: one tick
     // per 5 ms from START gives 12000 by then, and at most one more follows.
-    rig.toolkit.advance(Milliseconds(5));
-    QVERIFY(!rig.w().Timersendi->isEnabled());
+    rig.tick(Milliseconds(5));
+    QVERIFY(!rig.timerOn(TimerRole::WakeUpSender));
     QVERIFY(rig.serial->wire.size() >= 12000 && rig.serial->wire.size() <= 12001);
     QCOMPARE(rig.serial->wire.count('i'), rig.serial->wire.size());
-    rig.toolkit.advance(Milliseconds(995));
-    QCOMPARE(rig.w().members.flashState, FlashState::Idle);
+    rig.tick(Milliseconds(995));
+    QCOMPARE(rig.state(), FlashState::Idle);
     QCOMPARE(rig.logText(), QStringLiteral("boot log\r\nRestart to bootprogram failled!"));
-    QCOMPARE(rig.w().btnFlash->text(), QStringLiteral("START PROGRAMMING"));
-    QVERIFY(rig.w().btnFlash->isEnabled());
-    QVERIFY(!rig.w().Timerresettobootprg->isEnabled());
+    QCOMPARE(rig.caption(Button::Flash), QStringLiteral("START PROGRAMMING"));
+    QVERIFY(rig.enabled(Button::Flash));
+    QVERIFY(!rig.timerOn(TimerRole::Countdown));
     QCOMPARE(rig.caption(), QStringLiteral("Norvak Flash Programmer, Connect: True"));
     QVERIFY(rig.toolkit.messages.empty());
 }
@@ -95,39 +94,37 @@ void TestRunControl::countdownRunsOutAtTheSixtyFirstTick() {
 void TestRunControl::bootAnswerLeadsToReadyRequestAndWatchdog() {
     WindowRig rig;
     rig.startRun(oneLineFile);
-    rig.toolkit.advance(Milliseconds(10'000));
-    rig.serial->receive(">");
-    rig.toolkit.runDue();
+    rig.tick(Milliseconds(10'000));
+    rig.receive(">");
     QCOMPARE(rig.caption(), QStringLiteral("Norvak Flash Programmer, Bootprogram started"));
-    QCOMPARE(rig.w().members.flashState, FlashState::WaitingForReady);
-    QCOMPARE(rig.w().btnFlash->text(), QStringLiteral("CANCEL"));
-    QVERIFY(rig.w().btnFlash->isEnabled());
-    QCOMPARE(rig.w().members.restartCountdown, 60);
-    QVERIFY(!rig.w().Timerresettobootprg->isEnabled());
-    QVERIFY(!rig.w().Timersendi->isEnabled());
-    QVERIFY(rig.w().Timersendf->isEnabled());
-    QVERIFY(rig.w().TimerdotNotReceived->isEnabled());
+    QCOMPARE(rig.state(), FlashState::WaitingForReady);
+    QCOMPARE(rig.caption(Button::Flash), QStringLiteral("CANCEL"));
+    QVERIFY(rig.enabled(Button::Flash));
+    QCOMPARE(rig.restartCountdown(), 60);
+    QVERIFY(!rig.timerOn(TimerRole::Countdown));
+    QVERIFY(!rig.timerOn(TimerRole::WakeUpSender));
+    QVERIFY(rig.timerOn(TimerRole::ReadyRequest));
+    QVERIFY(rig.timerOn(TimerRole::DotWatchdog));
     QCOMPARE(rig.logText(), QStringLiteral(">"));
     const QByteArray before = rig.serial->wire;
-    rig.toolkit.advance(Milliseconds(332));
+    rig.tick(Milliseconds(332));
     QCOMPARE(rig.serial->wire, before);
-    rig.toolkit.advance(Milliseconds(1));
+    rig.tick(Milliseconds(1));
     QCOMPARE(rig.serial->wire, before + "f");
-    QVERIFY(!rig.w().Timersendf->isEnabled());
-    rig.toolkit.advance(Milliseconds(1000));
+    QVERIFY(!rig.timerOn(TimerRole::ReadyRequest));
+    rig.tick(Milliseconds(1000));
     QCOMPARE(rig.serial->wire, before + "f"); // once per switching on
 }
 
 void TestRunControl::bootAndReadyInOneBurst() {
     WindowRig rig;
     rig.startRun(oneLineFile);
-    rig.serial->receive(">_");
-    rig.toolkit.runDue();
+    rig.receive(">_");
     QCOMPARE(rig.caption(), QStringLiteral("Norvak Flash Programmer, Sending File"));
-    QCOMPARE(rig.w().members.flashState, FlashState::Sending);
-    QVERIFY(rig.w().Timersendf->isEnabled());
-    QVERIFY(rig.w().TimerdotNotReceived->isEnabled());
-    QVERIFY(rig.w().TimerSendFile->isEnabled());
+    QCOMPARE(rig.state(), FlashState::Sending);
+    QVERIFY(rig.timerOn(TimerRole::ReadyRequest));
+    QVERIFY(rig.timerOn(TimerRole::DotWatchdog));
+    QVERIFY(rig.timerOn(TimerRole::FileSender));
     QCOMPARE(rig.logText(), QStringLiteral(">_"));
 }
 
@@ -147,21 +144,20 @@ void TestRunControl::protocolCharactersOutsideTheirStateAreOnlyEchoed() {
     QFETCH(QByteArray, ch);
     WindowRig rig;
     rig.startAndReachSending(oneLineFile);
-    rig.w().TimerSendFile->setEnabled(false);
-    rig.w().members.flashState = static_cast<FlashState>(state);
-    rig.w().logClear();
+    rig.forceTimerOff(TimerRole::FileSender);
+    rig.force({.state = static_cast<FlashState>(state)});
+    rig.press(Button::ClearScreen);
     const QString caption = rig.caption();
-    const bool watchdog = rig.w().TimerdotNotReceived->isEnabled();
-    rig.toolkit.advance(Milliseconds(1000));
-    rig.serial->receive(ch);
-    rig.toolkit.runDue();
-    QCOMPARE(rig.w().members.flashState, static_cast<FlashState>(state));
+    const bool watchdog = rig.timerOn(TimerRole::DotWatchdog);
+    rig.tick(Milliseconds(1000));
+    rig.receive(ch);
+    QCOMPARE(rig.state(), static_cast<FlashState>(state));
     QCOMPARE(rig.caption(), caption);
     QCOMPARE(rig.logText(), QString::fromLatin1(ch));
-    QCOMPARE(rig.w().TimerdotNotReceived->isEnabled(), watchdog);
+    QCOMPARE(rig.timerOn(TimerRole::DotWatchdog), watchdog);
     // A dot outside Sending does not restart the watchdog: it fires 3000 ms after ">".
-    rig.toolkit.advance(Milliseconds(2000));
-    QCOMPARE(rig.w().members.flashState, FlashState::Idle);
+    rig.tick(Milliseconds(2000));
+    QCOMPARE(rig.state(), FlashState::Idle);
     QCOMPARE(rig.caption(), QStringLiteral("Norvak Flash Programmer, Programming FAILLED"));
 }
 
@@ -169,13 +165,18 @@ void TestRunControl::anyCharacterWhileIdleReenablesStart() {
     WindowRig rig;
     rig.pressConnect();
     rig.chooseFile(rig.writeFile("a.srec", oneLineFile));
-    rig.w().btnFlash->setEnabled(false);
-    rig.w().btnFlash->setText("Waiting restart: 0");
-    rig.serial->receive(">");
-    rig.toolkit.runDue();
-    QCOMPARE(rig.w().btnFlash->text(), QStringLiteral("START PROGRAMMING"));
-    QVERIFY(rig.w().btnFlash->isEnabled());
-    QCOMPARE(rig.w().members.flashState, FlashState::Idle);
+    // A run cancelled while waiting for the boot program counts down to 0 with START disabled.
+    rig.pressStart();
+    rig.chooseFile(rig.fileName());
+    rig.press(Button::Flash); // CANCEL
+    rig.tick(Milliseconds(61'000));
+    QCOMPARE(rig.state(), FlashState::Idle);
+    QVERIFY(!rig.enabled(Button::Flash));
+    QCOMPARE(rig.caption(Button::Flash), QStringLiteral("Waiting restart: 0"));
+    rig.receive(">");
+    QCOMPARE(rig.caption(Button::Flash), QStringLiteral("START PROGRAMMING"));
+    QVERIFY(rig.enabled(Button::Flash));
+    QCOMPARE(rig.state(), FlashState::Idle);
     QCOMPARE(rig.caption(), QStringLiteral("Norvak Flash Programmer, Connect: True"));
 }
 
@@ -186,13 +187,11 @@ void TestRunControl::everyByteIsEchoedAsItCame() {
     for (int b = 0; b < 256; ++b)
         all.append(static_cast<char>(b));
     all += "\r\n\n\r";
-    rig.serial->receive(all);
-    rig.toolkit.runDue();
+    rig.receive(all);
     QCOMPARE(rig.logText(), QString::fromLatin1(all));
     // The operator's typing stays; the next character goes after it at the end.
-    rig.w().logAppendByRewriting("typed");
-    rig.serial->receive("x");
-    rig.toolkit.runDue();
+    rig.typeIntoLog("typed");
+    rig.receive("x");
     QVERIFY(rig.logText().endsWith("typedx"));
 }
 
@@ -202,18 +201,16 @@ void TestRunControl::dotsKeepTheWatchdogAtBayAndItFiresAfterAGap() {
     for (int i = 0; i < 40; ++i)
         file += "S1050000000AF0\r\n";
     rig.startAndReachSending(file);
-    rig.w().TimerSendFile->setEnabled(false); // the dots alone are under test here
-    rig.serial->receive(".");
-    rig.toolkit.runDue();
+    rig.forceTimerOff(TimerRole::FileSender); // the dots alone are under test here
+    rig.receive(".");
     for (int i = 0; i < 20; ++i) {
-        rig.toolkit.advance(Milliseconds(2999));
-        rig.serial->receive(".");
-        rig.toolkit.runDue();
+        rig.tick(Milliseconds(2999));
+        rig.receive(".");
     }
-    QCOMPARE(rig.w().members.flashState, FlashState::Sending);
+    QCOMPARE(rig.state(), FlashState::Sending);
     QVERIFY(rig.toolkit.messages.empty());
-    rig.toolkit.advance(Milliseconds(3000));
-    QCOMPARE(rig.w().members.flashState, FlashState::Idle);
+    rig.tick(Milliseconds(3000));
+    QCOMPARE(rig.state(), FlashState::Idle);
     QCOMPARE(rig.caption().left(44),
              QStringLiteral("Norvak Flash Programmer, Programming FAILLED"));
     QCOMPARE(rig.toolkit.messages.size(), std::size_t{1});
@@ -225,65 +222,61 @@ void TestRunControl::dotsKeepTheWatchdogAtBayAndItFiresAfterAGap() {
 void TestRunControl::programmedEndsTheRunAndLaterCharactersAreIdle() {
     WindowRig rig;
     rig.startAndReachSending(oneLineFile);
-    rig.toolkit.advance(Milliseconds(1000)); // the streamer sends its one line
-    rig.serial->receive(".P");
-    rig.toolkit.runDue();
+    rig.tick(Milliseconds(1000)); // the streamer sends its one line
+    rig.receive(".P");
     QCOMPARE(rig.caption(), QStringLiteral("Norvak Flash Programmer, PROGRAMMED"));
-    QCOMPARE(rig.w().members.flashState, FlashState::Idle);
-    QVERIFY(!rig.w().TimerdotNotReceived->isEnabled());
-    QCOMPARE(rig.w().btnFlash->text(), QStringLiteral("START PROGRAMMING"));
-    QVERIFY(rig.w().btnFlash->isEnabled());
-    rig.w().btnFlash->setText("something else");
-    rig.serial->receive("rogrammed");
-    rig.toolkit.runDue();
-    QCOMPARE(rig.w().btnFlash->text(), QStringLiteral("START PROGRAMMING"));
-    rig.toolkit.advance(Milliseconds(10'000));
+    QCOMPARE(rig.state(), FlashState::Idle);
+    QVERIFY(!rig.timerOn(TimerRole::DotWatchdog));
+    QCOMPARE(rig.caption(Button::Flash), QStringLiteral("START PROGRAMMING"));
+    QVERIFY(rig.enabled(Button::Flash));
+    rig.forceStartButton(true, "something else");
+    rig.receive("rogrammed");
+    QCOMPARE(rig.caption(Button::Flash), QStringLiteral("START PROGRAMMING"));
+    rig.tick(Milliseconds(10'000));
     QVERIFY(rig.toolkit.messages.empty());
     // A second START begins a new run at once.
-    rig.w().btnFlash->click();
-    QCOMPARE(rig.w().members.flashState, FlashState::WaitingForBoot);
+    rig.press(Button::Flash);
+    QCOMPARE(rig.state(), FlashState::WaitingForBoot);
 }
 
 void TestRunControl::cancelWhileWaitingForBootLeavesCountdownRunning() {
     WindowRig rig;
     rig.startRun(oneLineFile);
-    rig.w().logAppendAtEnd("old");
-    rig.toolkit.advance(Milliseconds(1000));
+    rig.typeIntoLog("old");
+    rig.tick(Milliseconds(1000));
     // Choosing a file enables the button; the next countdown tick would disable it again.
-    rig.chooseFile(rig.w().members.fileName);
-    rig.w().btnFlash->click(); // CANCEL
-    QCOMPARE(rig.w().members.flashState, FlashState::Idle);
+    rig.chooseFile(rig.fileName());
+    rig.press(Button::Flash); // CANCEL
+    QCOMPARE(rig.state(), FlashState::Idle);
     QCOMPARE(rig.logText(),
              QStringLiteral("Ohjelmointi keskeytetty! Ole hyvä ja ohjelmoi laite uudelleen.\r\n"
                             "Kytke laitteesta virrat pois ja takasin päälle!\r\n\r\nold"));
-    QVERIFY(rig.w().Timerresettobootprg->isEnabled());
-    QVERIFY(rig.w().Timersendi->isEnabled());
-    rig.toolkit.advance(Milliseconds(1000));
-    QVERIFY(!rig.w().btnFlash->isEnabled());
-    QCOMPARE(rig.w().btnFlash->text(), QStringLiteral("Waiting restart: 58"));
-    rig.toolkit.advance(Milliseconds(60'000));
-    QVERIFY(!rig.w().Timerresettobootprg->isEnabled());
-    QVERIFY(!rig.w().Timersendi->isEnabled());
-    QVERIFY(!rig.w().btnFlash->isEnabled());
-    QCOMPARE(rig.w().btnFlash->text(), QStringLiteral("Waiting restart: 0"));
+    QVERIFY(rig.timerOn(TimerRole::Countdown));
+    QVERIFY(rig.timerOn(TimerRole::WakeUpSender));
+    rig.tick(Milliseconds(1000));
+    QVERIFY(!rig.enabled(Button::Flash));
+    QCOMPARE(rig.caption(Button::Flash), QStringLiteral("Waiting restart: 58"));
+    rig.tick(Milliseconds(60'000));
+    QVERIFY(!rig.timerOn(TimerRole::Countdown));
+    QVERIFY(!rig.timerOn(TimerRole::WakeUpSender));
+    QVERIFY(!rig.enabled(Button::Flash));
+    QCOMPARE(rig.caption(Button::Flash), QStringLiteral("Waiting restart: 0"));
     QVERIFY(!rig.logText().contains("failled"));
 }
 
 void TestRunControl::cancelAfterBootIsFollowedByTheWatchdogReport() {
     WindowRig rig;
     rig.startRun(oneLineFile);
-    rig.serial->receive(">");
-    rig.toolkit.runDue();
-    rig.w().btnFlash->click(); // CANCEL
-    QCOMPARE(rig.w().members.flashState, FlashState::Idle);
+    rig.receive(">");
+    rig.press(Button::Flash); // CANCEL
+    QCOMPARE(rig.state(), FlashState::Idle);
     QVERIFY(rig.logText().startsWith("Ohjelmointi keskeytetty!"));
-    QVERIFY(rig.w().btnFlash->isEnabled());
-    rig.toolkit.advance(Milliseconds(333));
+    QVERIFY(rig.enabled(Button::Flash));
+    rig.tick(Milliseconds(333));
     QVERIFY(rig.serial->wire.endsWith('f')); // the ready request still goes out
-    rig.serial->receive("_");
-    rig.toolkit.runDue();
-    QCOMPARE(rig.w().members.flashState, FlashState::Idle); // no transition, no file
-    rig.toolkit.advance(Milliseconds(2667));
+    rig.receive("_");
+    QCOMPARE(rig.state(), FlashState::Idle); // no transition, no file
+    rig.tick(Milliseconds(2667));
     QCOMPARE(rig.caption(), QStringLiteral("Norvak Flash Programmer, Programming FAILLED"));
     QCOMPARE(rig.toolkit.messages.size(), std::size_t{1});
     QVERIFY(!rig.serial->wire.contains("S0"));
@@ -292,38 +285,36 @@ void TestRunControl::cancelAfterBootIsFollowedByTheWatchdogReport() {
 void TestRunControl::connectWhileWaitingForBootStopsTheWaitQuietly() {
     WindowRig rig;
     rig.startRun(oneLineFile);
-    rig.toolkit.advance(Milliseconds(2500));
+    rig.tick(Milliseconds(2500));
     rig.pressConnect(); // closes
-    QCOMPARE(rig.w().members.flashState, FlashState::Idle);
-    QCOMPARE(rig.w().members.restartCountdown, 0);
-    rig.toolkit.advance(Milliseconds(5));
-    QVERIFY(!rig.w().Timersendi->isEnabled());
-    rig.toolkit.advance(Milliseconds(1000));
-    QVERIFY(!rig.w().Timerresettobootprg->isEnabled());
+    QCOMPARE(rig.state(), FlashState::Idle);
+    QCOMPARE(rig.restartCountdown(), 0);
+    rig.tick(Milliseconds(5));
+    QVERIFY(!rig.timerOn(TimerRole::WakeUpSender));
+    rig.tick(Milliseconds(1000));
+    QVERIFY(!rig.timerOn(TimerRole::Countdown));
     QVERIFY(!rig.logText().contains("failled"));
 }
 
 void TestRunControl::startAgainAfterCancelBeforeTheWatchdog() {
     WindowRig rig;
     rig.startRun(oneLineFile);
-    rig.serial->receive(">");
-    rig.toolkit.runDue();
-    rig.w().btnFlash->click(); // CANCEL
-    rig.toolkit.advance(Milliseconds(200));
-    rig.w().btnFlash->click(); // START again, before the cancelled run's "f" went out
-    QCOMPARE(rig.w().members.flashState, FlashState::WaitingForBoot);
+    rig.receive(">");
+    rig.press(Button::Flash); // CANCEL
+    rig.tick(Milliseconds(200));
+    rig.press(Button::Flash); // START again, before the cancelled run's "f" went out
+    QCOMPARE(rig.state(), FlashState::WaitingForBoot);
     rig.serial->wire.clear();
     // The cancelled run's watchdog, ready request and file sender were switched off: nothing
     // of it ends the new wait or reaches the line.
-    rig.toolkit.advance(Milliseconds(2900));
-    QCOMPARE(rig.w().members.flashState, FlashState::WaitingForBoot);
+    rig.tick(Milliseconds(2900));
+    QCOMPARE(rig.state(), FlashState::WaitingForBoot);
     QVERIFY(rig.toolkit.messages.empty());
-    QVERIFY(!rig.w().btnFlash->isEnabled());
+    QVERIFY(!rig.enabled(Button::Flash));
     QCOMPARE(rig.serial->wire, QByteArray(rig.serial->wire.size(), 'i'));
-    rig.serial->receive(">");
-    rig.toolkit.runDue();
-    QCOMPARE(rig.w().members.flashState, FlashState::WaitingForReady);
-    QCOMPARE(rig.w().btnFlash->text(), QStringLiteral("CANCEL"));
+    rig.receive(">");
+    QCOMPARE(rig.state(), FlashState::WaitingForReady);
+    QCOMPARE(rig.caption(Button::Flash), QStringLiteral("CANCEL"));
 }
 
 void TestRunControl::startRightAfterCancelWhileSendingStopsTheOldFile() {
@@ -332,17 +323,17 @@ void TestRunControl::startRightAfterCancelWhileSendingStopsTheOldFile() {
     rig.serial->wire.clear();
     // The file sender ticks after 1000 ms; CANCEL and START come within the first line's
     // pause, from handlers run in its yields.
-    rig.toolkit.after(Milliseconds(1010), [&rig] { rig.w().btnFlash->click(); });
-    rig.toolkit.after(Milliseconds(1040), [&rig] { rig.w().btnFlash->click(); });
-    rig.toolkit.advance(Milliseconds(5000));
-    QVERIFY(!rig.w().streamer().isRunning());
+    rig.toolkit.after(Milliseconds(1010), [&rig] { rig.press(Button::Flash); });
+    rig.toolkit.after(Milliseconds(1040), [&rig] { rig.press(Button::Flash); });
+    rig.tick(Milliseconds(5000));
+    QVERIFY(!rig.streaming());
     // One whole line of the old file, then only wake-ups.
     const QByteArray firstLine = "S1000001\n";
     QVERIFY(rig.serial->wire.startsWith(firstLine));
     const QByteArray after = rig.serial->wire.mid(firstLine.size());
     QCOMPARE(after, QByteArray(after.size(), 'i'));
     QVERIFY(after.size() > 100);
-    QCOMPARE(rig.w().members.flashState, FlashState::WaitingForBoot);
+    QCOMPARE(rig.state(), FlashState::WaitingForBoot);
 }
 
 void TestRunControl::errorEventIsReportedBeforeTheDataIsHandled() {
@@ -351,7 +342,7 @@ void TestRunControl::errorEventIsReportedBeforeTheDataIsHandled() {
     FlashState stateWhileBoxOpen{};
     QString logWhileBoxOpen;
     rig.toolkit.onMessage = [&](const MessageBoxRequest&) {
-        stateWhileBoxOpen = rig.w().members.flashState;
+        stateWhileBoxOpen = rig.state();
         logWhileBoxOpen = rig.logText();
     };
     rig.serial->raiseError(comm_event::Overrun, ">");
@@ -362,7 +353,7 @@ void TestRunControl::errorEventIsReportedBeforeTheDataIsHandled() {
     QCOMPARE(rig.toolkit.messages[0].title, QStringLiteral("Norvak Flash Programmer"));
     QCOMPARE(stateWhileBoxOpen, FlashState::WaitingForBoot);
     QVERIFY(logWhileBoxOpen.isEmpty());
-    QCOMPARE(rig.w().members.flashState, FlashState::WaitingForReady);
+    QCOMPARE(rig.state(), FlashState::WaitingForReady);
     QCOMPARE(rig.logText(), QStringLiteral(">"));
 }
 
@@ -374,7 +365,7 @@ void TestRunControl::eventWithoutDataOnlyYields() {
     rig.toolkit.runDue();
     QCOMPARE(rig.toolkit.yieldCount, yields + 1);
     QVERIFY(rig.logText().isEmpty());
-    QCOMPARE(rig.w().members.flashState, FlashState::WaitingForBoot);
+    QCOMPARE(rig.state(), FlashState::WaitingForBoot);
 }
 
 void TestRunControl::watchdogChangesEverythingBeforeItsBox() {
@@ -382,12 +373,11 @@ void TestRunControl::watchdogChangesEverythingBeforeItsBox() {
     rig.startAndReachSending(oneLineFile);
     bool settledBeforeBox = false;
     rig.toolkit.onMessage = [&](const MessageBoxRequest&) {
-        settledBeforeBox = rig.w().members.flashState == FlashState::Idle &&
-                           !rig.w().TimerdotNotReceived->isEnabled() &&
-                           rig.w().btnFlash->isEnabled() &&
-                           rig.w().btnFlash->text() == "START PROGRAMMING";
+        settledBeforeBox = rig.state() == FlashState::Idle &&
+                           !rig.timerOn(TimerRole::DotWatchdog) && rig.enabled(Button::Flash) &&
+                           rig.caption(Button::Flash) == "START PROGRAMMING";
     };
-    rig.toolkit.advance(Milliseconds(3000));
+    rig.tick(Milliseconds(3000));
     QVERIFY(settledBeforeBox);
 }
 

@@ -1,17 +1,12 @@
 // Choosing the firmware file and streaming it: the line rule, the wire form, the pause, the
 // progress caption, and the ways a run ends.
 
-#include "mainwindow/logbox/logbox.h"
 #include "programming/line_reader.h"
 #include "programming/progress_text.h"
 #include "support/window_rig.h"
 
 #include <QBuffer>
-#include <QComboBox>
 #include <QDir>
-#include <QLabel>
-#include <QLineEdit>
-#include <QPushButton>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -167,38 +162,36 @@ void TestStreamer::choosingAFile() {
     QCOMPARE(rig.toolkit.dialogs[0].title, QStringLiteral("Open FLASH or EEPROM file"));
     QCOMPARE(rig.toolkit.dialogs[0].filter, QStringLiteral("All Files (*.srec)"));
     QVERIFY(rig.toolkit.dialogs[0].previousPath.isEmpty());
-    QCOMPARE(rig.w().members.fileName, path);
-    QCOMPARE(rig.w().lblFilename->text(), path);
-    QCOMPARE(rig.w().lblFilename->toolTip(), path);
-    QVERIFY(!rig.w().btnFlash->isEnabled());
+    QCOMPARE(rig.fileName(), path);
+    QCOMPARE(rig.fileLabel(), path);
+    QCOMPARE(rig.fileLabelToolTip(), path);
+    QVERIFY(!rig.enabled(Button::Flash));
     rig.pressConnect();
-    rig.w().btnFlash->setEnabled(false);
-    rig.toolkit.dialogAnswers.emplace_back(std::nullopt); // Cancel repeats the last choice
-    rig.w().btnopenFile->click();
+    rig.forceStartButton(false);
+    rig.cancelFileDialog(); // Cancel repeats the last choice
     QCOMPARE(rig.toolkit.dialogs[1].previousPath, path);
-    QCOMPARE(rig.w().members.fileName, path);
-    QVERIFY(rig.w().btnFlash->isEnabled());
+    QCOMPARE(rig.fileName(), path);
+    QVERIFY(rig.enabled(Button::Flash));
 }
 
 void TestStreamer::cancellingTheFirstDialogChangesNothing() {
     WindowRig rig;
     rig.pressConnect();
-    rig.toolkit.dialogAnswers.emplace_back(std::nullopt);
-    rig.w().btnopenFile->click();
-    QVERIFY(rig.w().members.fileName.isEmpty());
-    QVERIFY(rig.w().lblFilename->text().isEmpty());
-    QVERIFY(!rig.w().btnFlash->isEnabled());
+    rig.cancelFileDialog();
+    QVERIFY(rig.fileName().isEmpty());
+    QVERIFY(rig.fileLabel().isEmpty());
+    QVERIFY(!rig.enabled(Button::Flash));
 }
 
 void TestStreamer::wholeFileOnTheWireWithPausesAndProgress() {
     WindowRig rig;
-    QSignalSpy captions(&rig.w(), &QWidget::windowTitleChanged);
+    QSignalSpy captions(&rig.widget(), &QWidget::windowTitleChanged);
     rig.startAndReachSending(lines(3) + "S9030000FC\r\n");
     rig.serial->wire.clear();
     rig.serial->outputs.clear();
     rig.toolkit.sleeps.clear();
     captions.clear();
-    rig.toolkit.advance(Milliseconds(1000));
+    rig.tick(Milliseconds(1000));
     QCOMPARE(rig.serial->wire, QByteArray("S1000001\nS1000002\nS1000003\nS9030000FC\n"));
     // Each line's text, then its LF as a second write; never a CR.
     QCOMPARE(rig.serial->outputs.size(), 8);
@@ -208,9 +201,9 @@ void TestStreamer::wholeFileOnTheWireWithPausesAndProgress() {
                                                 "Norvak Flash Programmer, progress: 50%",
                                                 "Norvak Flash Programmer, progress: 75%",
                                                 "Norvak Flash Programmer, progress: 100%"}));
-    QCOMPARE(rig.w().members.progressPercent, 100.0);
-    QCOMPARE(rig.w().members.flashState, FlashState::Sending); // the end of the file keeps it
-    QVERIFY(!rig.w().streamer().isRunning());
+    QCOMPARE(rig.progressPercent(), 100.0);
+    QCOMPARE(rig.state(), FlashState::Sending); // the end of the file keeps it
+    QVERIFY(!rig.streaming());
 }
 
 void TestStreamer::pauseFollowsTheSpeedList_data() {
@@ -230,21 +223,16 @@ void TestStreamer::pauseFollowsTheSpeedList() {
     QFETCH(QString, typed);
     QFETCH(int, steps);
     WindowRig rig;
-    rig.w().show();
+    rig.show();
     if (index >= 0) {
-        rig.w().Combospeed->setCurrentIndex(index);
-        emit rig.w().Combospeed->activated(index);
+        rig.chooseSpeed(index);
     } else {
-        rig.w().activateWindow();
-        QVERIFY(QTest::qWaitForWindowActive(&rig.w()));
-        QLineEdit* field = rig.w().Combospeed->lineEdit();
-        field->setFocus();
-        field->selectAll();
-        QTest::keyClicks(field, typed);
+        QVERIFY(rig.activate());
+        rig.typeSpeed(typed);
     }
     rig.startAndReachSending(lines(2));
     rig.toolkit.sleeps.clear();
-    rig.toolkit.advance(Milliseconds(1000));
+    rig.tick(Milliseconds(1000));
     QCOMPARE(rig.toolkit.sleeps.size(), static_cast<std::size_t>(2 * steps));
     for (const Milliseconds sleep : rig.toolkit.sleeps)
         QCOMPARE(sleep.count(), 20);
@@ -254,15 +242,15 @@ void TestStreamer::startedWhileIdleSendsOnlyTheFirstLine() {
     WindowRig rig;
     rig.pressConnect();
     rig.chooseFile(rig.writeFile("fw.srec", lines(5)));
-    rig.w().Command3_Click(); // sFile
-    rig.toolkit.advance(Milliseconds(999));
+    rig.press(Button::SFile); // sFile
+    rig.tick(Milliseconds(999));
     QVERIFY(rig.serial->wire.isEmpty());
-    rig.toolkit.advance(Milliseconds(1));
+    rig.tick(Milliseconds(1));
     QCOMPARE(rig.serial->wire, QByteArray("S1000001\n"));
     QCOMPARE(rig.caption(), QStringLiteral("Norvak Flash Programmer, progress: 20%"));
-    QCOMPARE(rig.w().members.flashState, FlashState::Idle);
-    QVERIFY(!rig.w().TimerSendFile->isEnabled());
-    QVERIFY(!rig.w().streamer().isRunning());
+    QCOMPARE(rig.state(), FlashState::Idle);
+    QVERIFY(!rig.timerOn(TimerRole::FileSender));
+    QVERIFY(!rig.streaming());
 }
 
 void TestStreamer::unusablePathsTakeTheFailurePathAndCreateNothing_data() {
@@ -290,15 +278,15 @@ void TestStreamer::unusablePathsTakeTheFailurePathAndCreateNothing() {
         path = "/dev/zero";
     rig.startAndReachSending(lines(1));
     const QStringList before = QDir(dir).entryList(QDir::AllEntries | QDir::System);
-    rig.w().members.fileName = path;
+    rig.force({.fileName = path});
     rig.serial->wire.clear();
     const QString caption = rig.caption();
-    rig.toolkit.advance(Milliseconds(1000));
+    rig.tick(Milliseconds(1000));
     QVERIFY(rig.serial->wire.isEmpty());
-    QCOMPARE(rig.w().members.flashState, FlashState::Idle);
+    QCOMPARE(rig.state(), FlashState::Idle);
     QCOMPARE(rig.caption(), caption);
     QVERIFY(rig.toolkit.messages.empty());
-    QVERIFY(!rig.w().streamer().isRunning());
+    QVERIFY(!rig.streaming());
     QCOMPARE(QDir(dir).entryList(QDir::AllEntries | QDir::System), before);
     QVERIFY(!QFileInfo::exists(dir + "/nofolder"));
 }
@@ -309,10 +297,10 @@ void TestStreamer::filesWithoutAWholeLineSendNothing() {
         rig.startAndReachSending(contents);
         rig.serial->wire.clear();
         const QString caption = rig.caption();
-        rig.toolkit.advance(Milliseconds(1000));
+        rig.tick(Milliseconds(1000));
         QVERIFY(rig.serial->wire.isEmpty());
         QCOMPARE(rig.caption(), caption);
-        QCOMPARE(rig.w().members.flashState, FlashState::Sending);
+        QCOMPARE(rig.state(), FlashState::Sending);
     }
 }
 
@@ -321,10 +309,10 @@ void TestStreamer::aSecondStartDuringARunIsIgnored() {
     rig.startAndReachSending(lines(20)); // sent well within the watchdog's 3000 ms
     rig.serial->wire.clear();
     // sFile pressed during the run: its tick comes while the run yields between lines.
-    rig.toolkit.after(Milliseconds(1010), [&rig] { rig.w().Command3_Click(); });
-    rig.toolkit.advance(Milliseconds(10'000));
+    rig.toolkit.after(Milliseconds(1010), [&rig] { rig.press(Button::SFile); });
+    rig.tick(Milliseconds(10'000));
     QCOMPARE(rig.serial->wire, lines(20, "\n"));
-    QVERIFY(!rig.w().TimerSendFile->isEnabled());
+    QVERIFY(!rig.timerOn(TimerRole::FileSender));
 }
 
 void TestStreamer::disconnectDuringARunEndsItQuietly() {
@@ -336,11 +324,11 @@ void TestStreamer::disconnectDuringARunEndsItQuietly() {
         sentBeforeDisconnect = rig.serial->wire;
         rig.pressConnect();
     });
-    rig.toolkit.advance(Milliseconds(10'000));
+    rig.tick(Milliseconds(10'000));
     QVERIFY(!sentBeforeDisconnect.isEmpty());
     QCOMPARE(rig.serial->wire, sentBeforeDisconnect);
-    QCOMPARE(rig.w().members.flashState, FlashState::Idle);
-    QVERIFY(!rig.w().streamer().isRunning());
+    QCOMPARE(rig.state(), FlashState::Idle);
+    QVERIFY(!rig.streaming());
 }
 
 void TestStreamer::programmedDuringThePauseIsReplacedByProgressThenStops() {
@@ -348,30 +336,30 @@ void TestStreamer::programmedDuringThePauseIsReplacedByProgressThenStops() {
     rig.startAndReachSending(lines(10));
     rig.serial->wire.clear();
     // "P" arrives during the pause after the second line.
-    QSignalSpy captions(&rig.w(), &QWidget::windowTitleChanged);
+    QSignalSpy captions(&rig.widget(), &QWidget::windowTitleChanged);
     rig.toolkit.after(Milliseconds(1000 + 70), [&rig] { rig.serial->receive("P"); });
-    rig.toolkit.advance(Milliseconds(5000));
+    rig.tick(Milliseconds(5000));
     QCOMPARE(captionsOf(captions), QStringList({"Norvak Flash Programmer, progress: 10%",
                                                 "Norvak Flash Programmer, PROGRAMMED",
                                                 "Norvak Flash Programmer, progress: 20%"}));
     QCOMPARE(rig.serial->wire, lines(2, "\n"));
-    QCOMPARE(rig.w().members.flashState, FlashState::Idle);
+    QCOMPARE(rig.state(), FlashState::Idle);
 }
 
 void TestStreamer::closingTheWindowDuringARunSendsNothingMore() {
     WindowRig rig;
     rig.startAndReachSending(lines(20)); // sent well within the watchdog's 3000 ms
-    rig.w().show();
+    rig.show();
     QByteArray sentBeforeClose;
     rig.toolkit.after(Milliseconds(1030), [&rig, &sentBeforeClose] { // inside the first pause
         sentBeforeClose = rig.serial->wire;
-        rig.w().close();
+        rig.close();
     });
-    rig.toolkit.advance(Milliseconds(10'000));
+    rig.tick(Milliseconds(10'000));
     QVERIFY(!sentBeforeClose.isEmpty());
     QCOMPARE(rig.serial->wire, sentBeforeClose);
     QVERIFY(!rig.serial->PortOpen());
-    QVERIFY(!rig.w().streamer().isRunning());
+    QVERIFY(!rig.streaming());
     QVERIFY(rig.toolkit.messages.empty());
 }
 
@@ -383,7 +371,7 @@ void TestStreamer::aLongLineGoesOutUnchanged() {
     rig.startAndReachSending(longLine + "\r\nS9030000FC");
     rig.serial->wire.clear();
     rig.serial->outputs.clear();
-    rig.toolkit.advance(Milliseconds(1000));
+    rig.tick(Milliseconds(1000));
     QCOMPARE(rig.serial->wire, longLine + "\nS9030000FC\n");
     for (const QByteArray& output : rig.serial->outputs)
         QVERIFY(output.size() <= LineReader::maxPieceSize);
@@ -392,17 +380,17 @@ void TestStreamer::aLongLineGoesOutUnchanged() {
 
 void TestStreamer::aFileThatGrowsDuringTheRunGoesPastHundred() {
     WindowRig rig;
-    QSignalSpy captions(&rig.w(), &QWidget::windowTitleChanged);
+    QSignalSpy captions(&rig.widget(), &QWidget::windowTitleChanged);
     rig.startAndReachSending(lines(3));
-    rig.w().TimerdotNotReceived->setEnabled(false);
+    rig.forceTimerOff(TimerRole::DotWatchdog);
     // Two more lines are appended while the first line's pause runs.
     rig.toolkit.after(Milliseconds(1010), [&rig] {
-        QFile file(rig.w().members.fileName);
+        QFile file(rig.fileName());
         QVERIFY(file.open(QIODevice::Append));
         file.write("S1000004\r\nS1000005\r\n");
     });
     captions.clear();
-    rig.toolkit.advance(Milliseconds(2000));
+    rig.tick(Milliseconds(2000));
     QCOMPARE(captionsOf(captions).last(),
              QStringLiteral("Norvak Flash Programmer, progress: 166.6%"));
     QCOMPARE(rig.serial->wire.right(18), QByteArray("S1000004\nS1000005\n"));

@@ -1,15 +1,7 @@
 // The window as the operator first sees it, and how it closes.
 
-#include "mainwindow/logbox/logbox.h"
 #include "support/window_rig.h"
 
-#include <QApplication>
-#include <QComboBox>
-#include <QGroupBox>
-#include <QLabel>
-#include <QLineEdit>
-#include <QPushButton>
-#include <QSignalSpy>
 #include <QTest>
 
 using namespace norvak;
@@ -32,37 +24,6 @@ private slots:
     void closingClosesThePortAndStopsTheTimers();
     void listenerStartsAtLoadAndStopsAfterThePortCloses();
 };
-
-namespace {
-
-QWidget* control(frmProg& w, const QString& name) {
-    const std::map<QString, QWidget*> controls = {
-        {"Frame9", w.Frame9},       {"txtSpeed", w.txtSpeed},       {"txtComPort", w.txtComPort},
-        {"btnCon", w.btnCon},       {"txtRefresh", w.txtRefresh},   {"btnFlash", w.btnFlash},
-        {"Command5", w.Command5},   {"Command3", w.Command3},       {"Command2", w.Command2},
-        {"Command1", w.Command1},   {"lblFilename", w.lblFilename}, {"btnopenFile", w.btnopenFile},
-        {"txtbuffer", w.txtbuffer}, {"Label1", w.Label1},           {"Combospeed", w.Combospeed},
-        {"Command4", w.Command4}};
-    return controls.at(name);
-}
-
-QString shownText(QWidget* widget) {
-    if (auto* button = qobject_cast<QPushButton*>(widget))
-        return button->text();
-    if (auto* edit = qobject_cast<QLineEdit*>(widget))
-        return edit->text();
-    if (auto* label = qobject_cast<QLabel*>(widget))
-        return label->text();
-    if (auto* group = qobject_cast<QGroupBox*>(widget))
-        return group->title();
-    if (auto* combo = qobject_cast<QComboBox*>(widget))
-        return combo->currentText();
-    if (auto* log = qobject_cast<LogBox*>(widget))
-        return log->Text();
-    return {};
-}
-
-} // namespace
 
 void TestWindow::startStateOfEveryControl_data() {
     QTest::addColumn<QString>("name");
@@ -102,43 +63,38 @@ void TestWindow::startStateOfEveryControl() {
     QFETCH(bool, enabled);
     QFETCH(QString, toolTip);
     WindowRig rig;
-    rig.w().show();
-    QWidget* widget = control(rig.w(), name);
-    QCOMPARE(shownText(widget), text);
+    rig.show();
+    const ControlLook look = rig.look(name);
+    QCOMPARE(look.text, text);
     const QRect pixels(twips.x() / 15, twips.y() / 15, twips.width() / 15, twips.height() / 15);
-    QCOMPARE(widget->geometry(), pixels);
-    QCOMPARE(widget->isVisible(), visible);
-    QCOMPARE(widget->isEnabled(), enabled);
-    QCOMPARE(widget->toolTip(), toolTip);
+    QCOMPARE(look.geometry, pixels);
+    QCOMPARE(look.visible, visible);
+    QCOMPARE(look.enabled, enabled);
+    QCOMPARE(look.toolTip, toolTip);
     const bool inFrame =
         name == "txtSpeed" || name == "txtComPort" || name == "btnCon" || name == "txtRefresh";
-    QCOMPARE(widget->parentWidget(),
-             inFrame ? static_cast<QWidget*>(rig.w().Frame9) : static_cast<QWidget*>(&rig.w()));
+    QCOMPARE(look.container, inFrame ? QStringLiteral("Frame9") : QString());
 }
 
 void TestWindow::windowIsFixedWithItsTitleAndIcon() {
     WindowRig rig;
-    frmProg& w = rig.w();
-    QCOMPARE(w.windowTitle(), QStringLiteral("Norvak Flash Programmer"));
+    const QWidget& w = rig.widget();
+    QCOMPARE(rig.caption(), QStringLiteral("Norvak Flash Programmer"));
     QCOMPARE(w.size(), QSize(602, 527));
     QCOMPARE(w.minimumSize(), w.maximumSize());
     QVERIFY(!w.windowIcon().isNull());
     QCOMPARE(w.windowIcon().pixmap(16, 16).size(), QSize(16, 16));
-    QVERIFY(w.Combospeed->isEditable());
-    QVERIFY(!w.txtbuffer->Text().size());
+    QVERIFY(rig.speedEditable());
+    QVERIFY(!rig.logText().size());
 }
 
 void TestWindow::speedListHoldsFiveItemsWithTheNormalOneSelected() {
     WindowRig rig;
-    QComboBox* speed = rig.w().Combospeed;
-    QStringList items;
-    for (int i = 0; i < speed->count(); ++i)
-        items << speed->itemText(i);
-    QCOMPARE(items, QStringList({"20  - fastest", "40", "60  - normal", "80", "100 - slowest"}));
-    QCOMPARE(rig.w().speedListIndex(), 2);
-    speed->setCurrentIndex(4);
-    emit speed->activated(4);
-    QCOMPARE(rig.w().speedListIndex(), 4);
+    QCOMPARE(rig.speedItems(),
+             QStringList({"20  - fastest", "40", "60  - normal", "80", "100 - slowest"}));
+    QCOMPARE(rig.speedItem(), 2);
+    rig.chooseSpeed(4);
+    QCOMPARE(rig.speedItem(), 4);
 }
 
 void TestWindow::theSpeedFieldCountsAsTheItemItShows_data() {
@@ -169,76 +125,65 @@ void TestWindow::theSpeedFieldCountsAsTheItemItShows() {
     QFETCH(QString, shown);
     QFETCH(int, item);
     WindowRig rig;
-    rig.w().show();
-    rig.w().activateWindow();
-    QVERIFY(QTest::qWaitForWindowActive(&rig.w()));
-    QComboBox* speed = rig.w().Combospeed;
-    speed->lineEdit()->setFocus();
-    speed->lineEdit()->selectAll();
-    QTest::keyClicks(speed->lineEdit(), typed);
+    rig.show();
+    QVERIFY(rig.activate());
+    rig.typeSpeed(typed);
     // Leaving the field keeps its text.
-    rig.w().txtComPort->setFocus();
-    QCOMPARE(speed->currentText(), shown);
-    QCOMPARE(rig.w().speedListIndex(), item);
-    QCOMPARE(speed->count(), 5);
+    rig.leaveSpeedField();
+    QCOMPARE(rig.speedText(), shown);
+    QCOMPARE(rig.speedItem(), item);
+    QCOMPARE(rig.speedItems().size(), qsizetype{5});
 }
 
 void TestWindow::aPastedItemTextCountsAsThatItem() {
     WindowRig rig;
-    QComboBox* speed = rig.w().Combospeed;
-    speed->lineEdit()->setText(QStringLiteral("80"));
-    QCOMPARE(rig.w().speedListIndex(), 3);
-    speed->lineEdit()->setText(QStringLiteral("20  - fastest"));
-    QCOMPARE(rig.w().speedListIndex(), 0);
-    speed->setCurrentIndex(4);
-    QCOMPARE(rig.w().speedListIndex(), 4);
+    rig.putSpeedText(QStringLiteral("80"));
+    QCOMPARE(rig.speedItem(), 3);
+    rig.putSpeedText(QStringLiteral("20  - fastest"));
+    QCOMPARE(rig.speedItem(), 0);
+    rig.chooseSpeed(4);
+    QCOMPARE(rig.speedItem(), 4);
 }
 
 void TestWindow::membersAndTimersAfterLoad() {
     WindowRig rig;
-    const WindowMembers& m = rig.w().members;
-    QCOMPARE(m.flashState, FlashState::Idle);
-    QCOMPARE(m.restartCountdown, 60);
-    QVERIFY(m.fileName.isEmpty());
-    QVERIFY(!m.Connected);
-    QCOMPARE(m.portNumber, 0);
-    QCOMPARE(m.baudRate, 0);
-    QVERIFY(m.mainWindowHandle != 0);
+    QCOMPARE(rig.state(), FlashState::Idle);
+    QCOMPARE(rig.restartCountdown(), 60);
+    QVERIFY(rig.fileName().isEmpty());
+    QVERIFY(!rig.connected());
+    QCOMPARE(rig.portNumber(), 0);
+    QCOMPARE(rig.baudRate(), 0);
+    QVERIFY(rig.windowHandle() != 0);
     QVERIFY(!rig.serial->PortOpen());
-    const std::pair<Timer*, int> timers[] = {{rig.w().TimerdotNotReceived.get(), 3000},
-                                             {rig.w().Timersendf.get(), 333},
-                                             {rig.w().Timersendi.get(), 5},
-                                             {rig.w().TimerSendFile.get(), 1000},
-                                             {rig.w().Timerresettobootprg.get(), 1000}};
+    const std::pair<TimerRole, int> timers[] = {{TimerRole::DotWatchdog, 3000},
+                                                {TimerRole::ReadyRequest, 333},
+                                                {TimerRole::WakeUpSender, 5},
+                                                {TimerRole::FileSender, 1000},
+                                                {TimerRole::Countdown, 1000}};
     for (const auto& [timer, interval] : timers) {
-        QVERIFY(!timer->isEnabled());
-        QCOMPARE(timer->interval().count(), interval);
+        QVERIFY(!rig.timerOn(timer));
+        QCOMPARE(rig.timerInterval(timer).count(), interval);
     }
 }
 
 void TestWindow::focusStartsInSpeedBoxAndFollowsTheTabOrder() {
     WindowRig rig;
-    frmProg& w = rig.w();
-    w.show();
-    w.activateWindow();
-    QVERIFY(QTest::qWaitForWindowActive(&w));
-    QCOMPARE(QApplication::focusWidget(), static_cast<QWidget*>(w.txtSpeed));
+    QVERIFY(rig.activate());
+    QCOMPARE(rig.focusedControl(), QStringLiteral("txtSpeed"));
     // btnFlash is skipped while disabled.
-    const QList<QWidget*> expected = {w.txtComPort, w.btnCon,     w.txtbuffer, w.btnopenFile,
-                                      w.Command4,   w.Combospeed, w.Command5,  w.txtSpeed};
-    for (QWidget* next : expected) {
-        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
-        QVERIFY(QApplication::focusWidget() == next ||
-                next->isAncestorOf(QApplication::focusWidget()));
+    const QStringList expected = {"txtComPort", "btnCon",     "txtbuffer", "btnopenFile",
+                                  "Command4",   "Combospeed", "Command5",  "txtSpeed"};
+    for (const QString& next : expected) {
+        rig.pressTab();
+        QCOMPARE(rig.focusedControl(), next);
     }
 }
 
 void TestWindow::closingWithoutConnectingAsksNothing() {
     WindowRig rig;
-    QSignalSpy closed(&rig.w(), &frmProg::closed);
-    rig.w().show();
-    QVERIFY(rig.w().close());
-    QCOMPARE(closed.count(), 1);
+    rig.show();
+    QVERIFY(rig.close());
+    QCOMPARE(rig.closedCount(), 1);
     QVERIFY(rig.toolkit.messages.empty());
     QVERIFY(rig.toolkit.dialogs.empty());
     QCOMPARE(rig.serial->memberWrites, QStringList({"PortOpen=false"}));
@@ -248,13 +193,13 @@ void TestWindow::closingClosesThePortAndStopsTheTimers() {
     WindowRig rig;
     rig.startRun("S00600004844521B\r\n");
     QVERIFY(rig.serial->PortOpen());
-    QVERIFY(rig.w().Timersendi->isEnabled());
-    rig.w().show();
-    QVERIFY(rig.w().close());
+    QVERIFY(rig.timerOn(TimerRole::WakeUpSender));
+    rig.show();
+    QVERIFY(rig.close());
     QVERIFY(!rig.serial->PortOpen());
-    QVERIFY(rig.w().isClosing());
+    QVERIFY(rig.isClosing());
     const QByteArray sent = rig.serial->wire;
-    rig.toolkit.advance(Milliseconds(120'000));
+    rig.tick(Milliseconds(120'000));
     QCOMPARE(rig.serial->wire, sent);
     QVERIFY(rig.toolkit.messages.empty());
 }
@@ -284,16 +229,15 @@ void TestWindow::listenerStartsAtLoadAndStopsAfterThePortCloses() {
     platform.usbWindowProc = 0x5678;
     WindowRig windowRig(&platform);
     rig = &windowRig;
-    const auto handle = windowRig.w().members.mainWindowHandle;
+    const auto handle = windowRig.windowHandle();
     QCOMPARE(calls, QStringList({QStringLiteral("register %1").arg(handle),
                                  QStringLiteral("hook %1 -4").arg(handle)}));
     windowRig.pressConnect();
     calls.clear();
-    QSignalSpy closed(&windowRig.w(), &frmProg::closed);
-    QVERIFY(windowRig.w().close());
+    QVERIFY(windowRig.close());
     QCOMPARE(calls, QStringList({QStringLiteral("unregister 119 with port closed"),
                                  QStringLiteral("hook %1 -4").arg(handle)}));
-    QCOMPARE(closed.count(), 1);
+    QCOMPARE(windowRig.closedCount(), 1);
 }
 
 QTEST_MAIN(TestWindow)

@@ -8,8 +8,8 @@
 
 #include "link/control/mscomm.h"
 #include "mainwindow/frmprog.h"
+#include "support/window_rig.h"
 
-#include <QComboBox>
 #include <QImage>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -46,9 +46,8 @@ struct Rig {
                      withSimulatedPort(4, QString::fromStdString(device.slavePath()))),
                  nullptr) {
         // The quickest pause keeps the runs short; the window is otherwise as it starts.
-        window.Combospeed->setCurrentIndex(0);
-        emit window.Combospeed->activated(0);
-        window.show();
+        view.chooseSpeed(0);
+        view.show();
         run = std::make_unique<UnattendedRun>(window, toolkit, std::move(runSettings), out);
     }
 
@@ -69,6 +68,7 @@ struct Rig {
     QString printed;
     QTextStream out;
     frmProg window;
+    test::WindowView view{window};
     std::unique_ptr<UnattendedRun> run;
 };
 
@@ -127,7 +127,7 @@ void TestUnattendedRun::savesPicturesBeforeStartAndDuringTheRun() {
     for (const QString& path : {settings.screenshotAtStart, settings.screenshotDuringRun}) {
         const QImage picture(path);
         QVERIFY2(!picture.isNull(), qPrintable(path));
-        QCOMPARE(picture.size(), rig.window.size() * picture.devicePixelRatio());
+        QCOMPARE(picture.size(), rig.view.widget().size() * picture.devicePixelRatio());
     }
     // Two different moments: the log box has filled with dots between them.
     QVERIFY(QImage(settings.screenshotAtStart) != QImage(settings.screenshotDuringRun));
@@ -147,7 +147,7 @@ void TestUnattendedRun::watchdogFailureEndsWithStatusOne() {
     QVERIFY(rig.printed.contains(QStringLiteral("Norvak Flash Programmer, Programming FAILLED")));
     QVERIFY(rig.printed.contains(QStringLiteral("Result: FAILED: ")));
     QVERIFY(!rig.printed.contains(QStringLiteral("Result: PROGRAMMED")));
-    QCOMPARE(rig.window.members.flashState, FlashState::Idle);
+    QCOMPARE(rig.view.state(), FlashState::Idle);
 }
 
 void TestUnattendedRun::lostPortEndsWithStatusOne() {
@@ -156,7 +156,7 @@ void TestUnattendedRun::lostPortEndsWithStatusOne() {
     QVERIFY2(
         rig.run->verdict().reason().contains(QStringLiteral("connection to the device was lost")),
         qPrintable(rig.run->verdict().reason()));
-    QVERIFY(!rig.window.streamer().isRunning());
+    QVERIFY(!rig.view.streaming());
 }
 
 void TestUnattendedRun::portThatDoesNotOpenEndsWithStatusOne() {

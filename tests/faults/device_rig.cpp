@@ -1,12 +1,8 @@
 #include "faults/device_rig.h"
 
 #include "link/control/mscomm.h"
-#include "mainwindow/logbox/logbox.h"
 
-#include <QComboBox>
 #include <QFile>
-#include <QLineEdit>
-#include <QPushButton>
 #include <QTimer>
 
 #include <algorithm>
@@ -27,19 +23,19 @@ DeviceRig::DeviceRig(const SimDeviceConfig& config, int speedItem)
         [this](int port) { return port == 1 ? QStringList{portPath_} : QStringList{nowhere}; });
     auto counting = std::make_unique<CountingSerial>(std::move(mscomm));
     serial = counting.get();
-    window = std::make_unique<frmProg>(toolkit, std::move(counting), nullptr);
-    QObject::connect(window.get(), &QWidget::windowTitleChanged,
+    window_ = std::make_unique<frmProg>(toolkit, std::move(counting), nullptr);
+    attach(*window_);
+    QObject::connect(&widget(), &QWidget::windowTitleChanged,
                      [this](const QString& title) { captions << title; });
-    window->txtComPort->setText(QStringLiteral("1"));
-    window->Combospeed->setCurrentIndex(speedItem);
-    emit window->Combospeed->activated(speedItem);
-    window->show();
+    setPortText(QStringLiteral("1"));
+    chooseSpeed(speedItem);
+    show();
 }
 
 DeviceRig::~DeviceRig() {
     watchers_.clear();
     // The window goes before the device: its port is closed while the line is still there.
-    window.reset();
+    window_.reset();
 }
 
 void DeviceRig::once(std::function<bool()> condition, std::function<void()> action) {
@@ -67,25 +63,9 @@ void DeviceRig::plugIn(const SimDeviceConfig& config) {
     portPath_ = QString::fromStdString(device_->slavePath());
 }
 
-void DeviceRig::pressConnect() {
-    window->btnCon->click();
-}
-
 void DeviceRig::chooseFile(const QString& path) {
     toolkit.dialogAnswers.push_back(path);
-    window->btnopenFile->click();
-}
-
-void DeviceRig::pressStart() {
-    window->btnFlash->click();
-}
-
-QString DeviceRig::caption() const {
-    return window->windowTitle();
-}
-
-QString DeviceRig::logText() const {
-    return window->txtbuffer->Text();
+    press(test::Button::Browse);
 }
 
 qsizetype DeviceRig::errorCaptionCount() const {

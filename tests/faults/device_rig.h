@@ -7,6 +7,7 @@
 #include "mainwindow/frmprog.h"
 #include "simdevice.h"
 #include "support/answering_toolkit.h"
+#include "support/window_rig.h"
 
 #include <QByteArray>
 #include <QRegularExpression>
@@ -24,7 +25,7 @@ namespace norvak::faults {
 inline const QRegularExpression
     errorCaption(QStringLiteral(R"(^Norvak Flash Programmer, Connect:   Error \S+.+)"));
 
-class DeviceRig {
+class DeviceRig final : public test::WindowView {
 public:
     // speedItem: the speed list's item for the whole run (0, the quickest, by default).
     explicit DeviceRig(const SimDeviceConfig& config, int speedItem = 0);
@@ -43,23 +44,20 @@ public:
     // once the run is over: what must happen during a run is done from here.
     void once(std::function<bool()> condition, std::function<void()> action);
 
-    void pressConnect();
+    // Chooses `path` in the file dialog through the browse button.
     void chooseFile(const QString& path);
-    void pressStart();
 
-    [[nodiscard]] QString caption() const;
-    [[nodiscard]] QString logText() const;
     [[nodiscard]] qsizetype errorCaptionCount() const;
 
     test::AnsweringToolkit toolkit;
     CountingSerial* serial = nullptr; // owned by the window
-    std::unique_ptr<frmProg> window;
-    QStringList captions; // every caption the window showed, in order
+    QStringList captions;             // every caption the window showed, in order
 
 private:
     std::unique_ptr<SimDevice> device_;
     QString portPath_;
     std::vector<std::unique_ptr<QTimer>> watchers_;
+    std::unique_ptr<frmProg> window_;
 };
 
 // Sample firmware made at build time.

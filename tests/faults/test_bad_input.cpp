@@ -5,7 +5,6 @@
 #include "faults/device_rig.h"
 #include "faults/open_hook.h"
 #include "link/control/mscomm.h"
-#include "mainwindow/logbox/logbox.h"
 #include "support/pty_pair.h"
 #include "support/virtual_toolkit.h"
 #include "support/window_rig.h"
@@ -13,9 +12,7 @@
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFileInfo>
-#include <QLineEdit>
 #include <QProcess>
-#include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -52,28 +49,33 @@ namespace {
 // --- The port box ---
 
 // A window whose port 1 is a pseudo-terminal; other numbers map as on any Linux machine.
-struct PortRig {
+class PortRig : public WindowView {
+public:
+    PortRig() { attach(window_); }
+
     PtyPair line;
     VirtualToolkit toolkit;
-    frmProg window{toolkit, std::make_unique<MSComm>([this](int port) {
-                       return port == 1 ? QStringList{line.slavePath()}
-                                        : defaultPortCandidates()(port);
-                   }),
-                   nullptr};
 
     void connectWith(const QString& text) {
-        window.txtComPort->setText(text);
-        window.btnCon->click();
+        setPortText(text);
+        pressConnect();
     }
+
+private:
+    frmProg window_{toolkit, std::make_unique<MSComm>([this](int port) {
+                        return port == 1 ? QStringList{line.slavePath()}
+                                         : defaultPortCandidates()(port);
+                    }),
+                    nullptr};
 };
 
 void verifyRefused(const PortRig& rig, const QString& why) {
-    const QString caption = rig.window.windowTitle();
+    const QString caption = rig.caption();
     QVERIFY2(errorCaption.match(caption).hasMatch(), qPrintable(caption));
     QVERIFY2(caption.contains(why), qPrintable(caption));
-    QVERIFY(!rig.window.PortOpen());
-    QVERIFY(!rig.window.Connected());
-    QCOMPARE(rig.window.btnCon->text(), QStringLiteral("Connect"));
+    QVERIFY(!rig.portOpen());
+    QVERIFY(!rig.connected());
+    QCOMPARE(rig.caption(Button::Connect), QStringLiteral("Connect"));
 }
 
 // --- Firmware files ---
@@ -103,20 +105,18 @@ public:
     void start(const QString& path) {
         rig.pressConnect();
         rig.chooseFile(path);
-        rig.w().btnFlash->click();
-        rig.serial->receive(">");
-        rig.toolkit.runDue();
-        rig.toolkit.advance(333ms);
-        rig.serial->receive("_");
-        rig.toolkit.runDue();
+        rig.pressStart();
+        rig.receive(">");
+        rig.tick(333ms);
+        rig.receive("_");
         wireAtStart_ = rig.serial->wire.size();
         keepDotsComing();
     }
     // Runs the clock on until the streamer has started and ended (or `limit` has passed).
     void runToTheEnd(std::chrono::milliseconds limit = 600'000ms) {
         for (auto run = 0ms; run < limit; run += 1000ms) {
-            rig.toolkit.advance(1000ms);
-            if (rig.w().TimerSendFile->isEnabled() || rig.w().streamer().isRunning())
+            rig.tick(1000ms);
+            if (rig.timerOn(TimerRole::FileSender) || rig.streaming())
                 continue;
             break;
         }
@@ -206,8 +206,8 @@ void TestFaultsBadInput::portTextsThatAreNoPortAreRefused() {
         return;
     // The program goes on: the right number connects.
     rig.connectWith(QStringLiteral("1"));
-    QCOMPARE(rig.window.windowTitle(), QStringLiteral("Norvak Flash Programmer, Connect: True"));
-    QVERIFY(rig.window.PortOpen());
+    QCOMPARE(rig.caption(), QStringLiteral("Norvak Flash Programmer, Connect: True"));
+    QVERIFY(rig.portOpen());
 }
 
 void TestFaultsBadInput::aPortInUseIsRefusedAsSuch() {
@@ -222,7 +222,7 @@ void TestFaultsBadInput::aPortInUseIsRefusedAsSuch() {
     }
     // Free again: Connect works.
     rig.connectWith(QStringLiteral("1"));
-    QCOMPARE(rig.window.windowTitle(), QStringLiteral("Norvak Flash Programmer, Connect: True"));
+    QCOMPARE(rig.caption(), QStringLiteral("Norvak Flash Programmer, Connect: True"));
 }
 
 // Root opens any device node; the window is then tried by a child that runs as nobody.
@@ -289,10 +289,10 @@ void TestFaultsBadInput::pathsThatAreNoFirmwareTakeTheFailurePath() {
     const QString caption = run.rig.caption();
     run.runToTheEnd();
     QVERIFY(run.sent().isEmpty());
-    QCOMPARE(run.rig.w().members.flashState, FlashState::Idle);
+    QCOMPARE(run.rig.state(), FlashState::Idle);
     QCOMPARE(run.rig.caption(), caption); // the failure path reports nothing
     QVERIFY(run.rig.toolkit.messages.empty());
-    QVERIFY(!run.rig.w().streamer().isRunning());
+    QVERIFY(!run.rig.streaming());
     QCOMPARE(snapshot(dir), before);
     QVERIFY(!QFileInfo::exists(dir + "/no-folder"));
     QVERIFY(!QFileInfo::exists(dir + "/missing.srec"));
@@ -324,7 +324,7 @@ void TestFaultsBadInput::oddFilesAreSentByTheLineRule() {
     run.start(path);
     run.runToTheEnd();
     QCOMPARE(run.sent(), expectedStream(contents));
-    QVERIFY(!run.rig.w().streamer().isRunning());
+    QVERIFY(!run.rig.streaming());
     const qsizetype lines = fileLines(contents).size();
     if (lines > 0)
         QCOMPARE(run.rig.caption(), QStringLiteral("Norvak Flash Programmer, progress: 100%"));
@@ -369,7 +369,7 @@ void TestFaultsBadInput::aFileChangedDuringTheRun() {
         }
     });
     run.runToTheEnd();
-    QVERIFY(!run.rig.w().streamer().isRunning());
+    QVERIFY(!run.rig.streaming());
     const QByteArray sent = run.sent();
     if (change == "truncated") {
         // What had been read goes out, the last line as far as it was read; then the end.
@@ -423,12 +423,12 @@ void TestFaultsBadInput::aFileChangedBetweenThePasses() {
     run.start(path);
     run.runToTheEnd();
     disarmOpenHook();
-    QVERIFY(!run.rig.w().streamer().isRunning());
+    QVERIFY(!run.rig.streaming());
     const QByteArray sent = run.sent();
     if (change == "deleted") {
         // The failure path.
         QVERIFY(sent.isEmpty());
-        QCOMPARE(run.rig.w().members.flashState, FlashState::Idle);
+        QCOMPARE(run.rig.state(), FlashState::Idle);
     } else if (change == "truncated") {
         // The end of the file, with nothing in it.
         QVERIFY(sent.isEmpty());
@@ -440,7 +440,7 @@ void TestFaultsBadInput::aFileChangedBetweenThePasses() {
     } else {
         // No total to count against: the failure path after the first line.
         QCOMPARE(sent, fileLines(longer).first() + '\n');
-        QCOMPARE(run.rig.w().members.flashState, FlashState::Idle);
+        QCOMPARE(run.rig.state(), FlashState::Idle);
     }
     QVERIFY(run.rig.toolkit.messages.empty());
 }

@@ -3,11 +3,12 @@
 
 #include "faults/device_rig.h"
 
-#include <QPushButton>
 #include <QTest>
 #include <QTimer>
 
 using namespace norvak;
+using test::Button;
+using test::TimerRole;
 using namespace norvak::faults;
 using namespace std::chrono_literals;
 
@@ -52,18 +53,18 @@ void TestFaultsDevice::garbageInsteadOfThePromptEndsInTheRestartFailure() {
     rig.chooseFile(firmwarePath("small-crlf.srec"));
     rig.pressStart();
     QTRY_VERIFY_WITH_TIMEOUT(rig.device().recording().sent.size() >= 50, 10'000);
-    QCOMPARE(rig.window->members.flashState, FlashState::WaitingForBoot);
-    QVERIFY(rig.window->Timersendi->isEnabled());
-    QVERIFY(rig.window->btnFlash->text().startsWith("Waiting restart: "));
+    QCOMPARE(rig.state(), FlashState::WaitingForBoot);
+    QVERIFY(rig.timerOn(TimerRole::WakeUpSender));
+    QVERIFY(rig.caption(Button::Flash).startsWith("Waiting restart: "));
 
     // The countdown is cut short rather than waited out for a minute.
-    rig.window->members.restartCountdown = 1;
-    QTRY_COMPARE_WITH_TIMEOUT(rig.window->members.flashState, FlashState::Idle, 5000);
+    rig.force({.restartCountdown = 1});
+    QTRY_COMPARE_WITH_TIMEOUT(rig.state(), FlashState::Idle, 5000);
     QVERIFY(rig.logText().contains(restartFailure));
-    QCOMPARE(rig.window->btnFlash->text(), QStringLiteral("START PROGRAMMING"));
-    QVERIFY(rig.window->btnFlash->isEnabled());
-    QTRY_VERIFY(!rig.window->Timersendi->isEnabled());
-    QVERIFY(!rig.window->Timerresettobootprg->isEnabled());
+    QCOMPARE(rig.caption(Button::Flash), QStringLiteral("START PROGRAMMING"));
+    QVERIFY(rig.enabled(Button::Flash));
+    QTRY_VERIFY(!rig.timerOn(TimerRole::WakeUpSender));
+    QVERIFY(!rig.timerOn(TimerRole::Countdown));
 
     // Nothing but wake-ups went out, and every garbage byte stands in the log box around the
     // one failure line (answers to the last wake-ups may still follow it).
@@ -90,21 +91,21 @@ void TestFaultsDevice::promptsOverAndOverChangeNothingAfterTheFirst() {
     const std::string prompts(200, '>');
     bool whileWaitingForReady = false;
     bool whileSending = false;
-    rig.once([&rig] { return rig.window->members.flashState == FlashState::WaitingForReady; },
+    rig.once([&rig] { return rig.state() == FlashState::WaitingForReady; },
              [&] {
                  whileWaitingForReady = true;
                  rig.device().sendRaw(prompts);
              });
     rig.once([&rig] { return rig.device().recording().acceptedLines.size() >= 3; },
              [&] {
-                 whileSending = rig.window->members.flashState == FlashState::Sending;
+                 whileSending = rig.state() == FlashState::Sending;
                  rig.device().sendRaw(prompts);
              });
     QTRY_VERIFY_WITH_TIMEOUT(rig.device().recording().programmedFiles.size() == 1, 30'000);
-    QTRY_VERIFY(!rig.window->streamer().isRunning());
+    QTRY_VERIFY(!rig.streaming());
     QVERIFY(whileWaitingForReady);
     QVERIFY(whileSending);
-    QCOMPARE(rig.window->members.flashState, FlashState::Idle);
+    QCOMPARE(rig.state(), FlashState::Idle);
     QVERIFY(rig.captions.contains("Norvak Flash Programmer, PROGRAMMED"));
     QCOMPARE(rig.captions.count("Norvak Flash Programmer, Bootprogram started"), 1);
     QCOMPARE(rig.captions.count("Norvak Flash Programmer, Sending File"), 1);
@@ -122,7 +123,7 @@ void TestFaultsDevice::dotAndEndInTheWrongStatesAreOnlyShown() {
     // Idle: shown, nothing else.
     rig.device().sendRaw(wrong);
     QTRY_COMPARE(rig.logText(), QString::fromStdString(wrong));
-    QCOMPARE(rig.window->members.flashState, FlashState::Idle);
+    QCOMPARE(rig.state(), FlashState::Idle);
     QCOMPARE(rig.caption(), QStringLiteral("Norvak Flash Programmer, Connect: True"));
 
     const QString firmware = firmwarePath("small-crlf.srec");
@@ -131,16 +132,16 @@ void TestFaultsDevice::dotAndEndInTheWrongStatesAreOnlyShown() {
     // Waiting for the boot program: an end or a dot is no prompt.
     rig.device().sendRaw(wrong);
     QTRY_COMPARE(rig.logText(), QString::fromStdString(wrong + wrong));
-    QCOMPARE(rig.window->members.flashState, FlashState::WaitingForBoot);
-    QVERIFY(!rig.window->TimerdotNotReceived->isEnabled());
+    QCOMPARE(rig.state(), FlashState::WaitingForBoot);
+    QVERIFY(!rig.timerOn(TimerRole::DotWatchdog));
 
     // Waiting for "_": the prompt and the wrong bytes come in one burst, and the ready request
     // goes out only 333 ms after the prompt, so they all arrive before "_".
     rig.device().powerCycle();
     rig.device().sendRaw(">.P.P");
-    QTRY_COMPARE(rig.window->members.flashState, FlashState::Sending);
+    QTRY_COMPARE(rig.state(), FlashState::Sending);
     QTRY_VERIFY_WITH_TIMEOUT(rig.device().recording().programmedFiles.size() == 1, 30'000);
-    QTRY_VERIFY(!rig.window->streamer().isRunning());
+    QTRY_VERIFY(!rig.streaming());
 
     // The run saw exactly one end: the device's own, after the whole file.
     QCOMPARE(rig.captions.count("Norvak Flash Programmer, PROGRAMMED"), 1);
@@ -167,12 +168,12 @@ void TestFaultsDevice::dotsStoppingHalfWayEndInTheWatchdogReport() {
     QCOMPARE(rig.toolkit.messages[0].text, QStringLiteral("Error: DOT Timeout"));
     QCOMPARE(rig.toolkit.messages[0].icon, MessageIcon::Critical);
     QVERIFY(rig.captions.contains("Norvak Flash Programmer, Programming FAILLED"));
-    QCOMPARE(rig.window->members.flashState, FlashState::Idle);
-    QCOMPARE(rig.window->btnFlash->text(), QStringLiteral("START PROGRAMMING"));
-    QVERIFY(rig.window->btnFlash->isEnabled());
-    QVERIFY(!rig.window->TimerdotNotReceived->isEnabled());
+    QCOMPARE(rig.state(), FlashState::Idle);
+    QCOMPARE(rig.caption(Button::Flash), QStringLiteral("START PROGRAMMING"));
+    QVERIFY(rig.enabled(Button::Flash));
+    QVERIFY(!rig.timerOn(TimerRole::DotWatchdog));
     // The streamer stops at its next look at the state; the line stays quiet after that.
-    QTRY_VERIFY(!rig.window->streamer().isRunning());
+    QTRY_VERIFY(!rig.streaming());
     const int outputs = rig.serial->outputCalls;
     QTest::qWait(300);
     QCOMPARE(rig.serial->outputCalls, outputs);
@@ -195,7 +196,7 @@ void TestFaultsDevice::bytesAroundTheStartOfTheFileLeaveTheDotsAlone() {
         QTimer noise;
         noise.setInterval(1);
         QObject::connect(&noise, &QTimer::timeout, [&rig] {
-            if (rig.window->members.flashState == FlashState::Sending &&
+            if (rig.state() == FlashState::Sending &&
                 rig.device().recording().acceptedLines.empty())
                 rig.device().sendRaw("\x80");
         });
@@ -204,7 +205,7 @@ void TestFaultsDevice::bytesAroundTheStartOfTheFileLeaveTheDotsAlone() {
                                      rig.device().recording().programmedFiles.size() == 1,
                                  60'000);
         QCOMPARE(rig.toolkit.messages.size(), std::size_t{0}); // no "Error: DOT Timeout"
-        QTRY_VERIFY(!rig.window->streamer().isRunning());
+        QTRY_VERIFY(!rig.streaming());
         verifyTheWire(rig.device().recording(), firmware);
     }
 }

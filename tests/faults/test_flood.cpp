@@ -4,7 +4,6 @@
 // a megabyte at 57600 baud would take three minutes.
 
 #include "faults/device_rig.h"
-#include "mainwindow/logbox/logbox.h"
 
 #include <QPushButton>
 #include <QTest>
@@ -15,6 +14,7 @@
 #include <string>
 
 using namespace norvak;
+using test::Button;
 using namespace norvak::faults;
 using namespace std::chrono_literals;
 
@@ -57,13 +57,13 @@ SimDeviceConfig unpaced() {
 void TestFaultsFlood::floodWhileIdleIsShownInFull() {
     DeviceRig rig(unpaced());
     rig.pressConnect();
-    QVERIFY(rig.window->PortOpen());
+    QVERIFY(rig.portOpen());
     const std::string flood = floodBytes(17);
     rig.device().sendRaw(flood);
-    QTRY_COMPARE_WITH_TIMEOUT(rig.window->txtbuffer->length(), qsizetype{floodSize}, 120'000);
+    QTRY_COMPARE_WITH_TIMEOUT(rig.logLength(), qsizetype{floodSize}, 120'000);
     QCOMPARE(rig.device().recording().sent, flood);
     QVERIFY(rig.logText() == QString::fromLatin1(flood));
-    QCOMPARE(rig.window->members.flashState, FlashState::Idle);
+    QCOMPARE(rig.state(), FlashState::Idle);
     QCOMPARE(rig.caption(), QStringLiteral("Norvak Flash Programmer, Connect: True"));
     QVERIFY(rig.toolkit.messages.empty());
 }
@@ -91,10 +91,10 @@ void TestFaultsFlood::floodWhileTheFileIsSentLeavesTheRunIntact() {
         if (logAtStart < 0) {
             if (rig.device().recording().acceptedLines.size() < 5)
                 return;
-            floodStartedWhileSending = rig.window->members.flashState == FlashState::Sending;
-            logAtStart = rig.window->txtbuffer->length();
+            floodStartedWhileSending = rig.state() == FlashState::Sending;
+            logAtStart = rig.logLength();
         }
-        if (rig.window->txtbuffer->length() < logAtStart + static_cast<qsizetype>(queued))
+        if (rig.logLength() < logAtStart + static_cast<qsizetype>(queued))
             return;
         const std::size_t size = std::min(chunk, flood.size() - queued);
         rig.device().sendRaw(std::string_view(flood).substr(queued, size));
@@ -105,11 +105,10 @@ void TestFaultsFlood::floodWhileTheFileIsSentLeavesTheRunIntact() {
     feeder.start();
 
     // The run and the flood both come to their end, in either order.
-    QTRY_VERIFY_WITH_TIMEOUT(queued == flood.size() && !rig.window->streamer().isRunning() &&
+    QTRY_VERIFY_WITH_TIMEOUT(queued == flood.size() && !rig.streaming() &&
                                  rig.device().recording().programmedFiles.size() == 1,
                              120'000);
-    QTRY_COMPARE(rig.window->txtbuffer->length(),
-                 static_cast<qsizetype>(rig.device().recording().sent.size()));
+    QTRY_COMPARE(rig.logLength(), static_cast<qsizetype>(rig.device().recording().sent.size()));
     QVERIFY(floodStartedWhileSending);
 
     // Everything the device sent stands in the log box in order: the flood whole, with the
@@ -138,8 +137,8 @@ void TestFaultsFlood::floodWhileTheFileIsSentLeavesTheRunIntact() {
     QCOMPARE(received.mid(received.indexOf('f') + 1), expectedStream(readFile(firmware)));
     QCOMPARE(recording.programmedFiles.size(), std::size_t{1});
     QCOMPARE(recording.programmedFiles[0].rejectedLines, 0);
-    QCOMPARE(rig.window->members.flashState, FlashState::Idle);
-    QCOMPARE(rig.window->btnFlash->text(), QStringLiteral("START PROGRAMMING"));
+    QCOMPARE(rig.state(), FlashState::Idle);
+    QCOMPARE(rig.caption(Button::Flash), QStringLiteral("START PROGRAMMING"));
     QVERIFY(rig.toolkit.messages.empty());
 }
 
@@ -157,14 +156,12 @@ void TestFaultsFlood::textAtAMegabyteASecondDuringARun() {
     constexpr double rate = 1'000'000;
     constexpr std::size_t floodSize = 10'000'000;
     std::size_t floodEnd = 0; // where the flood's last byte goes in what the device sends
-    rig.once([&rig] { return rig.window->members.flashState == FlashState::Sending; },
+    rig.once([&rig] { return rig.state() == FlashState::Sending; },
              [&rig] { rig.device().textFlood(rate, floodSize); });
-    QTRY_VERIFY_WITH_TIMEOUT(rig.device().recording().programmedFiles.size() == 1 &&
-                                 !rig.window->streamer().isRunning(),
-                             120'000);
+    QTRY_VERIFY_WITH_TIMEOUT(
+        rig.device().recording().programmedFiles.size() == 1 && !rig.streaming(), 120'000);
     QTRY_VERIFY_WITH_TIMEOUT((floodEnd = rig.device().recording().sent.size()) >= floodSize &&
-                                 rig.window->txtbuffer->length() ==
-                                     static_cast<qsizetype>(floodEnd),
+                                 rig.logLength() == static_cast<qsizetype>(floodEnd),
                              60'000);
 
     const SimRecording recording = rig.device().recording();
@@ -178,7 +175,7 @@ void TestFaultsFlood::textAtAMegabyteASecondDuringARun() {
     const QByteArray received = QByteArray::fromStdString(recording.received);
     QCOMPARE(received.mid(received.indexOf('f') + 1), expectedStream(readFile(firmware)));
     QCOMPARE(recording.programmedFiles[0].rejectedLines, 0);
-    QCOMPARE(rig.window->members.flashState, FlashState::Idle);
+    QCOMPARE(rig.state(), FlashState::Idle);
     QVERIFY(rig.toolkit.messages.empty()); // no "Error: DOT Timeout"
 }
 

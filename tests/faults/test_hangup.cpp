@@ -5,10 +5,11 @@
 #include "faults/device_rig.h"
 #include "support/window_rig.h"
 
-#include <QPushButton>
 #include <QTest>
 
 using namespace norvak;
+using test::Button;
+using test::TimerRole;
 using namespace norvak::faults;
 using namespace std::chrono_literals;
 
@@ -36,16 +37,14 @@ void verifyTheReport(DeviceRig& rig, std::chrono::milliseconds settle) {
     const int outputsAtReport = rig.serial->outputCalls;
     QVERIFY2(rig.caption().contains("the connection to the device was lost"),
              qPrintable(rig.caption()));
-    QVERIFY(!rig.window->PortOpen());
-    QVERIFY(!rig.window->Connected());
-    QCOMPARE(rig.window->btnCon->text(), QStringLiteral("Connect"));
-    QCOMPARE(rig.window->members.flashState, FlashState::Idle);
-    QCOMPARE(rig.window->btnFlash->text(), QStringLiteral("START PROGRAMMING"));
-    for (const Timer* timer : {rig.window->Timerresettobootprg.get(), rig.window->Timersendi.get(),
-                               rig.window->Timersendf.get(), rig.window->TimerdotNotReceived.get(),
-                               rig.window->TimerSendFile.get()})
-        QVERIFY(!timer->isEnabled());
-    QTRY_VERIFY(!rig.window->streamer().isRunning());
+    QVERIFY(!rig.portOpen());
+    QVERIFY(!rig.connected());
+    QCOMPARE(rig.caption(Button::Connect), QStringLiteral("Connect"));
+    QCOMPARE(rig.state(), FlashState::Idle);
+    QCOMPARE(rig.caption(Button::Flash), QStringLiteral("START PROGRAMMING"));
+    for (const TimerRole timer : test::allTimers)
+        QVERIFY(!rig.timerOn(timer));
+    QTRY_VERIFY(!rig.streaming());
 
     QTest::qWait(static_cast<int>(settle.count()));
     QCOMPARE(rig.serial->outputCalls, outputsAtReport);
@@ -55,21 +54,21 @@ void verifyTheReport(DeviceRig& rig, std::chrono::milliseconds settle) {
 
     // Still at the operator's service: Clear screen works, and Connect with the adapter out
     // is refused with its own report while the port stays closed.
-    rig.window->Command4->click();
+    rig.press(Button::ClearScreen);
     QVERIFY(rig.logText().isEmpty());
     rig.pressConnect();
     QVERIFY2(rig.caption().contains("no serial port found"), qPrintable(rig.caption()));
-    QVERIFY(!rig.window->PortOpen());
-    QCOMPARE(rig.window->btnCon->text(), QStringLiteral("Connect"));
+    QVERIFY(!rig.portOpen());
+    QCOMPARE(rig.caption(Button::Connect), QStringLiteral("Connect"));
 }
 
 void plugInAndConnect(DeviceRig& rig, const SimDeviceConfig& config) {
     rig.plugIn(config);
     rig.pressConnect();
     QCOMPARE(rig.caption(), QStringLiteral("Norvak Flash Programmer, Connect: True"));
-    QVERIFY(rig.window->PortOpen());
-    QVERIFY(rig.window->Connected());
-    QCOMPARE(rig.window->btnCon->text(), QStringLiteral("Disconnect"));
+    QVERIFY(rig.portOpen());
+    QVERIFY(rig.connected());
+    QCOMPARE(rig.caption(Button::Connect), QStringLiteral("Disconnect"));
 }
 
 } // namespace
@@ -77,7 +76,7 @@ void plugInAndConnect(DeviceRig& rig, const SimDeviceConfig& config) {
 void TestFaultsHangUp::unpluggedWhileIdle() {
     DeviceRig rig(SimDeviceConfig{});
     rig.pressConnect();
-    QVERIFY(rig.window->PortOpen());
+    QVERIFY(rig.portOpen());
     rig.unplug();
     verifyTheReport(rig, 500ms);
     if (QTest::currentTestFailed())
@@ -90,7 +89,7 @@ void TestFaultsHangUp::unpluggedWhileWaitingForTheBootProgram() {
     rig.pressConnect();
     rig.chooseFile(firmwarePath("small-crlf.srec"));
     rig.pressStart();
-    QCOMPARE(rig.window->members.flashState, FlashState::WaitingForBoot);
+    QCOMPARE(rig.state(), FlashState::WaitingForBoot);
     QTRY_VERIFY(rig.device().recording().received.size() >= 10);
     // The wake-up sender writes every 5 ms and the countdown ticks every second: neither may
     // write or report again once the port is gone.
@@ -100,8 +99,8 @@ void TestFaultsHangUp::unpluggedWhileWaitingForTheBootProgram() {
         return;
     plugInAndConnect(rig, SimDeviceConfig{});
     // The file is still chosen: START is offered again.
-    QVERIFY(rig.window->btnFlash->isEnabled());
-    QCOMPARE(rig.window->members.flashState, FlashState::Idle);
+    QVERIFY(rig.enabled(Button::Flash));
+    QCOMPARE(rig.state(), FlashState::Idle);
 }
 
 void TestFaultsHangUp::unpluggedInTheMiddleOfTheFileThenAWholeRunOnTheNextDevice() {
@@ -112,7 +111,7 @@ void TestFaultsHangUp::unpluggedInTheMiddleOfTheFileThenAWholeRunOnTheNextDevice
     bool unpluggedDuringTheRun = false;
     rig.once([&rig] { return rig.device().recording().acceptedLines.size() >= 20; },
              [&rig, &unpluggedDuringTheRun] {
-                 unpluggedDuringTheRun = rig.window->streamer().isRunning();
+                 unpluggedDuringTheRun = rig.streaming();
                  rig.unplug();
              });
     QTRY_VERIFY_WITH_TIMEOUT(errorCaption.match(rig.caption()).hasMatch(), 20'000);
@@ -123,14 +122,14 @@ void TestFaultsHangUp::unpluggedInTheMiddleOfTheFileThenAWholeRunOnTheNextDevice
         return;
 
     plugInAndConnect(rig, poweredOnAfterWakeUps());
-    QVERIFY(rig.window->btnFlash->isEnabled());
-    rig.window->Command4->click();
+    QVERIFY(rig.enabled(Button::Flash));
+    rig.press(Button::ClearScreen);
     rig.pressStart();
-    QCOMPARE(rig.window->members.flashState, FlashState::WaitingForBoot);
+    QCOMPARE(rig.state(), FlashState::WaitingForBoot);
     const QString message = QString::fromLatin1(SimDevice::programmedMessage);
     QTRY_VERIFY_WITH_TIMEOUT(rig.logText().endsWith(message), 30'000);
-    QTRY_VERIFY(!rig.window->streamer().isRunning());
-    QCOMPARE(rig.window->members.flashState, FlashState::Idle);
+    QTRY_VERIFY(!rig.streaming());
+    QCOMPARE(rig.state(), FlashState::Idle);
     // The new device got wake-ups, one "f" and the whole file from its first line.
     const SimRecording recording = rig.device().recording();
     const QByteArray received = QByteArray::fromStdString(recording.received);
@@ -156,11 +155,11 @@ void TestFaultsHangUp::aFailedWriteDuringTheFileIsReportedAsALostPort() {
         rig.serial->outputFailure = QStringLiteral("Port 1 (/dev/ttyUSB0): the device has taken "
                                                    "no data for 5 seconds.");
     });
-    rig.toolkit.advance(10'000ms);
+    rig.tick(10'000ms);
     QVERIFY2(errorCaption.match(rig.caption()).hasMatch(), qPrintable(rig.caption()));
     QVERIFY(!rig.serial->PortOpen());
     QVERIFY(rig.toolkit.messages.empty());
-    QCOMPARE(rig.w().members.flashState, FlashState::Idle);
+    QCOMPARE(rig.state(), FlashState::Idle);
 }
 
 QTEST_MAIN(TestFaultsHangUp)

@@ -7,9 +7,6 @@
 #include "faults/device_rig.h"
 #include "support/window_rig.h"
 
-#include <QComboBox>
-#include <QLineEdit>
-#include <QPushButton>
 #include <QTest>
 
 #include <map>
@@ -114,7 +111,7 @@ public:
                   rig.writeFile("a.srec", a).replace("a.srec", "missing.srec")};
         wire.addFile(0, a);
         wire.addFile(1, b);
-        rig.w().show();
+        rig.show();
     }
 
     // Runs `count` actions, each at a random moment after the one before.
@@ -122,8 +119,8 @@ public:
         remaining_ = count;
         scheduleNext();
         while (remaining_ > 0 && failure.isEmpty())
-            rig.toolkit.advance(1000ms);
-        rig.toolkit.advance(120'000ms); // whatever was started runs out
+            rig.tick(1000ms);
+        rig.tick(120'000ms); // whatever was started runs out
         checkInvariants();
     }
 
@@ -143,7 +140,7 @@ private:
             checkInvariants();
             if (--remaining_ < 0 || !failure.isEmpty())
                 return;
-            if (rig.w().streamer().isRunning())
+            if (rig.streaming())
                 ++actionsDuringRuns;
             act();
             checkInvariants();
@@ -166,19 +163,16 @@ private:
     }
 
     void clickAVisibleButton() {
-        QList<QPushButton*> visible;
-        for (QPushButton* button : rig.w().findChildren<QPushButton*>())
-            if (button->isVisible())
-                visible << button;
-        QPushButton* button = visible[pick(static_cast<int>(visible.size()))];
+        const std::vector<Button> visible = rig.visibleButtons();
+        Button button = visible[static_cast<std::size_t>(pick(static_cast<int>(visible.size())))];
         // An operator who finds the port closed mostly connects again; START is pressed most.
-        if (!rig.w().PortOpen() && pick(2) == 0)
-            button = rig.w().btnCon;
+        if (!rig.portOpen() && pick(2) == 0)
+            button = Button::Connect;
         else if (pick(3) == 0)
-            button = rig.w().btnFlash;
-        if (button == rig.w().btnopenFile)
+            button = Button::Flash;
+        if (button == Button::Browse)
             rig.toolkit.dialogAnswers.push_back(chooseAnswer());
-        button->click();
+        rig.press(button);
     }
 
     // Mostly one of the two real files; sometimes a file without lines, a missing one, or
@@ -194,18 +188,16 @@ private:
 
     void changeSpeed() {
         if (pick(4) == 0) {
-            rig.w().Combospeed->lineEdit()->setText(QStringLiteral("7"));
-            emit rig.w().Combospeed->lineEdit()->textEdited(QStringLiteral("7"));
+            rig.editSpeed(QStringLiteral("7"));
             return;
         }
         const int item = pick(5);
-        rig.w().Combospeed->setCurrentIndex(item);
-        emit rig.w().Combospeed->activated(item);
+        rig.chooseSpeed(item);
     }
 
     // A device that plays along now and then, so that runs get to sending their file.
     void answerTheRun() {
-        switch (rig.w().members.flashState) {
+        switch (rig.state()) {
         case FlashState::WaitingForBoot:
             rig.serial->receive(">");
             break;
@@ -243,7 +235,7 @@ private:
     void checkInvariants() {
         if (!failure.isEmpty())
             return;
-        const auto state = static_cast<std::int32_t>(rig.w().members.flashState);
+        const auto state = static_cast<std::int32_t>(rig.state());
         maxState = std::max(maxState, static_cast<int>(state));
         if (state < 0 || state > 3)
             failure = QStringLiteral("flashState %1").arg(state);
@@ -275,7 +267,7 @@ void TestFaultsRandomOperator::thousandActionsKeepTheRunsWhole() {
     QVERIFY(op.wire.runs() > 0);
     QVERIFY(op.actionsDuringRuns > 0);
     QCOMPARE(op.maxState, 3);
-    QVERIFY(!op.rig.w().streamer().isRunning());
+    QVERIFY(!op.rig.streaming());
 }
 
 QTEST_MAIN(TestFaultsRandomOperator)

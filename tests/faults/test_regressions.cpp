@@ -4,9 +4,8 @@
 #include "link/control/mscomm.h"
 #include "support/fake_serial_control.h"
 #include "support/virtual_toolkit.h"
+#include "support/window_rig.h"
 
-#include <QLineEdit>
-#include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -80,6 +79,7 @@ void TestFaultsRegressions::aFileStartedAmongDeviceBytesStillSeesItsDots() {
     auto control = std::make_unique<BoundedNesting>(toolkit);
     BoundedNesting& serial = *control;
     frmProg window(toolkit, std::move(control), nullptr);
+    WindowView view(window);
     QTemporaryDir dir;
     const QString path = dir.filePath("fw.srec");
     const QByteArray file = firmware(80); // longer to send than the watchdog waits
@@ -88,10 +88,10 @@ void TestFaultsRegressions::aFileStartedAmongDeviceBytesStillSeesItsDots() {
         QVERIFY(out.open(QIODevice::WriteOnly));
         out.write(file);
     }
-    window.btnCon->click();
+    view.pressConnect();
     toolkit.dialogAnswers.emplace_back(path);
-    window.btnopenFile->click();
-    window.btnFlash->click();
+    view.press(Button::Browse);
+    view.pressStart();
     serial.fake().receive(">");
     toolkit.runDue();
     toolkit.advance(333ms);
@@ -99,7 +99,7 @@ void TestFaultsRegressions::aFileStartedAmongDeviceBytesStillSeesItsDots() {
     toolkit.after(1000ms, [&serial] { serial.fake().receive("\x80"); });
     serial.fake().receive("_");
     toolkit.runDue();
-    QCOMPARE(window.members.flashState, FlashState::Sending);
+    QCOMPARE(view.state(), FlashState::Sending);
     const qsizetype sendingFrom = serial.fake().wire.size();
     // The device answers with a dot every 50 ms from now on.
     bool answering = true;
@@ -115,8 +115,8 @@ void TestFaultsRegressions::aFileStartedAmongDeviceBytesStillSeesItsDots() {
 
     QCOMPARE(toolkit.messages.size(), std::size_t{0}); // no "Error: DOT Timeout"
     QCOMPARE(serial.fake().wire.mid(sendingFrom), expectedStream(file));
-    QCOMPARE(window.members.flashState, FlashState::Sending);
-    QVERIFY(!window.streamer().isRunning());
+    QCOMPARE(view.state(), FlashState::Sending);
+    QVERIFY(!view.streaming());
     QVERIFY(serial.deepest >= 2); // the run did start inside a receive handler
 }
 

@@ -10,6 +10,7 @@
 #include <algorithm>
 
 using namespace norvak;
+using test::Button;
 using namespace norvak::faults;
 using namespace std::chrono_literals;
 
@@ -40,9 +41,9 @@ void cancelAndStartAgain(DeviceRig& rig, std::size_t lines, std::chrono::millise
                    lines;
         },
         [&rig, startAfter, &restarted] {
-            rig.window->btnFlash->click(); // CANCEL
-            QTimer::singleShot(startAfter, rig.window.get(), [&rig, &restarted] {
-                rig.window->btnFlash->click(); // START
+            rig.press(Button::Flash); // CANCEL
+            QTimer::singleShot(startAfter, &rig.widget(), [&rig, &restarted] {
+                rig.press(Button::Flash); // START
                 restarted = true;
             });
         });
@@ -60,7 +61,7 @@ void TestFaultsRestart::startRightAfterCancelSendsOnlyWakeUpsAfterWholeLines() {
     bool restarted = false;
     cancelAndStartAgain(rig, 5, 40ms, restarted);
     QTRY_VERIFY_WITH_TIMEOUT(restarted, 20'000);
-    QCOMPARE(rig.window->members.flashState, FlashState::WaitingForBoot);
+    QCOMPARE(rig.state(), FlashState::WaitingForBoot);
     // Long enough for the old streamer to have sent several more lines if it went on.
     QTRY_VERIFY_WITH_TIMEOUT(
         [&rig] {
@@ -69,7 +70,7 @@ void TestFaultsRestart::startRightAfterCancelSendsOnlyWakeUpsAfterWholeLines() {
             return afterFile != std::string::npos && received.size() - afterFile > 100;
         }(),
         10'000);
-    QTRY_VERIFY(!rig.window->streamer().isRunning());
+    QTRY_VERIFY(!rig.streaming());
 
     // Wake-ups, "f", whole lines of the file, then wake-ups only (up to a new run's "f").
     const QByteArray received = QByteArray::fromStdString(rig.device().recording().received);
@@ -102,7 +103,7 @@ void TestFaultsRestart::startASecondAfterCancelEndsProgrammed() {
     rig.device().powerCycle();
     QTRY_VERIFY_WITH_TIMEOUT(
         rig.captions.contains(QStringLiteral("Norvak Flash Programmer, PROGRAMMED")), 30'000);
-    QCOMPARE(rig.window->members.flashState, FlashState::Idle);
+    QCOMPARE(rig.state(), FlashState::Idle);
     QCOMPARE(rig.device().recording().programmedFiles.size(), std::size_t{1});
     // The cancelled run's watchdog was switched off at START: no failure came in between.
     QVERIFY(rig.toolkit.messages.empty());

@@ -16,11 +16,9 @@
 #include "link/control/mscomm.h"
 #include "mainwindow/frmprog.h"
 #include "mainwindow/qt_toolkit.h"
+#include "support/window_rig.h"
 
 #include <QApplication>
-#include <QComboBox>
-#include <QLineEdit>
-#include <QPushButton>
 #include <QSocketNotifier>
 
 #include <cstdio>
@@ -63,10 +61,11 @@ PortCandidates onlyPortOne(const QString& path) {
 int connectOnly(const QString& portPath) {
     QtToolkit toolkit;
     frmProg window(toolkit, std::make_unique<MSComm>(onlyPortOne(portPath)), nullptr);
-    window.txtComPort->setText(QStringLiteral("1"));
-    window.btnCon->click();
-    std::printf("caption: %s\nport open: %d\n", qPrintable(window.windowTitle()),
-                window.PortOpen() ? 1 : 0);
+    test::WindowView view(window);
+    view.setPortText(QStringLiteral("1"));
+    view.pressConnect();
+    std::printf("caption: %s\nport open: %d\n", qPrintable(view.caption()),
+                view.portOpen() ? 1 : 0);
     std::fflush(stdout);
     return 0;
 }
@@ -89,7 +88,8 @@ int main(int argc, char* argv[]) {
         std::make_unique<faults::CountingSerial>(std::make_unique<MSComm>(onlyPortOne(portPath)));
     faults::CountingSerial& serial = *counting;
     frmProg window(toolkit, std::move(counting), nullptr);
-    QObject::connect(&window, &frmProg::closed, &app, &QCoreApplication::quit);
+    test::WindowView view(window);
+    view.onClosed([] { QCoreApplication::quit(); });
 
     int writesBeforeClose = -1;
     QSocketNotifier input(STDIN_FILENO, QSocketNotifier::Read);
@@ -100,18 +100,17 @@ int main(int argc, char* argv[]) {
             return;
         input.setEnabled(false);
         writesBeforeClose = serial.outputCalls;
-        window.close();
+        view.close();
     });
 
-    window.txtComPort->setText(QStringLiteral("1"));
-    window.Combospeed->setCurrentIndex(speedItem);
-    emit window.Combospeed->activated(speedItem);
-    window.show();
-    window.btnCon->click();
-    window.btnopenFile->click();
-    window.btnFlash->click();
-    if (window.members.flashState != FlashState::WaitingForBoot) {
-        std::fprintf(stderr, "the run did not start: %s\n", qPrintable(window.windowTitle()));
+    view.setPortText(QStringLiteral("1"));
+    view.chooseSpeed(speedItem);
+    view.show();
+    view.pressConnect();
+    view.press(test::Button::Browse);
+    view.pressStart();
+    if (view.state() != FlashState::WaitingForBoot) {
+        std::fprintf(stderr, "the run did not start: %s\n", qPrintable(view.caption()));
         return 3;
     }
 
