@@ -203,21 +203,21 @@ void frmProg::TimerSendFile_Timer() {
 }
 
 void frmProg::Form_Load() {
-    members.fileName.clear();
-    lblFilename->setText(members.fileName);
-    members.restartCountdown = 60;
+    members_.fileName.clear();
+    lblFilename->setText(members_.fileName);
+    members_.restartCountdown = 60;
     for (const QString& item : speedItems)
         Combospeed->addItem(item);
     Combospeed->setCurrentIndex(normalSpeedItem);
-    members.mainWindowHandle = static_cast<std::uintptr_t>(winId());
-    listener_.StartUsbNotification(members.mainWindowHandle);
+    members_.mainWindowHandle = static_cast<std::uintptr_t>(winId());
+    listener_.StartUsbNotification(members_.mainWindowHandle);
 }
 
 void frmProg::Form_QueryUnload() {
     // Each step runs whatever the one before did.
     link_.ClosePort();
     ignoringFailure([this] {
-        listener_.StopUsbNotification(members.mainWindowHandle, listener_.notificationHandle());
+        listener_.StopUsbNotification(members_.mainWindowHandle, listener_.notificationHandle());
     });
 }
 

@@ -42,37 +42,9 @@ public:
     frmProg(const frmProg&) = delete;
     frmProg& operator=(const frmProg&) = delete;
 
-    // --- Controls (owned by the window through Qt's parent ownership) ---
-    QGroupBox* Frame9 = nullptr;
-    QLineEdit* txtSpeed = nullptr;
-    QLineEdit* txtComPort = nullptr;
-    QPushButton* btnCon = nullptr;
-    QLineEdit* txtRefresh = nullptr;
-    QPushButton* btnFlash = nullptr;
-    QPushButton* Command5 = nullptr;
-    QPushButton* Command3 = nullptr;
-    QPushButton* Command2 = nullptr;
-    QPushButton* Command1 = nullptr;
-    QLabel* lblFilename = nullptr;
-    QPushButton* btnopenFile = nullptr;
-    LogBox* txtbuffer = nullptr;
-    QLabel* Label1 = nullptr;
-    QComboBox* Combospeed = nullptr;
-    QPushButton* Command4 = nullptr;
-
-    std::unique_ptr<Timer> TimerdotNotReceived;
-    std::unique_ptr<Timer> Timersendf;
-    std::unique_ptr<Timer> Timersendi;
-    std::unique_ptr<Timer> TimerSendFile;
-    std::unique_ptr<Timer> Timerresettobootprg;
-
-    WindowMembers members;
-
-    [[nodiscard]] SerialControl& MSComm1() { return *serial_; }
-
     // --- What the handlers see of the window ---
-    [[nodiscard]] WindowMembers& shared() override { return members; }
-    [[nodiscard]] const WindowMembers& shared() const override { return members; }
+    [[nodiscard]] WindowMembers& shared() override { return members_; }
+    [[nodiscard]] const WindowMembers& shared() const override { return members_; }
     [[nodiscard]] Toolkit& toolkit() override { return toolkit_; }
     [[nodiscard]] Timer& timer(TimerRole role) override;
     [[nodiscard]] const Timer& timer(TimerRole role) const override;
@@ -97,15 +69,22 @@ public:
     void comPort(std::int16_t val);
     void Send(int byte, bool invert);
     void SendPacket(int cmd, const PacketData& packetData);
-    [[nodiscard]] bool Connected() const { return members.Connected; }
+    [[nodiscard]] bool Connected() const { return members_.Connected; }
 
-    [[nodiscard]] bool portOpenAndFileChosen() const { return table_.portOpenAndFileChosen(); }
-    // True once the port was lost under a run, until it is opened again.
-    [[nodiscard]] bool isPortLost() const { return link_.portLost(); }
     // True while the file streamer runs (it may outlive the run that started it by a yield).
     [[nodiscard]] bool isStreaming() const { return streamer_.isRunning(); }
-    [[nodiscard]] const FirmwareStreamer& streamer() const { return streamer_; }
 
+    // The operating instructions the Help button shows.
+    [[nodiscard]] static QString helpText();
+
+signals:
+    // Emitted once the close handler has run and the window has accepted the close.
+    void closed();
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
     // --- Event handlers ---
     void Form_Load();
     void Form_QueryUnload();
@@ -124,16 +103,6 @@ public:
     void TimerdotNotReceived_Timer();
     void TimerSendFile_Timer();
 
-    [[nodiscard]] static QString helpText();
-
-signals:
-    // Emitted once the close handler has run and the window has accepted the close.
-    void closed();
-
-protected:
-    void closeEvent(QCloseEvent* event) override;
-
-private:
     void createControls();
     void placeControls();
     void setTabOrder();
@@ -143,6 +112,32 @@ private:
     // The one boundary between a handler and the event loop: nothing a handler throws may end
     // the program. A write that fails on an open port means the adapter or the device has gone.
     void guarded(const std::function<void()>& handler);
+
+    // Controls, owned by the window through Qt's parent ownership.
+    QGroupBox* Frame9 = nullptr;
+    QLineEdit* txtSpeed = nullptr;
+    QLineEdit* txtComPort = nullptr;
+    QPushButton* btnCon = nullptr;
+    QLineEdit* txtRefresh = nullptr;
+    QPushButton* btnFlash = nullptr;
+    QPushButton* Command5 = nullptr;
+    QPushButton* Command3 = nullptr;
+    QPushButton* Command2 = nullptr;
+    QPushButton* Command1 = nullptr;
+    QLabel* lblFilename = nullptr;
+    QPushButton* btnopenFile = nullptr;
+    LogBox* txtbuffer = nullptr;
+    QLabel* Label1 = nullptr;
+    QComboBox* Combospeed = nullptr;
+    QPushButton* Command4 = nullptr;
+
+    std::unique_ptr<Timer> TimerdotNotReceived;
+    std::unique_ptr<Timer> Timersendf;
+    std::unique_ptr<Timer> Timersendi;
+    std::unique_ptr<Timer> TimerSendFile;
+    std::unique_ptr<Timer> Timerresettobootprg;
+
+    WindowMembers members_;
 
     Toolkit& toolkit_;
     std::unique_ptr<SerialControl> serial_;

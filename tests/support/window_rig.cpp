@@ -72,19 +72,7 @@ QPushButton* WindowView::button(Button which) const {
 }
 
 Timer& WindowView::timer(TimerRole role) const {
-    switch (role) {
-    case TimerRole::WakeUpSender:
-        return *window_->Timersendi;
-    case TimerRole::Countdown:
-        return *window_->Timerresettobootprg;
-    case TimerRole::ReadyRequest:
-        return *window_->Timersendf;
-    case TimerRole::FileSender:
-        return *window_->TimerSendFile;
-    case TimerRole::DotWatchdog:
-        return *window_->TimerdotNotReceived;
-    }
-    throw std::logic_error("no such timer");
+    return window_->timer(role);
 }
 
 // --- Buttons ---
@@ -122,15 +110,15 @@ std::vector<Button> WindowView::visibleButtons() const {
 // --- The run ---
 
 FlashState WindowView::state() const {
-    return window_->members.flashState;
+    return window_->shared().flashState;
 }
 
 std::int32_t WindowView::restartCountdown() const {
-    return window_->members.restartCountdown;
+    return window_->shared().restartCountdown;
 }
 
 QString WindowView::fileName() const {
-    return window_->members.fileName;
+    return window_->shared().fileName;
 }
 
 QString WindowView::fileLabel() const {
@@ -142,11 +130,11 @@ QString WindowView::fileLabelToolTip() const {
 }
 
 double WindowView::progressPercent() const {
-    return window_->members.progressPercent;
+    return window_->shared().progressPercent;
 }
 
 bool WindowView::streaming() const {
-    return window_->streamer().isRunning();
+    return window_->isStreaming();
 }
 
 // --- The link ---
@@ -164,11 +152,11 @@ void WindowView::setPortText(const QString& text) {
 }
 
 std::int32_t WindowView::portNumber() const {
-    return window_->members.portNumber;
+    return window_->shared().portNumber;
 }
 
 std::int32_t WindowView::baudRate() const {
-    return window_->members.baudRate;
+    return window_->shared().baudRate;
 }
 
 void WindowView::send(int byte, bool invert) {
@@ -296,7 +284,7 @@ void WindowView::onClosed(std::function<void()> callback) {
 }
 
 std::uintptr_t WindowView::windowHandle() const {
-    return window_->members.mainWindowHandle;
+    return window_->shared().mainWindowHandle;
 }
 
 ControlLook WindowView::look(const QString& designName) const {
@@ -331,7 +319,7 @@ void WindowView::pressTab() {
 // --- Forcing ---
 
 void WindowView::force(const ForcedRunValues& values) {
-    WindowMembers& members = window_->members;
+    WindowMembers& members = window_->shared();
     if (values.state)
         members.flashState = *values.state;
     if (values.restartCountdown)

@@ -33,8 +33,8 @@ inline constexpr std::array allButtons = {Button::Connect, Button::Flash,       
                                           Button::Help,    Button::ClearScreen, Button::F,
                                           Button::G,       Button::SFile};
 
-// The run's timers by role.
-enum class TimerRole { WakeUpSender, Countdown, ReadyRequest, FileSender, DotWatchdog };
+// Timers by role: norvak::TimerRole, as the window names them.
+using norvak::TimerRole;
 inline constexpr std::array allTimers = {TimerRole::WakeUpSender, TimerRole::Countdown,
                                          TimerRole::ReadyRequest, TimerRole::FileSender,
                                          TimerRole::DotWatchdog};
