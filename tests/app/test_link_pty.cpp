@@ -35,13 +35,16 @@ struct PtyRig {
     PtyPair line4;
     PtyPair line5;
     VirtualToolkit toolkit;
-    frmProg window{toolkit, std::make_unique<MSComm>([this](int port) {
-                       if (port == 4)
-                           return QStringList{line4.slavePath()};
-                       if (port == 5)
-                           return QStringList{line5.slavePath()};
-                       return QStringList{QStringLiteral("/nonexistent/ttyNONE%1").arg(port)};
-                   }),
+    frmProg window{toolkit,
+                   std::make_unique<MSComm>(
+                       toolkit,
+                       [this](int port) {
+                           if (port == 4)
+                               return QStringList{line4.slavePath()};
+                           if (port == 5)
+                               return QStringList{line5.slavePath()};
+                           return QStringList{QStringLiteral("/nonexistent/ttyNONE%1").arg(port)};
+                       }),
                    nullptr};
 
     void connect() {

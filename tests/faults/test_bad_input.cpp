@@ -55,10 +55,12 @@ namespace {
 struct PortRig {
     PtyPair line;
     VirtualToolkit toolkit;
-    frmProg window{toolkit, std::make_unique<MSComm>([this](int port) {
-                       return port == 1 ? QStringList{line.slavePath()}
-                                        : defaultPortCandidates()(port);
-                   }),
+    frmProg window{toolkit,
+                   std::make_unique<MSComm>(toolkit,
+                                            [this](int port) {
+                                                return port == 1 ? QStringList{line.slavePath()}
+                                                                 : defaultPortCandidates()(port);
+                                            }),
                    nullptr};
 
     void connectWith(const QString& text) {
@@ -213,7 +215,7 @@ void TestFaultsBadInput::portTextsThatAreNoPortAreRefused() {
 void TestFaultsBadInput::aPortInUseIsRefusedAsSuch() {
     PortRig rig;
     {
-        MSComm other([&rig](int) { return QStringList{rig.line.slavePath()}; });
+        MSComm other(rig.toolkit, [&rig](int) { return QStringList{rig.line.slavePath()}; });
         other.setSettings(linkSettings(linkBaudRate));
         other.setPortOpen(true);
         QVERIFY(other.PortOpen());
