@@ -2,9 +2,10 @@
 # The Windows-only code, checked from Linux with the MinGW-w64 cross compiler and Wine:
 #  1. compiles the device-change listener and its Win32 binding and links a tiny executable
 #     against user32/ole32;
-#  2. compiles our other sources with Windows-only branches (Q_OS_WIN, _WIN32) for Windows,
-#     syntax only: Qt for Windows is not available here, so they are checked against this
-#     machine's Qt headers, which catches faults in our branches but not in Qt's Windows API;
+#  2. compiles our other sources with Windows-only branches (Q_OS_WIN, _WIN32), and those that
+#     CMake builds only for Windows, for Windows, syntax only: Qt for Windows is not available
+#     here, so they are checked against this machine's Qt headers, which catches faults in our
+#     branches but not in Qt's Windows API;
 #  3. builds tests/devicenotify/win32/win32_listener_test.cpp against the real binding and runs
 #     it under Wine (on an Xvfb display) in a throw-away WINEPREFIX, removed afterwards.
 # Installs what it needs with apt-get (run as root). Exits non-zero on any failure.
@@ -92,6 +93,8 @@ for module in QtCore QtGui QtWidgets QtSerialPort; do
 done
 mapfile -t windows_units < <(cd "$repo" && grep -rlE 'Q_OS_WIN|_WIN32' --include='*.cpp' src tools |
     grep -v '^src/devicenotify/' | sort)
+# Sources that CMake builds for Windows in place of their POSIX counterparts.
+windows_units+=(src/link/control/portable_line_watch.cpp)
 # The tools include their own headers and the shared libraries beside them by folder name.
 tool_includes=()
 for dir in "$repo"/tools/*/; do

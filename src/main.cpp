@@ -10,7 +10,7 @@
 int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
     norvak::QtToolkit toolkit;
-    norvak::frmProg window(toolkit, std::make_unique<norvak::MSComm>(),
+    norvak::frmProg window(toolkit, std::make_unique<norvak::MSComm>(toolkit),
                            norvak::devicenotify::nativeUsbPlatform());
     QObject::connect(&window, &norvak::frmProg::closed, &app, &QCoreApplication::quit);
     window.show();

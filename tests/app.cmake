@@ -12,3 +12,6 @@ norvak_add_test(test_operator_commands SOURCES app/test_operator_commands.cpp
 norvak_add_test(test_link_pty SOURCES app/test_link_pty.cpp LIBS norvak_testsupport)
 norvak_add_test(test_end_to_end SOURCES app/test_end_to_end.cpp
                 LIBS norvak_faults_support)
+
+# The real toolkit's own promises, on the real event loop.
+norvak_add_test(test_qt_toolkit SOURCES app/test_qt_toolkit.cpp LIBS norvak_testsupport)

@@ -1,4 +1,5 @@
-# The serial control over QSerialPort, exercised on pseudo-terminals.
+# The serial control over QSerialPort, exercised on pseudo-terminals, and its receive event
+# pump on the virtual clock.
 norvak_add_test(test_serial_settings
   SOURCES serial_control/test_serial_settings.cpp
   LIBS norvak_serial)
@@ -7,4 +8,8 @@ norvak_add_test(test_mscomm
   LIBS norvak_serial norvak_testsupport)
 norvak_add_test(test_receive_batching
   SOURCES serial_control/test_receive_batching.cpp
+  LIBS norvak_serial norvak_testsupport)
+# The receive event pump alone, on the virtual clock.
+norvak_add_test(test_receive_pump
+  SOURCES serial_control/test_receive_pump.cpp
   LIBS norvak_serial norvak_testsupport)

@@ -55,9 +55,10 @@ namespace {
 // The real serial control, with the time of every Output call noted.
 class TimedSerial final : public ForwardingSerialControl {
 public:
-    TimedSerial(const QString& ttyPath, std::shared_ptr<std::vector<OutputCall>> calls)
+    TimedSerial(Toolkit& toolkit, const QString& ttyPath,
+                std::shared_ptr<std::vector<OutputCall>> calls)
         : ForwardingSerialControl(
-              std::make_unique<MSComm>([ttyPath](int) { return QStringList{ttyPath}; }))
+              std::make_unique<MSComm>(toolkit, [ttyPath](int) { return QStringList{ttyPath}; }))
         , calls_(std::move(calls)) {}
 
     void Output(QByteArrayView bytes) override {
@@ -87,7 +88,7 @@ std::vector<double> hostLineGaps(const std::vector<OutputCall>& calls) {
 ProgrammerRig::ProgrammerRig(const QString& ttyPath, bool shown)
     : outputCalls_(std::make_shared<std::vector<OutputCall>>()) {
     window_ = std::make_unique<frmProg>(
-        toolkit_, std::make_unique<TimedSerial>(ttyPath, outputCalls_), nullptr);
+        toolkit_, std::make_unique<TimedSerial>(toolkit_, ttyPath, outputCalls_), nullptr);
     WindowControls::of(*window_).portBox.setText(QStringLiteral("1"));
     if (shown)
         window_->show();

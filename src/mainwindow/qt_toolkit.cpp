@@ -35,6 +35,41 @@ private:
     QTimer timer_;
 };
 
+// A 0 ms timer ticks at the event loop's next pass through a queued call, as Qt's own
+// "as soon as possible" work does: a 0 ms QTimer is run by the GLib loop only once the loop
+// finds itself idle, which under a stream of readable bytes comes later and less often.
+class NextPassTimer final : public Timer {
+public:
+    void setEnabled(bool on) override {
+        enabled_ = on;
+        if (on)
+            post();
+    }
+    [[nodiscard]] bool isEnabled() const override { return enabled_; }
+    [[nodiscard]] Milliseconds interval() const override { return Milliseconds(0); }
+
+private:
+    void post() {
+        if (posted_)
+            return;
+        posted_ = true;
+        // Calls still queued when the timer goes are dropped with `context_`.
+        QMetaObject::invokeMethod(
+            &context_, [this] { tickIfEnabled(); }, Qt::QueuedConnection);
+    }
+    void tickIfEnabled() {
+        posted_ = false;
+        if (!enabled_)
+            return;
+        post(); // the next tick, unless the handler switches the timer off
+        fireTick();
+    }
+
+    QObject context_;
+    bool enabled_ = false;
+    bool posted_ = false;
+};
+
 QMessageBox::Icon toQtIcon(MessageIcon icon) {
     switch (icon) {
     case MessageIcon::Information:
@@ -50,6 +85,8 @@ QMessageBox::Icon toQtIcon(MessageIcon icon) {
 } // namespace
 
 std::unique_ptr<Timer> QtToolkit::makeTimer(Milliseconds interval) {
+    if (interval == Milliseconds(0))
+        return std::make_unique<NextPassTimer>();
     return std::make_unique<QtTimer>(interval);
 }
 

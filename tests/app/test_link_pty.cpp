@@ -41,13 +41,16 @@ public:
     }
 
 private:
-    frmProg window_{toolkit, std::make_unique<MSComm>([this](int port) {
-                        if (port == 4)
-                            return QStringList{line4.slavePath()};
-                        if (port == 5)
-                            return QStringList{line5.slavePath()};
-                        return QStringList{QStringLiteral("/nonexistent/ttyNONE%1").arg(port)};
-                    }),
+    frmProg window_{toolkit,
+                    std::make_unique<MSComm>(
+                        toolkit,
+                        [this](int port) {
+                            if (port == 4)
+                                return QStringList{line4.slavePath()};
+                            if (port == 5)
+                                return QStringList{line5.slavePath()};
+                            return QStringList{QStringLiteral("/nonexistent/ttyNONE%1").arg(port)};
+                        }),
                     nullptr};
 };
 

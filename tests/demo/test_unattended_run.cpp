@@ -43,7 +43,7 @@ struct Rig {
         , out(&printed)
         , window(toolkit,
                  std::make_unique<MSComm>(
-                     withSimulatedPort(4, QString::fromStdString(device.slavePath()))),
+                     toolkit, withSimulatedPort(4, QString::fromStdString(device.slavePath()))),
                  nullptr) {
         // The quickest pause keeps the runs short; the window is otherwise as it starts.
         view.chooseSpeed(0);

@@ -19,8 +19,9 @@ const QString nowhere = QStringLiteral("/nonexistent/norvak-faults/ttyUSB0");
 DeviceRig::DeviceRig(const SimDeviceConfig& config, int speedItem)
     : device_(std::make_unique<SimDevice>(config))
     , portPath_(QString::fromStdString(device_->slavePath())) {
-    auto mscomm = std::make_unique<MSComm>(
-        [this](int port) { return port == 1 ? QStringList{portPath_} : QStringList{nowhere}; });
+    auto mscomm = std::make_unique<MSComm>(toolkit, [this](int port) {
+        return port == 1 ? QStringList{portPath_} : QStringList{nowhere};
+    });
     auto counting = std::make_unique<CountingSerial>(std::move(mscomm));
     serial = counting.get();
     window_ = std::make_unique<frmProg>(toolkit, std::move(counting), nullptr);

@@ -62,10 +62,12 @@ public:
     }
 
 private:
-    frmProg window_{toolkit, std::make_unique<MSComm>([this](int port) {
-                        return port == 1 ? QStringList{line.slavePath()}
-                                         : defaultPortCandidates()(port);
-                    }),
+    frmProg window_{toolkit,
+                    std::make_unique<MSComm>(toolkit,
+                                             [this](int port) {
+                                                 return port == 1 ? QStringList{line.slavePath()}
+                                                                  : defaultPortCandidates()(port);
+                                             }),
                     nullptr};
 };
 
@@ -213,7 +215,7 @@ void TestFaultsBadInput::portTextsThatAreNoPortAreRefused() {
 void TestFaultsBadInput::aPortInUseIsRefusedAsSuch() {
     PortRig rig;
     {
-        MSComm other([&rig](int) { return QStringList{rig.line.slavePath()}; });
+        MSComm other(rig.toolkit, [&rig](int) { return QStringList{rig.line.slavePath()}; });
         other.setSettings(linkSettings(linkBaudRate));
         other.setPortOpen(true);
         QVERIFY(other.PortOpen());

@@ -60,7 +60,7 @@ PortCandidates onlyPortOne(const QString& path) {
 
 int connectOnly(const QString& portPath) {
     QtToolkit toolkit;
-    frmProg window(toolkit, std::make_unique<MSComm>(onlyPortOne(portPath)), nullptr);
+    frmProg window(toolkit, std::make_unique<MSComm>(toolkit, onlyPortOne(portPath)), nullptr);
     test::WindowView view(window);
     view.setPortText(QStringLiteral("1"));
     view.pressConnect();
@@ -84,8 +84,8 @@ int main(int argc, char* argv[]) {
     const int speedItem = QString::fromLocal8Bit(argv[3]).toInt();
 
     ChildToolkit toolkit(QString::fromLocal8Bit(argv[2]));
-    auto counting =
-        std::make_unique<faults::CountingSerial>(std::make_unique<MSComm>(onlyPortOne(portPath)));
+    auto counting = std::make_unique<faults::CountingSerial>(
+        std::make_unique<MSComm>(toolkit, onlyPortOne(portPath)));
     faults::CountingSerial& serial = *counting;
     frmProg window(toolkit, std::move(counting), nullptr);
     test::WindowView view(window);

@@ -1,4 +1,5 @@
 #include "link/control/mscomm.h"
+#include "mainwindow/qt_toolkit.h"
 #include "support/pty_pair.h"
 
 #include <QDeadlineTimer>
@@ -27,8 +28,8 @@ norvak::PortCandidates mapTo(const QStringList& paths) {
 }
 
 // A control on port 1 mapped to the pty, opened with the programmer's settings.
-std::unique_ptr<MSComm> openOn(const PtyPair& pty) {
-    auto comm = std::make_unique<MSComm>(mapTo({pty.slavePath()}));
+std::unique_ptr<MSComm> openOn(norvak::Toolkit& toolkit, const PtyPair& pty) {
+    auto comm = std::make_unique<MSComm>(toolkit, mapTo({pty.slavePath()}));
     comm->setCommPort(1);
     comm->setSettings(QStringLiteral("57600,n,8,1"));
     comm->setPortOpen(true);
@@ -72,11 +73,14 @@ private slots:
     void secondControlFindsThePortInUse();
     void hangUpIsReportedOnceAndClosesThePort();
     void outputIntoAHungUpLineThrowsAndReportsLater();
+
+private:
+    norvak::QtToolkit toolkit_;
 };
 
 void TestMSComm::outputSendsEveryByteAtOnce() {
     PtyPair pty;
-    auto comm = openOn(pty);
+    auto comm = openOn(toolkit_, pty);
     QByteArray all;
     for (int b = 0; b < 256; ++b) {
         all.append(static_cast<char>(b));
@@ -91,7 +95,7 @@ void TestMSComm::outputSendsEveryByteAtOnce() {
 
 void TestMSComm::outputLargerThanThePendingLimitArrivesWhole() {
     PtyPair pty;
-    auto comm = openOn(pty);
+    auto comm = openOn(toolkit_, pty);
     QByteArray big(200 * 1024, Qt::Uninitialized);
     for (qsizetype i = 0; i < big.size(); ++i) {
         big[i] = static_cast<char>((i * 7 + i / 251) & 0xff);
@@ -113,7 +117,7 @@ void TestMSComm::outputLargerThanThePendingLimitArrivesWhole() {
 
 void TestMSComm::outputFailsWhileClosedAndSendsNothing() {
     PtyPair pty;
-    MSComm comm(mapTo({pty.slavePath()}));
+    MSComm comm(toolkit_, mapTo({pty.slavePath()}));
     QVERIFY(failureOf([&] { comm.Output("f"); }).contains(QLatin1String("closed")));
 
     comm.setPortOpen(true);
@@ -126,7 +130,7 @@ void TestMSComm::outputFailsWhileClosedAndSendsNothing() {
 
 void TestMSComm::outputFailsWhenTheLineStalls() {
     PtyPair pty; // nobody reads the device side: the system buffer fills and stays full
-    auto comm = openOn(pty);
+    auto comm = openOn(toolkit_, pty);
     const QString failure = failureOf([&] { comm->Output(QByteArray(256 * 1024, 'S')); });
     QVERIFY2(failure.contains(QLatin1String("no data")), qPrintable(failure));
     QVERIFY(failure.contains(pty.slavePath()));
@@ -135,7 +139,7 @@ void TestMSComm::outputFailsWhenTheLineStalls() {
 
 void TestMSComm::openAppliesTheLineSettings() {
     PtyPair pty;
-    auto comm = openOn(pty);
+    auto comm = openOn(toolkit_, pty);
     termios tio = pty.slaveTermios();
     QCOMPARE(cfgetospeed(&tio), speed_t{B57600});
     QCOMPARE(cfgetispeed(&tio), speed_t{B57600});
@@ -164,7 +168,7 @@ void TestMSComm::openAppliesTheLineSettings() {
 
 void TestMSComm::openAndCloseAreIdempotent() {
     PtyPair pty;
-    MSComm comm(mapTo({pty.slavePath()}));
+    MSComm comm(toolkit_, mapTo({pty.slavePath()}));
     comm.setPortOpen(false);
     QVERIFY(!comm.PortOpen());
     comm.setPortOpen(true);
@@ -180,7 +184,7 @@ void TestMSComm::openAndCloseAreIdempotent() {
 
 void TestMSComm::commPortIsFixedWhileOpenAndPositive() {
     PtyPair pty;
-    auto comm = openOn(pty);
+    auto comm = openOn(toolkit_, pty);
     QVERIFY(failureOf([&] { comm->setCommPort(2); }).contains(QLatin1String("open")));
     QCOMPARE(comm->CommPort(), std::int16_t{1});
     comm->setPortOpen(false);
@@ -193,7 +197,7 @@ void TestMSComm::commPortIsFixedWhileOpenAndPositive() {
 
 void TestMSComm::onCommAnnouncesReceivedBytes() {
     PtyPair pty;
-    auto comm = openOn(pty);
+    auto comm = openOn(toolkit_, pty);
     comm->setRThreshold(1);
     QByteArray received;
     int events = 0;
@@ -212,7 +216,7 @@ void TestMSComm::onCommAnnouncesReceivedBytes() {
 
 void TestMSComm::bytesArrivingWhileTheHandlerYieldsAreAnnouncedInside() {
     PtyPair pty;
-    auto comm = openOn(pty);
+    auto comm = openOn(toolkit_, pty);
     comm->setRThreshold(1);
     comm->setInputLen(1);
     QByteArray received;
@@ -241,7 +245,7 @@ void TestMSComm::bytesArrivingWhileTheHandlerYieldsAreAnnouncedInside() {
 
 void TestMSComm::nestingStopsAtTheBoundAndLosesNothing() {
     PtyPair pty;
-    auto comm = openOn(pty);
+    auto comm = openOn(toolkit_, pty);
     comm->setRThreshold(1);
     comm->setInputLen(1);
     QByteArray received;
@@ -273,7 +277,7 @@ void TestMSComm::nestingStopsAtTheBoundAndLosesNothing() {
 
 void TestMSComm::oneByteInputsAreSeparateCharacters() {
     PtyPair pty;
-    auto comm = openOn(pty);
+    auto comm = openOn(toolkit_, pty);
     comm->setInputLen(1);
     QByteArray all;
     for (int byte = 0; byte < 256; ++byte)
@@ -296,7 +300,7 @@ void TestMSComm::oneByteInputsAreSeparateCharacters() {
 
 void TestMSComm::handlerMayAnswerAndClose() {
     PtyPair pty;
-    auto comm = openOn(pty);
+    auto comm = openOn(toolkit_, pty);
     comm->setRThreshold(1);
     QByteArray received;
     comm->OnComm = [&] {
@@ -320,7 +324,7 @@ void TestMSComm::handlerMayAnswerAndClose() {
 
 void TestMSComm::receivingGoesOnAfterInputFetchedFromTheSystem() {
     PtyPair pty;
-    auto comm = openOn(pty);
+    auto comm = openOn(toolkit_, pty);
     comm->setRThreshold(1);
     QByteArray received;
     comm->OnComm = [&] {
@@ -352,7 +356,7 @@ void TestMSComm::receivingGoesOnAfterInputFetchedFromTheSystem() {
 
 void TestMSComm::noReceiveEventsWithThresholdZero() {
     PtyPair pty;
-    auto comm = openOn(pty);
+    auto comm = openOn(toolkit_, pty);
     int events = 0;
     comm->OnComm = [&] {
         ++events;
@@ -375,7 +379,7 @@ void TestMSComm::noReceiveEventsWithThresholdZero() {
 
 void TestMSComm::inputHonoursInputLenAndInBufferCountSeesTheSystem() {
     PtyPair pty;
-    auto comm = openOn(pty);
+    auto comm = openOn(toolkit_, pty);
     pty.write("0123456789");
     // No event loop: the count must come from the system itself.
     const QDeadlineTimer deadline(kEventTimeoutMs);
@@ -405,7 +409,7 @@ void TestMSComm::mappingOpensTheFirstExistingCandidate() {
 
     PtyPair pty;
     int asked = 0;
-    MSComm comm([&](int port) -> QStringList {
+    MSComm comm(toolkit_, [&](int port) -> QStringList {
         asked = port;
         return port == 3 ? QStringList{"/nonexistent/ttyUSB2", pty.slavePath()} : QStringList{};
     });
@@ -418,7 +422,7 @@ void TestMSComm::mappingOpensTheFirstExistingCandidate() {
 }
 
 void TestMSComm::missingPortIsDescribed() {
-    MSComm comm(mapTo({"/nonexistent/ttyUSB6", "/nonexistent/ttyS6"}));
+    MSComm comm(toolkit_, mapTo({"/nonexistent/ttyUSB6", "/nonexistent/ttyS6"}));
     comm.setCommPort(7);
     const QString failure = failureOf([&] { comm.setPortOpen(true); });
     QVERIFY2(failure.startsWith(QLatin1String("Port 7: no serial port found (tried "
@@ -426,13 +430,13 @@ void TestMSComm::missingPortIsDescribed() {
              qPrintable(failure));
     QVERIFY(!comm.PortOpen());
 
-    MSComm unmapped(mapTo({}));
+    MSComm unmapped(toolkit_, mapTo({}));
     QVERIFY(failureOf([&] {
                 unmapped.setPortOpen(true);
             }).contains(QLatin1String("no serial port found")));
 
     // A path that exists but is no serial port.
-    MSComm notSerial(mapTo({"/dev/null"}));
+    MSComm notSerial(toolkit_, mapTo({"/dev/null"}));
     const QString nullFailure = failureOf([&] { notSerial.setPortOpen(true); });
     QVERIFY2(nullFailure.startsWith(QLatin1String("Port 1 (/dev/null)")), qPrintable(nullFailure));
     QVERIFY(!notSerial.PortOpen());
@@ -468,8 +472,8 @@ void TestMSComm::openFailureDescriptions() {
 
 void TestMSComm::secondControlFindsThePortInUse() {
     PtyPair pty;
-    auto first = openOn(pty);
-    MSComm second(mapTo({pty.slavePath()}));
+    auto first = openOn(toolkit_, pty);
+    MSComm second(toolkit_, mapTo({pty.slavePath()}));
     const QString failure = failureOf([&] { second.setPortOpen(true); });
     QVERIFY2(failure.startsWith(
                  QStringLiteral("Port 1 (%1) is in use by another program").arg(pty.slavePath())),
@@ -485,7 +489,7 @@ void TestMSComm::secondControlFindsThePortInUse() {
 
 void TestMSComm::hangUpIsReportedOnceAndClosesThePort() {
     PtyPair pty;
-    auto comm = openOn(pty);
+    auto comm = openOn(toolkit_, pty);
     comm->setRThreshold(1);
     QStringList reports;
     bool openDuringReport = true;
@@ -509,7 +513,7 @@ void TestMSComm::hangUpIsReportedOnceAndClosesThePort() {
 
 void TestMSComm::outputIntoAHungUpLineThrowsAndReportsLater() {
     PtyPair pty;
-    auto comm = openOn(pty);
+    auto comm = openOn(toolkit_, pty);
     int reports = 0;
     comm->OnPortLost = [&](const QString&) {
         ++reports;

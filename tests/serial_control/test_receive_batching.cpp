@@ -3,6 +3,7 @@
 // reordered on the way.
 
 #include "link/control/mscomm.h"
+#include "mainwindow/qt_toolkit.h"
 #include "support/pty_pair.h"
 
 #include <QElapsedTimer>
@@ -22,13 +23,16 @@ class TestReceiveBatching : public QObject {
 private slots:
     void aSteadyStreamIsAnnouncedInBatches();
     void loneBytesAreEachAnnounced();
+
+private:
+    norvak::QtToolkit toolkit_;
 };
 
 namespace {
 
-std::unique_ptr<MSComm> openOn(const PtyPair& pty) {
-    auto comm =
-        std::make_unique<MSComm>([path = pty.slavePath()](int) { return QStringList{path}; });
+std::unique_ptr<MSComm> openOn(norvak::Toolkit& toolkit, const PtyPair& pty) {
+    auto comm = std::make_unique<MSComm>(
+        toolkit, [path = pty.slavePath()](int) { return QStringList{path}; });
     comm->setCommPort(1);
     comm->setSettings(QStringLiteral("57600,n,8,1"));
     comm->setRThreshold(1);
@@ -49,7 +53,7 @@ QByteArray pattern(qsizetype count) {
 
 void TestReceiveBatching::aSteadyStreamIsAnnouncedInBatches() {
     PtyPair pty;
-    auto comm = openOn(pty);
+    auto comm = openOn(toolkit_, pty);
     QByteArray received;
     std::vector<qint64> eventTimes;
     QElapsedTimer clock;
@@ -81,7 +85,7 @@ void TestReceiveBatching::aSteadyStreamIsAnnouncedInBatches() {
 
 void TestReceiveBatching::loneBytesAreEachAnnounced() {
     PtyPair pty;
-    auto comm = openOn(pty);
+    auto comm = openOn(toolkit_, pty);
     QByteArray received;
     int events = 0;
     comm->OnComm = [&] {

@@ -134,8 +134,9 @@ int runProgram(const CliOptions& options, int& argc, char** argv, std::FILE* out
     unattended::ScriptedToolkit toolkit;
     const bool byDevice = !options.device.isEmpty();
     const int port = byDevice ? devicePortNumber : *options.port;
-    auto control = std::make_unique<MSComm>(
-        byDevice ? unattended::withDeviceAt(port, options.device) : defaultPortCandidates());
+    auto control =
+        std::make_unique<MSComm>(toolkit, byDevice ? unattended::withDeviceAt(port, options.device)
+                                                   : defaultPortCandidates());
     auto observed = std::make_unique<unattended::ObservingSerial>(
         std::move(control), [&reporter](const QByteArray& bytes) { reporter.received(bytes); });
     frmProg window(toolkit, std::move(observed), devicenotify::nativeUsbPlatform());

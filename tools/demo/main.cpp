@@ -74,7 +74,8 @@ int runDemo(QApplication& app, const DemoOptions& options, QTextStream& out, QTe
     out << banner(options.port, devicePath, firmwareFolder) << Qt::flush;
 
     DemoToolkit toolkit(firmwareFolder);
-    frmProg window(toolkit, std::make_unique<MSComm>(withSimulatedPort(options.port, devicePath)),
+    frmProg window(toolkit,
+                   std::make_unique<MSComm>(toolkit, withSimulatedPort(options.port, devicePath)),
                    devicenotify::nativeUsbPlatform());
     QObject::connect(&window, &frmProg::closed, &app, &QCoreApplication::quit);
     window.show();

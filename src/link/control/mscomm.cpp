@@ -1,44 +1,18 @@
 #include "link/control/mscomm.h"
 
+#include "link/control/line_watch.h"
+
 #include <QDeadlineTimer>
-#include <QFile>
-#include <QFileInfo>
 #include <QMetaObject>
-#include <QScopedValueRollback>
 
 #include <algorithm>
 #include <array>
-#include <cerrno>
 #include <limits>
 #include <utility>
-
-#ifdef Q_OS_UNIX
-#include <poll.h>
-#include <sys/ioctl.h>
-#include <unistd.h>
-#endif
 
 namespace norvak {
 
 namespace {
-
-QString portLabel(int port, const QString& path) {
-    return QStringLiteral("Port %1 (%2)").arg(port).arg(path);
-}
-
-QString systemSaid(const QString& systemMessage) {
-    return systemMessage.isEmpty() ? QString()
-                                   : QStringLiteral(" (the system said: %1)").arg(systemMessage);
-}
-
-bool deviceExists(const QString& path) {
-#ifdef Q_OS_WIN
-    Q_UNUSED(path);
-    return true; // COMn names are no files; opening tells whether the port is there
-#else
-    return QFileInfo::exists(path);
-#endif
-}
 
 // Every byte value once, so that a one-byte Input can hand out a view instead of a copy.
 constexpr std::array<char, 256> byteValues = [] {
@@ -49,79 +23,15 @@ constexpr std::array<char, 256> byteValues = [] {
     return values;
 }();
 
-bool pathAccessible(const QString& path) {
-#ifdef Q_OS_UNIX
-    return ::access(QFile::encodeName(path).constData(), R_OK | W_OK) == 0;
-#else
-    Q_UNUSED(path);
-    return true;
-#endif
-}
-
 } // namespace
 
-OpenFailure classifyOpenFailure(QSerialPort::SerialPortError error, bool pathAccessible) {
-    switch (error) {
-    case QSerialPort::DeviceNotFoundError:
-        return OpenFailure::NotFound;
-    case QSerialPort::PermissionError:
-        return pathAccessible ? OpenFailure::InUse : OpenFailure::PermissionDenied;
-    case QSerialPort::OpenError:
-        return OpenFailure::InUse;
-    case QSerialPort::UnsupportedOperationError:
-        return OpenFailure::UnsupportedSettings;
-    default:
-        return OpenFailure::Other;
-    }
-}
-
-QString describeOpenFailure(int port, const QString& path, OpenFailure failure,
-                            const QString& systemMessage, const QString& settings) {
-    const QString label = portLabel(port, path);
-    const QString said = systemSaid(systemMessage);
-    switch (failure) {
-    case OpenFailure::NotFound:
-        return QStringLiteral("%1: no such device%2. Check the cable and the port number.")
-            .arg(label, said);
-    case OpenFailure::PermissionDenied:
-        return QStringLiteral("%1: permission denied%2. Add your user to the dialout group "
-                              "(sudo usermod -aG dialout $USER) and log in again.")
-            .arg(label, said);
-    case OpenFailure::InUse:
-        return QStringLiteral("%1 is in use by another program%2. Close the other program, or "
-                              "choose another port number.")
-            .arg(label, said);
-    case OpenFailure::UnsupportedSettings:
-        return QStringLiteral("%1 does not accept the line settings %2%3. Check the port number "
-                              "and the settings.")
-            .arg(label, settings, said);
-    case OpenFailure::Other:
-        break;
-    }
-    return QStringLiteral("%1 could not be opened%2. Check the cable and the port number.")
-        .arg(label, said);
-}
-
-QString describeNoPortFound(int port, const QStringList& tried) {
-    const QString where =
-        tried.isEmpty() ? QString() : QStringLiteral(" (tried %1)").arg(tried.join(u", "));
-    return QStringLiteral("Port %1: no serial port found%2. Check the cable and the port number.")
-        .arg(port)
-        .arg(where);
-}
-
-MSComm::MSComm(PortCandidates candidates)
+MSComm::MSComm(Toolkit& toolkit, PortCandidates candidates)
     : candidates_(std::move(candidates))
-    , settings_(parseSerialSettings(settingsText_)) {
-    QObject::connect(&port_, &QSerialPort::readyRead, &port_, [this] { onReadyRead(); });
+    , settings_(parseSerialSettings(settingsText_))
+    , pump_(toolkit, receiveLine()) {
+    QObject::connect(&port_, &QSerialPort::readyRead, &port_, [this] { pump_.bytesArrived(); });
     QObject::connect(&port_, &QSerialPort::errorOccurred, &port_,
                      [this](QSerialPort::SerialPortError error) { onError(error); });
-    receiveGapTimer_.setSingleShot(true);
-    receiveGapTimer_.setTimerType(Qt::PreciseTimer);
-    QObject::connect(&receiveGapTimer_, &QTimer::timeout, &port_, [this] {
-        holdBytesInSystem(false);
-        raiseReceiveIfDue();
-    });
 }
 
 MSComm::~MSComm() {
@@ -129,10 +39,24 @@ MSComm::~MSComm() {
     QObject::disconnect(&port_, nullptr, nullptr, nullptr);
 }
 
+ReceiveLine MSComm::receiveLine() {
+    return {
+        .canRaise = [this] { return PortOpen() && OnComm; },
+        .waitingBytes = [this] { return waitingBytes(); },
+        .bytesTaken = [this] { return inputTaken_; },
+        .holdBytesInSystem = [this](bool hold) { holdBytesInSystem(hold); },
+        .raise =
+            [this] {
+                commEvent_ = comm_event::Receive;
+                const auto handler = OnComm; // the handler may replace OnComm
+                handler();
+            },
+    };
+}
+
 void MSComm::setCommPort(std::int16_t port) {
     if (port_.isOpen() && !lost_) {
-        throw SerialError(QStringLiteral("%1 is open: close it before choosing another port.")
-                              .arg(portLabel(commPort_, devicePath_)));
+        throw SerialError(describePortStillOpen(commPort_, devicePath_));
     }
     if (port < 1) {
         throw SerialError(
@@ -155,9 +79,9 @@ void MSComm::setRThreshold(std::int16_t count) {
         throw SerialError(
             QStringLiteral("RThreshold %1 is not valid: it must not be negative.").arg(count));
     }
-    rThreshold_ = count;
-    if (PortOpen() && rThreshold_ > 0) {
-        scheduleReceiveCheck(); // bytes may be waiting already
+    pump_.setThreshold(count);
+    if (PortOpen() && count > 0) {
+        pump_.checkSoon(); // bytes may be waiting already
     }
 }
 
@@ -200,28 +124,22 @@ void MSComm::open() {
     lostDescription_.clear();
     const QString path = findDevice();
     port_.setPortName(path);
-    port_.setBaudRate(settings_.baudRate);
-    port_.setParity(settings_.parity);
-    port_.setDataBits(settings_.dataBits);
-    port_.setStopBits(settings_.stopBits);
+    setLine(settings_);
     port_.setFlowControl(QSerialPort::NoFlowControl);
     if (!port_.open(QIODevice::ReadWrite)) {
-        const OpenFailure failure = classifyOpenFailure(port_.error(), pathAccessible(path));
+        const OpenFailure failure =
+            classifyOpenFailure(port_.error(), line_watch::pathAccessible(path));
         throw SerialError(
             describeOpenFailure(commPort_, path, failure, port_.errorString(), settingsText_));
     }
     ++opening_;
-    checkQueued_ = false;
     dropFetched();
     commEvent_ = 0;
-    receiveGapTimer_.stop();
-    holdBytesInSystem(false);
-    lastReceiveEvent_.invalidate();
+    pump_.reset();
 }
 
 void MSComm::close() {
-    receiveGapTimer_.stop();
-    holdBytesInSystem(false);
+    pump_.reset();
     dropFetched();
     if (!port_.isOpen()) {
         return;
@@ -234,12 +152,19 @@ void MSComm::close() {
 
 QString MSComm::findDevice() {
     const QStringList tried = candidates_ ? candidates_(commPort_) : QStringList();
-    const auto found = std::find_if(tried.cbegin(), tried.cend(), deviceExists);
+    const auto found = std::find_if(tried.cbegin(), tried.cend(), line_watch::deviceExists);
     devicePath_ = found != tried.cend() ? *found : tried.value(0);
     if (found == tried.cend()) {
         throw SerialError(describeNoPortFound(commPort_, tried));
     }
     return *found;
+}
+
+void MSComm::setLine(const SerialSettings& settings) {
+    port_.setBaudRate(settings.baudRate);
+    port_.setParity(settings.parity);
+    port_.setDataBits(settings.dataBits);
+    port_.setStopBits(settings.stopBits);
 }
 
 void MSComm::applySettings(const SerialSettings& settings, const QString& text) {
@@ -250,11 +175,7 @@ void MSComm::applySettings(const SerialSettings& settings, const QString& text) 
         return;
     }
     const QString systemMessage = port_.errorString();
-    // Put the line back as it was, so that a rejected text changes nothing.
-    port_.setBaudRate(settings_.baudRate);
-    port_.setParity(settings_.parity);
-    port_.setDataBits(settings_.dataBits);
-    port_.setStopBits(settings_.stopBits);
+    setLine(settings_); // put the line back as it was, so that a rejected text changes nothing
     throw SerialError(describeOpenFailure(commPort_, devicePath_, OpenFailure::UnsupportedSettings,
                                           systemMessage, text));
 }
@@ -276,9 +197,7 @@ void MSComm::Output(QByteArrayView bytes) {
     const qint64 accepted = port_.write(bytes.data(), bytes.size());
     throwIfLost();
     if (accepted != bytes.size()) {
-        throw SerialError(
-            QStringLiteral("%1: the data could not be sent%2. Check the cable.")
-                .arg(portLabel(commPort_, devicePath_), systemSaid(port_.errorString())));
+        throw SerialError(describeSendFailure(commPort_, devicePath_, port_.errorString()));
     }
     flushToSystem();
     throwIfLost();
@@ -309,23 +228,9 @@ void MSComm::waitUntilDrained() {
             stall.setRemainingTime(kStallTimeoutMs);
             pending = now;
         } else if (stall.hasExpired()) {
-            throw SerialError(
-                QStringLiteral("%1: the device has taken no data for %2 seconds. Check the cable "
-                               "and that the device is switched on.")
-                    .arg(portLabel(commPort_, devicePath_))
-                    .arg(kStallTimeoutMs / 1000));
+            throw SerialError(describeStalledLine(commPort_, devicePath_, kStallTimeoutMs / 1000));
         }
     }
-}
-
-qint64 MSComm::bytesHeldBySystem() const {
-#ifdef Q_OS_UNIX
-    int count = 0;
-    if (port_.isOpen() && ::ioctl(port_.handle(), FIONREAD, &count) == 0) {
-        return count;
-    }
-#endif
-    return 0;
 }
 
 qint64 MSComm::fetchedBytes() const {
@@ -333,7 +238,7 @@ qint64 MSComm::fetchedBytes() const {
 }
 
 qint64 MSComm::waitingBytes() const {
-    return fetchedBytes() + bytesHeldBySystem();
+    return PortOpen() ? fetchedBytes() + line_watch::bytesHeldBySystem(port_) : 0;
 }
 
 std::int16_t MSComm::InBufferCount() const {
@@ -342,7 +247,7 @@ std::int16_t MSComm::InBufferCount() const {
     }
     qint64 count = fetchedBytes();
     if (count == 0) {
-        count = bytesHeldBySystem();
+        count = line_watch::bytesHeldBySystem(port_);
     }
     constexpr qint64 limit = std::numeric_limits<std::int16_t>::max();
     return static_cast<std::int16_t>(std::min(count, limit));
@@ -352,7 +257,7 @@ bool MSComm::fetchBlock() {
     if (fetchedAt_ < fetched_.size()) {
         return true;
     }
-    if (port_.bytesAvailable() == 0 && bytesHeldBySystem() > 0) {
+    if (port_.bytesAvailable() == 0 && line_watch::bytesHeldBySystem(port_) > 0) {
         holdBytesInSystem(false);  // a handler reading within the gap takes it all
         port_.waitForReadyRead(0); // fetch what the system holds; readyRead is only queued
     }
@@ -372,14 +277,21 @@ void MSComm::dropFetched() {
 QByteArray MSComm::Input() {
     requireOpen("reading");
     if (inputLen_ == 1) {
-        if (!fetchBlock()) {
-            return {};
-        }
-        const auto byte = static_cast<unsigned char>(fetched_[fetchedAt_++]);
-        ++inputTaken_;
-        return QByteArray::fromRawData(&byteValues[byte], 1);
+        return inputOneByte();
     }
-    const qint64 wanted = inputLen_ > 0 ? inputLen_ : std::numeric_limits<qint64>::max();
+    return inputUpTo(inputLen_ > 0 ? inputLen_ : std::numeric_limits<qint64>::max());
+}
+
+QByteArray MSComm::inputOneByte() {
+    if (!fetchBlock()) {
+        return {};
+    }
+    const auto byte = static_cast<unsigned char>(fetched_[fetchedAt_++]);
+    ++inputTaken_;
+    return QByteArray::fromRawData(&byteValues[byte], 1);
+}
+
+QByteArray MSComm::inputUpTo(qint64 wanted) {
     QByteArray taken;
     while (taken.size() < wanted && fetchBlock()) {
         const qint64 part = std::min(wanted - taken.size(), fetched_.size() - fetchedAt_);
@@ -393,46 +305,6 @@ QByteArray MSComm::Input() {
     return taken;
 }
 
-void MSComm::onReadyRead() {
-    // Within the gap the end of the gap makes the check: a stream delivered a few bytes at a
-    // time then costs no more than Qt's own read. Otherwise the check runs from the event
-    // loop, outside Qt's readyRead (see the header).
-    if (receiveGapTimer_.isActive()) {
-        return;
-    }
-    scheduleReceiveCheck();
-}
-
-void MSComm::raiseReceiveIfDue() {
-    if (raiseDepth_ >= kMaxReceiveNesting || !PortOpen() || rThreshold_ <= 0 || !OnComm) {
-        return; // at the bound, the check after a returning handler announces what waits
-    }
-    const qint64 before = waitingBytes();
-    if (before < rThreshold_ || deferReceiveEvent()) {
-        return;
-    }
-    lastReceiveEvent_.start();
-    // Raised from a queued check just before the end of the gap: the handler reads at once.
-    receiveGapTimer_.stop();
-    holdBytesInSystem(false);
-    const quint64 takenBefore = inputTaken_;
-    {
-        const QScopedValueRollback depth(raiseDepth_, raiseDepth_ + 1);
-        commEvent_ = comm_event::Receive;
-        const auto handler = OnComm; // the handler may replace OnComm
-        handler();
-    }
-    const qint64 after = PortOpen() ? waitingBytes() : 0;
-    const auto taken = static_cast<qint64>(inputTaken_ - takenBefore);
-    const qint64 arrived = after - before + taken;
-    // Bytes may have come that no nested event announced (the nesting bound), and a handler
-    // limited by InputLen may leave some behind. A handler that took nothing while nothing
-    // new came has seen what waits: raising again would only spin.
-    if (after >= rThreshold_ && rThreshold_ > 0 && (arrived > 0 || taken > 0)) {
-        scheduleReceiveCheck();
-    }
-}
-
 void MSComm::holdBytesInSystem(bool hold) {
     // Qt stops reading once its buffer holds readBufferSize bytes, and setting the size
     // starts it reading again. Within the gap the bytes wait in the system (a pseudo-terminal
@@ -442,100 +314,44 @@ void MSComm::holdBytesInSystem(bool hold) {
     port_.setReadBufferSize(hold ? std::max<qint64>(1, port_.bytesAvailable()) : 0);
 }
 
-bool MSComm::deferReceiveEvent() {
-    if (!lastReceiveEvent_.isValid()) {
-        return false;
-    }
-    const auto since = std::chrono::nanoseconds(lastReceiveEvent_.nsecsElapsed());
-    if (since >= kReceiveEventGap) {
-        return false;
-    }
-    if (!receiveGapTimer_.isActive()) {
-        receiveGapTimer_.start(
-            std::chrono::ceil<std::chrono::milliseconds>(kReceiveEventGap - since));
-        holdBytesInSystem(true);
-    }
-    return true;
-}
-
-void MSComm::scheduleReceiveCheck() {
-    if (checkQueued_) {
-        return;
-    }
-    checkQueued_ = true;
-    QMetaObject::invokeMethod(
-        &port_,
-        [this, opening = opening_] {
-            if (opening != opening_) {
-                return;
-            }
-            checkQueued_ = false;
-            raiseReceiveIfDue();
-        },
-        Qt::QueuedConnection);
-}
-
 void MSComm::onError(QSerialPort::SerialPortError error) {
     if (lost_ || !port_.isOpen()) {
         return;
     }
-    if (!lineIsGone(error)) {
+    if (!line_watch::lineIsGone(port_, error)) {
         // When Input has fetched the bytes in the same event-loop pass in which Qt's read
         // notifier fired, Qt reads nothing, blames a stale errno and, for EAGAIN, stops
         // listening for good. Setting the read buffer size arms the notifier again.
         port_.setReadBufferSize(port_.readBufferSize());
         return;
     }
-    QString systemMessage = port_.errorString();
-#ifdef Q_OS_UNIX
-    // A hung-up line reads as end of file, and Qt then reports a stale errno.
-    if (systemMessage == qt_error_string(EAGAIN)) {
-        systemMessage = QStringLiteral("the line hung up");
-    }
-#endif
-    markLost(systemMessage);
-}
-
-bool MSComm::lineIsGone(QSerialPort::SerialPortError error) const {
-    if (error != QSerialPort::ResourceError && error != QSerialPort::ReadError &&
-        error != QSerialPort::WriteError && error != QSerialPort::UnknownError) {
-        return false;
-    }
-#ifdef Q_OS_UNIX
-    // Qt reports a full output buffer (EAGAIN) as a resource error too; only a hang-up of
-    // the tty (adapter removed, other end closed) means the port is gone.
-    pollfd line{port_.handle(), POLLOUT, 0};
-    if (::poll(&line, 1, 0) < 0) {
-        return errno == EBADF;
-    }
-    return (line.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
-#else
-    return error == QSerialPort::ResourceError;
-#endif
+    markLost(line_watch::lostLineMessage(port_));
 }
 
 void MSComm::markLost(const QString& systemMessage) {
     lost_ = true;
-    lostDescription_ = QStringLiteral("%1: the connection to the device was lost%2. Check the "
-                                      "cable and the adapter, then open the port again.")
-                           .arg(portLabel(commPort_, devicePath_), systemSaid(systemMessage));
+    lostDescription_ = describeLostConnection(commPort_, devicePath_, systemMessage);
     // Closed and reported from the event loop: never from inside Qt's own notification
     // handling nor from inside Output, which throws instead.
     QMetaObject::invokeMethod(
         &port_,
         [this, opening = opening_, description = lostDescription_] {
-            if (opening != opening_) {
-                return; // opened again meanwhile
-            }
-            if (port_.isOpen()) {
-                port_.close();
-            }
-            if (OnPortLost) {
-                const auto handler = OnPortLost;
-                handler(description);
-            }
+            reportLost(opening, description);
         },
         Qt::QueuedConnection);
+}
+
+void MSComm::reportLost(quint64 opening, const QString& description) {
+    if (opening != opening_) {
+        return; // opened again meanwhile
+    }
+    if (port_.isOpen()) {
+        port_.close();
+    }
+    if (OnPortLost) {
+        const auto handler = OnPortLost;
+        handler(description);
+    }
 }
 
 void MSComm::throwIfLost() const {

@@ -1,0 +1,108 @@
+// The real toolkit's 0 ms timer ticks on the next event-loop pass, also while a socket stays
+// ready (a flooding serial line), and never after it was disabled or destroyed.
+
+#include "mainwindow/qt_toolkit.h"
+
+#include <QEventLoop>
+#include <QSocketNotifier>
+#include <QTest>
+#include <QTimer>
+
+#include <unistd.h>
+
+using namespace std::chrono_literals;
+
+class TestQtToolkit : public QObject {
+    Q_OBJECT
+
+private slots:
+    void aZeroTimerTicksOnTheNextPassWhileASocketStaysReady();
+    void aZeroTimerTicksOnceForEachEnablingThatLasts();
+};
+
+namespace {
+
+// A pipe with a byte nobody reads: its read notifier is ready on every pass.
+class ReadyPipe {
+public:
+    ReadyPipe() {
+        if (::pipe(fds_) != 0 || ::write(fds_[1], "x", 1) != 1)
+            qFatal("no pipe");
+    }
+    ~ReadyPipe() {
+        ::close(fds_[0]);
+        ::close(fds_[1]);
+    }
+    ReadyPipe(const ReadyPipe&) = delete;
+    ReadyPipe& operator=(const ReadyPipe&) = delete;
+    [[nodiscard]] int readEnd() const { return fds_[0]; }
+
+private:
+    int fds_[2] = {-1, -1};
+};
+
+} // namespace
+
+void TestQtToolkit::aZeroTimerTicksOnTheNextPassWhileASocketStaysReady() {
+    norvak::QtToolkit toolkit;
+    ReadyPipe pipe;
+    QEventLoop loop;
+    QSocketNotifier line(pipe.readEnd(), QSocketNotifier::Read);
+    int passes = 0;
+    QObject::connect(&line, &QSocketNotifier::activated, [&] {
+        if (++passes > 10000)
+            loop.quit(); // the tick never came
+    });
+    const auto next = toolkit.makeTimer(0ms);
+    int enabledAt = -1;
+    int tickedAt = -1;
+    next->onTick([&] {
+        next->setEnabled(false);
+        tickedAt = passes;
+        loop.quit();
+    });
+    // Enabled from a timer's tick inside the running loop, as the receive handler's checks are.
+    QTimer::singleShot(1ms, [&] {
+        enabledAt = passes;
+        next->setEnabled(true);
+    });
+    loop.exec();
+    QVERIFY(enabledAt >= 0);
+    QVERIFY2(tickedAt >= 0 && tickedAt - enabledAt <= 2,
+             qPrintable(
+                 QStringLiteral("enabled at pass %1, ticked at %2").arg(enabledAt).arg(tickedAt)));
+}
+
+void TestQtToolkit::aZeroTimerTicksOnceForEachEnablingThatLasts() {
+    norvak::QtToolkit toolkit;
+    auto next = toolkit.makeTimer(0ms);
+    int ticks = 0;
+    next->onTick([&] {
+        ++ticks;
+        next->setEnabled(false);
+    });
+    next->setEnabled(true);
+    next->setEnabled(false);
+    next->setEnabled(true);
+    next->setEnabled(true);
+    QTest::qWait(20);
+    QCOMPARE(ticks, 1);
+    QVERIFY(!next->isEnabled());
+
+    next->setEnabled(true);
+    next->setEnabled(false);
+    QTest::qWait(20);
+    QCOMPARE(ticks, 1);
+
+    // Still enabled, it ticks on every pass; destroyed, it ticks no more.
+    next->onTick([&] { ++ticks; });
+    next->setEnabled(true);
+    QTRY_VERIFY(ticks > 3);
+    next.reset();
+    const int atReset = ticks;
+    QTest::qWait(20);
+    QCOMPARE(ticks, atReset);
+}
+
+QTEST_GUILESS_MAIN(TestQtToolkit)
+#include "test_qt_toolkit.moc"
