@@ -11,35 +11,51 @@ QString linkSettings(std::int32_t baudRate) {
     return QString::number(baudRate) + QStringLiteral(",n,8,1");
 }
 
+namespace {
+
+[[noreturn]] void refusePortText(const QString& text, const QString& why) {
+    throw SerialError(QStringLiteral("Port number \"%1\" %2. Type the number of the serial "
+                                     "port, for example 1.")
+                          .arg(text, why));
+}
+
+// The value of `digits`, or why they name no port: a character that is no ASCII digit, or a
+// value beyond what a 32-bit number holds (found at the first digit that passes it).
+struct Magnitude {
+    std::int64_t value = 0;
+    QString problem;
+};
+
+Magnitude magnitudeOf(QStringView digits) {
+    constexpr std::int64_t limit = std::int64_t{std::numeric_limits<std::int32_t>::max()} + 1;
+    const QString notWhole = QStringLiteral("is not a whole number");
+    if (digits.isEmpty())
+        return {.value = 0, .problem = notWhole};
+    std::int64_t value = 0;
+    for (const QChar digit : digits) {
+        const char16_t c = digit.unicode();
+        if (c < u'0' || c > u'9')
+            return {.value = 0, .problem = notWhole};
+        value = value * 10 + (c - u'0');
+        if (value > limit)
+            return {.value = 0, .problem = QStringLiteral("is too large")};
+    }
+    return {.value = value, .problem = {}};
+}
+
+} // namespace
+
 std::int32_t parsePortText(const QString& text) {
     const QString trimmed = text.trimmed();
-    const auto fail = [&text](const QString& why) {
-        throw SerialError(QStringLiteral("Port number \"%1\" %2. Type the number of the serial "
-                                         "port, for example 1.")
-                              .arg(text, why));
-    };
     if (trimmed.isEmpty())
-        fail(QStringLiteral("is empty"));
-    qsizetype i = 0;
-    bool negative = false;
-    if (trimmed[0] == u'+' || trimmed[0] == u'-') {
-        negative = trimmed[0] == u'-';
-        ++i;
-    }
-    if (i == trimmed.size())
-        fail(QStringLiteral("is not a whole number"));
-    std::int64_t value = 0;
-    for (; i < trimmed.size(); ++i) {
-        const char16_t c = trimmed[i].unicode();
-        if (c < u'0' || c > u'9')
-            fail(QStringLiteral("is not a whole number"));
-        value = value * 10 + (c - u'0');
-        if (value > std::int64_t{std::numeric_limits<std::int32_t>::max()} + 1)
-            fail(QStringLiteral("is too large"));
-    }
-    value = negative ? -value : value;
+        refusePortText(text, QStringLiteral("is empty"));
+    const bool hasSign = trimmed[0] == u'+' || trimmed[0] == u'-';
+    const Magnitude magnitude = magnitudeOf(QStringView(trimmed).sliced(hasSign ? 1 : 0));
+    if (!magnitude.problem.isEmpty())
+        refusePortText(text, magnitude.problem);
+    const std::int64_t value = trimmed[0] == u'-' ? -magnitude.value : magnitude.value;
     if (value > std::numeric_limits<std::int32_t>::max())
-        fail(QStringLiteral("is too large"));
+        refusePortText(text, QStringLiteral("is too large"));
     return static_cast<std::int32_t>(value);
 }
 

@@ -116,32 +116,30 @@ void RunTable::watchdogTick() {
 // --- The device ---
 
 void RunTable::characterReceived(const QByteArray& ch, EchoBeforeTransition& echo) {
-    // A transition shows its caption with every character before it already in the log box.
-    switch (state()) {
-    case FlashState::Idle:
+    const FlashState now = state();
+    if (now == FlashState::Idle) {
         characterWhileIdle();
-        break;
+    } else if (now == FlashState::Sending && is(ch, '.')) {
+        lineAccepted(); // only a timer: nothing that shows or reads the log box
+    } else if (const Transition transition = transitionOn(now, ch)) {
+        // A transition shows its caption with every character before it in the log box.
+        echo.showEchoSoFar();
+        (this->*transition)();
+    }
+}
+
+RunTable::Transition RunTable::transitionOn(FlashState now, const QByteArray& ch) {
+    switch (now) {
     case FlashState::WaitingForBoot:
-        if (is(ch, '>')) {
-            echo.showEchoSoFar();
-            bootProgramStarted();
-        }
-        break;
+        return is(ch, '>') ? &RunTable::bootProgramStarted : nullptr;
     case FlashState::WaitingForReady:
-        if (is(ch, '_')) {
-            echo.showEchoSoFar();
-            readyForFile();
-        }
-        break;
+        return is(ch, '_') ? &RunTable::readyForFile : nullptr;
     case FlashState::Sending:
-        if (is(ch, '.'))
-            lineAccepted(); // only a timer: nothing that shows or reads the log box
-        if (is(ch, 'P')) {
-            echo.showEchoSoFar();
-            programmed();
-        }
+        return is(ch, 'P') ? &RunTable::programmed : nullptr;
+    case FlashState::Idle:
         break;
     }
+    return nullptr;
 }
 
 void RunTable::characterWhileIdle() {

@@ -67,6 +67,10 @@ public:
     [[nodiscard]] bool portOpenAndFileChosen() const;
 
 private:
+    // What a received character does beyond its echo, under the state of this moment.
+    using Transition = void (RunTable::*)();
+    [[nodiscard]] static Transition transitionOn(FlashState now, const QByteArray& ch);
+
     void cancel();
     void start();
     void refuseStart();
