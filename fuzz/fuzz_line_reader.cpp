@@ -82,10 +82,12 @@ QList<QByteArray> referenceLines(const QByteArray& file, QList<norvak::LineEnd>&
 }
 
 qint64 readSize(std::uint8_t code) {
-    if (code < 200)
+    if (code < 200) {
         return 1 + code % 64;
-    if (code < 250)
+    }
+    if (code < 250) {
         return 1 + (code - 200) * 1000;
+    }
     return 1024 * 1024;
 }
 
@@ -94,8 +96,9 @@ qint64 readSize(std::uint8_t code) {
 // every reader fills a megabyte of fresh memory, and these files take their time.)
 QByteArray fileFrom(std::uint8_t mode, const std::uint8_t* data, std::size_t size) {
     const QByteArray input(reinterpret_cast<const char*>(data), static_cast<qsizetype>(size));
-    if (mode % 32 != 31 || input.isEmpty())
+    if (mode % 32 != 31 || input.isEmpty()) {
         return input;
+    }
     const qsizetype boundary = (mode & 0x20) != 0 ? 1024 * 1024 : LineReader::maxPieceSize;
     const qsizetype secondCopyAt = boundary - 1 - ((mode >> 6) & 3);
     const qsizetype filler = std::max<qsizetype>(0, secondCopyAt - input.size());
@@ -105,8 +108,9 @@ QByteArray fileFrom(std::uint8_t mode, const std::uint8_t* data, std::size_t siz
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    if (size < 2)
+    if (size < 2) {
         return 0;
+    }
     const qint64 chunk = readSize(data[0]);
     const std::uint8_t mode = data[1];
     const QByteArray file = fileFrom(mode, data + 2, size - 2);
@@ -118,38 +122,46 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     qsizetype line = 0;
     // Lines are skipped, scanned in place or read by the bits of the mode, repeated.
     while (reader.hasLine()) {
-        if (line >= expected.size())
+        if (line >= expected.size()) {
             fail("more lines than the rule gives", line);
+        }
         if (((mode >> (line % 7)) & 1) != 0) {
             reader.skipLine();
         } else if (line % 3 == 2) {
             QByteArray text;
             const norvak::LineEnd end = reader.scanLine([&](QByteArrayView piece) {
-                if (piece.isEmpty())
+                if (piece.isEmpty()) {
                     fail("an empty piece", line);
+                }
                 text += piece;
             });
-            if (text != expected[line])
+            if (text != expected[line]) {
                 fail("a scanned line's text differs", line);
-            if (end != expectedEnds[line])
+            }
+            if (end != expectedEnds[line]) {
                 fail("a scanned line's end differs", line);
+            }
         } else {
             QByteArray text;
             int pieces = 0;
             reader.readLine([&](QByteArrayView piece) {
-                if (piece.size() > LineReader::maxPieceSize)
+                if (piece.size() > LineReader::maxPieceSize) {
                     fail("a piece longer than the limit", line);
+                }
                 text += piece;
                 ++pieces;
             });
-            if (pieces == 0)
+            if (pieces == 0) {
                 fail("a line handed over in no piece", line);
-            if (text != expected[line])
+            }
+            if (text != expected[line]) {
                 fail("a line's text differs", line);
+            }
         }
         ++line;
     }
-    if (line != expected.size())
+    if (line != expected.size()) {
         fail("fewer lines than the rule gives", line);
+    }
     return 0;
 }

@@ -49,8 +49,9 @@ const Files& files() {
     static const Files instance = [] {
         Files made;
         QFile file(made.empty);
-        if (!file.open(QIODevice::WriteOnly))
+        if (!file.open(QIODevice::WriteOnly)) {
             qFatal("cannot make the empty firmware file");
+        }
         return made;
     }();
     return instance;
@@ -95,8 +96,9 @@ public:
 
     // --- The operator ---
     void pressStart() {
-        if (!buttonEnabled)
+        if (!buttonEnabled) {
             return;
+        }
         if (!startPossible()) {
             state = FlashState::Idle;
             buttonEnabled = false;
@@ -139,17 +141,20 @@ public:
         state = FlashState::Idle;
         countdown = 0;
         button = startText;
-        if (startPossible())
+        if (startPossible()) {
             buttonEnabled = true;
+        }
     }
 
     void chooseFile(const std::optional<QString>& answer) {
         dialogPath = answer.value_or(dialogPath);
-        if (dialogPath.isEmpty())
+        if (dialogPath.isEmpty()) {
             return;
+        }
         fileName = dialogPath;
-        if (startPossible())
+        if (startPossible()) {
             buttonEnabled = true;
+        }
     }
 
     // --- The device and the adapter ---
@@ -157,8 +162,9 @@ public:
         switch (state) {
         case FlashState::Idle:
             button = startText;
-            if (startPossible())
+            if (startPossible()) {
                 buttonEnabled = true;
+            }
             break;
         case FlashState::WaitingForBoot:
             if (c == '>') {
@@ -196,8 +202,9 @@ public:
     }
 
     void pullAdapter() {
-        if (!portOpen)
+        if (!portOpen) {
             return;
+        }
         portOpen = false;
         portLost(adapterPulled);
     }
@@ -209,14 +216,17 @@ public:
             std::optional<TimerId> next;
             for (int id = 0; id < timerCount; ++id) {
                 const ModelTimer& t = timers[id];
-                if (!t.on || t.due > target)
+                if (!t.on || t.due > target) {
                     continue;
+                }
                 if (!next || t.due < timers[*next].due ||
-                    (t.due == timers[*next].due && t.sequence < timers[*next].sequence))
+                    (t.due == timers[*next].due && t.sequence < timers[*next].sequence)) {
                     next = static_cast<TimerId>(id);
+                }
             }
-            if (!next)
+            if (!next) {
                 break;
+            }
             now_ = timers[*next].due;
             timers[*next].due += timers[*next].interval;
             tick(*next);
@@ -232,8 +242,9 @@ private:
 
     void enable(TimerId id) {
         ModelTimer& t = timers[id];
-        if (t.on)
+        if (t.on) {
             return;
+        }
         t.on = true;
         t.due = now_ + t.interval;
         t.sequence = ++sequence_;
@@ -241,8 +252,9 @@ private:
     void disable(TimerId id) { timers[id].on = false; }
 
     void portLost(const QString& description) {
-        if (lossReported)
+        if (lossReported) {
             return;
+        }
         lossReported = true;
         connected = false;
         portOpen = false;
@@ -250,14 +262,16 @@ private:
         connectButton = QStringLiteral("Connect");
         state = FlashState::Idle;
         button = startText;
-        for (ModelTimer& t : timers)
+        for (ModelTimer& t : timers) {
             t.on = false;
+        }
     }
 
     // One byte on the line; false when the write was refused and the handler ends there.
     bool send(char byte) {
-        if (!portOpen)
+        if (!portOpen) {
             return true;
+        }
         if (writesFail) {
             portLost(writeRefused);
             return false;
@@ -284,8 +298,9 @@ private:
             disable(Countdown);
             break;
         case WakeUp:
-            if (send('i') && countdown == 0)
+            if (send('i') && countdown == 0) {
                 disable(WakeUp);
+            }
             break;
         case Ready:
             disable(Ready);
@@ -302,8 +317,9 @@ private:
         case SendFile:
             disable(SendFile);
             // The empty file sends nothing; anything else cannot be opened and ends the run.
-            if (fileName != files().empty)
+            if (fileName != files().empty) {
                 state = FlashState::Idle;
+            }
             break;
         case timerCount:
             break;
@@ -334,9 +350,10 @@ QString around(const QString& text, qsizetype at) {
 void compare(std::size_t step, const WindowRig& w, const Model& m) {
     const FakeSerialControl& serial = *w.serial;
     const auto same = [step](const char* what, const auto& actual, const auto& expected) {
-        if (actual != expected)
+        if (actual != expected) {
             mismatch(step, what, QVariant::fromValue(actual).toString(),
                      QVariant::fromValue(expected).toString());
+        }
     };
     same("flashState", static_cast<int>(w.state()), static_cast<int>(m.state));
     same("restartCountdown", static_cast<int>(w.restartCountdown()), m.countdown);
@@ -348,8 +365,9 @@ void compare(std::size_t step, const WindowRig& w, const Model& m) {
     const QString caption = w.caption();
     if (m.errorDescription) {
         if (!caption.startsWith(title + QStringLiteral(", Connect:   Error ")) ||
-            !caption.endsWith(*m.errorDescription))
+            !caption.endsWith(*m.errorDescription)) {
             mismatch(step, "caption", caption, *m.errorDescription);
+        }
     } else {
         same("caption", caption, m.caption);
     }
@@ -358,13 +376,15 @@ void compare(std::size_t step, const WindowRig& w, const Model& m) {
     static constexpr TimerRole timers[] = {TimerRole::Countdown, TimerRole::WakeUpSender,
                                            TimerRole::ReadyRequest, TimerRole::DotWatchdog,
                                            TimerRole::FileSender};
-    for (int id = 0; id < timerCount; ++id)
+    for (int id = 0; id < timerCount; ++id) {
         same(timerNames[id], w.timerOn(timers[id]), m.timers[id].on);
+    }
     same("line", QString::fromLatin1(serial.wire), QString::fromLatin1(m.wire));
     same("log box", w.logText(), m.log);
     QStringList messages;
-    for (const MessageBoxRequest& request : w.toolkit.messages)
+    for (const MessageBoxRequest& request : w.toolkit.messages) {
         messages << request.text;
+    }
     same("message boxes", messages.join(u'|'), m.messages.join(u'|'));
 }
 
@@ -452,15 +472,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             break;
         case 10:
             model.writesFail = (argument & 1) != 0;
-            if (model.writesFail)
+            if (model.writesFail) {
                 serial.outputFailure = writeRefused;
-            else
+            } else {
                 serial.outputFailure.reset();
+            }
             model.openFails = (argument & 2) != 0;
-            if (model.openFails)
+            if (model.openFails) {
                 serial.openFailure = openRefused;
-            else
+            } else {
                 serial.openFailure.reset();
+            }
             break;
         default:
             rig.press(Button::ClearScreen);

@@ -44,11 +44,14 @@ QString textFrom(std::uint8_t how, const std::uint8_t* data, std::size_t size) {
 }
 
 bool isAsciiDigits(const QString& field) {
-    if (field.isEmpty())
+    if (field.isEmpty()) {
         return false;
-    for (const QChar c : field)
-        if (c.unicode() < u'0' || c.unicode() > u'9')
+    }
+    for (const QChar c : field) {
+        if (c.unicode() < u'0' || c.unicode() > u'9') {
             return false;
+        }
+    }
     return true;
 }
 
@@ -57,46 +60,54 @@ std::optional<std::int64_t> decimal(QStringView digits, std::int64_t limit) {
     std::int64_t value = 0;
     for (const QChar c : digits) {
         value = value * 10 + (c.unicode() - u'0');
-        if (value > limit)
+        if (value > limit) {
             return std::nullopt;
+        }
     }
     return value;
 }
 
 std::optional<SerialSettings> referenceSettings(const QString& text) {
     const QStringList fields = text.split(u',');
-    if (fields.size() != 4 || !isAsciiDigits(fields[0]))
+    if (fields.size() != 4 || !isAsciiDigits(fields[0])) {
         return std::nullopt;
+    }
     SerialSettings settings;
     const auto rate = decimal(fields[0], std::numeric_limits<qint32>::max());
-    if (!rate || *rate == 0)
+    if (!rate || *rate == 0) {
         return std::nullopt;
+    }
     settings.baudRate = static_cast<qint32>(*rate);
     static const QString parities = QStringLiteral("neoms");
     static const QSerialPort::Parity parityValues[] = {
         QSerialPort::NoParity, QSerialPort::EvenParity, QSerialPort::OddParity,
         QSerialPort::MarkParity, QSerialPort::SpaceParity};
-    if (fields[1].size() != 1)
+    if (fields[1].size() != 1) {
         return std::nullopt;
+    }
     char16_t letter = fields[1][0].unicode();
-    if (letter >= u'A' && letter <= u'Z')
+    if (letter >= u'A' && letter <= u'Z') {
         letter = static_cast<char16_t>(letter - u'A' + u'a');
+    }
     const qsizetype parity = parities.indexOf(QChar(letter));
-    if (parity < 0)
+    if (parity < 0) {
         return std::nullopt;
+    }
     settings.parity = parityValues[parity];
     const QString& data = fields[2];
-    if (data.size() != 1 || data[0] < u'5' || data[0] > u'8')
+    if (data.size() != 1 || data[0] < u'5' || data[0] > u'8') {
         return std::nullopt;
+    }
     settings.dataBits = static_cast<QSerialPort::DataBits>(data[0].unicode() - u'0');
-    if (fields[3] == u"1")
+    if (fields[3] == u"1") {
         settings.stopBits = QSerialPort::OneStop;
-    else if (fields[3] == u"1.5")
+    } else if (fields[3] == u"1.5") {
         settings.stopBits = QSerialPort::OneAndHalfStop;
-    else if (fields[3] == u"2")
+    } else if (fields[3] == u"2") {
         settings.stopBits = QSerialPort::TwoStop;
-    else
+    } else {
         return std::nullopt;
+    }
     return settings;
 }
 
@@ -121,46 +132,57 @@ void checkSettings(const QString& text) {
     try {
         parsed = norvak::parseSerialSettings(text);
     } catch (const SerialError& e) {
-        if (e.description().isEmpty())
+        if (e.description().isEmpty()) {
             fail("settings refused without a reason", text);
+        }
     }
     const std::optional<SerialSettings> expected = referenceSettings(text);
-    if (parsed.has_value() != expected.has_value())
+    if (parsed.has_value() != expected.has_value()) {
         fail(parsed ? "settings accepted that the rule refuses"
                     : "settings refused that the rule "
                       "accepts",
              text);
-    if (!parsed)
+    }
+    if (!parsed) {
         return;
-    if (!(*parsed == *expected))
+    }
+    if (!(*parsed == *expected)) {
         fail("settings read differently", text);
-    if (!(norvak::parseSerialSettings(canonical(*parsed)) == *parsed))
+    }
+    if (!(norvak::parseSerialSettings(canonical(*parsed)) == *parsed)) {
         fail("settings do not read back the same", text);
+    }
 }
 
 std::optional<std::int32_t> referencePort(const QString& text) {
     // Blanks around it, an optional sign, ASCII digits, a 32-bit value.
     qsizetype first = 0;
     qsizetype last = text.size();
-    while (first < last && text[first].isSpace())
+    while (first < last && text[first].isSpace()) {
         ++first;
-    while (last > first && text[last - 1].isSpace())
+    }
+    while (last > first && text[last - 1].isSpace()) {
         --last;
+    }
     QStringView number = QStringView(text).mid(first, last - first);
     bool negative = false;
     if (!number.isEmpty() && (number[0] == u'+' || number[0] == u'-')) {
         negative = number[0] == u'-';
         number = number.mid(1);
     }
-    if (number.isEmpty())
+    if (number.isEmpty()) {
         return std::nullopt;
-    for (const QChar c : number)
-        if (c.unicode() < u'0' || c.unicode() > u'9')
+    }
+    for (const QChar c : number) {
+        if (c.unicode() < u'0' || c.unicode() > u'9') {
             return std::nullopt;
+        }
+    }
     const std::int64_t limit = std::int64_t{std::numeric_limits<std::int32_t>::max()} + 1;
     const auto value = decimal(number, limit);
-    if (!value || (!negative && *value == limit))
+    if (!value || (!negative && *value == limit)) {
         return std::nullopt;
+    }
     return static_cast<std::int32_t>(negative ? -*value : *value);
 }
 
@@ -169,28 +191,33 @@ void checkPort(const QString& text) {
     try {
         parsed = norvak::parsePortText(text);
     } catch (const SerialError& e) {
-        if (!e.description().contains(text))
+        if (!e.description().contains(text)) {
             fail("a port text refused without naming it", text);
+        }
     }
     const std::optional<std::int32_t> expected = referencePort(text);
-    if (parsed != expected)
+    if (parsed != expected) {
         fail(parsed ? "port text read differently or wrongly accepted"
                     : "port text refused that "
                       "the rule accepts",
              text);
-    if (parsed && norvak::parsePortText(QString::number(*parsed)) != *parsed)
+    }
+    if (parsed && norvak::parsePortText(QString::number(*parsed)) != *parsed) {
         fail("port number does not read back the same", text);
+    }
 }
 
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    if (size < 1)
+    if (size < 1) {
         return 0;
+    }
     const QString text = textFrom(data[0], data + 1, size - 1);
-    if (data[0] % 2 == 0)
+    if (data[0] % 2 == 0) {
         checkSettings(text);
-    else
+    } else {
         checkPort(text);
+    }
     return 0;
 }

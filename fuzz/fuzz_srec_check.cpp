@@ -74,12 +74,15 @@ struct Reference {
 };
 
 int hexValue(char c) {
-    if (c >= '0' && c <= '9')
+    if (c >= '0' && c <= '9') {
         return c - '0';
-    if (c >= 'A' && c <= 'F')
+    }
+    if (c >= 'A' && c <= 'F') {
         return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f')
+    }
+    if (c >= 'a' && c <= 'f') {
         return c - 'a' + 10;
+    }
     return -1;
 }
 
@@ -98,8 +101,9 @@ std::vector<std::string> splitLines(const std::string& file, std::string& leftov
         const std::size_t stop = end == std::string::npos ? file.size() : end;
         lines.push_back(file.substr(at, stop - at));
         at = stop;
-        if (at < file.size())
+        if (at < file.size()) {
             at += file[at] == '\r' && at + 1 < file.size() && file[at + 1] == '\n' ? 2 : 1;
+        }
     }
     leftover = file.substr(at);
     return lines;
@@ -142,9 +146,10 @@ Reference referenceCheck(const std::string& file) {
             continue;
         }
         std::vector<unsigned> bytes;
-        for (std::size_t at = 2; at < line.size(); at += 2)
+        for (std::size_t at = 2; at < line.size(); at += 2) {
             bytes.push_back(
                 static_cast<unsigned>(hexValue(line[at]) * 16 + hexValue(line[at + 1])));
+        }
         const int size = addressSize(type);
         if (bytes.size() < static_cast<std::size_t>(2 + size)) {
             report(SrecProblemKind::TooShort, 3);
@@ -155,15 +160,17 @@ Reference referenceCheck(const std::string& file) {
             continue;
         }
         unsigned sum = 0;
-        for (std::size_t b = 0; b + 1 < bytes.size(); ++b)
+        for (std::size_t b = 0; b + 1 < bytes.size(); ++b) {
             sum += bytes[b];
+        }
         if ((~sum & 0xFFU) != bytes.back()) {
             report(SrecProblemKind::BadChecksum, static_cast<long long>(line.size()) - 1);
             continue;
         }
         unsigned long long address = 0;
-        for (int b = 1; b <= size; ++b)
+        for (int b = 1; b <= size; ++b) {
             address = address << 8U | bytes[static_cast<std::size_t>(b)];
+        }
         const long long data = static_cast<long long>(bytes.size()) - 2 - size;
         const bool isData = type >= 1 && type <= 3;
         std::optional<Problem> found;
@@ -173,9 +180,9 @@ Reference referenceCheck(const std::string& file) {
             widest = std::max(widest, type);
         }
         if (terminationLine != 0) {
-            if (type >= 7)
+            if (type >= 7) {
                 found = Problem{number, 1, SrecProblemKind::TerminationRepeated};
-            else if (!afterReported) {
+            } else if (!afterReported) {
                 afterReported = true;
                 found = Problem{number, 1, SrecProblemKind::RecordAfterTermination};
             }
@@ -185,52 +192,62 @@ Reference referenceCheck(const std::string& file) {
             const bool overlaps = std::any_of(given.begin(), given.end(), [&](const auto& r) {
                 return address < r.second && r.first < end;
             });
-            if (!found && overlaps)
+            if (!found && overlaps) {
                 found = Problem{number, 5, SrecProblemKind::AddressOverlap};
-            else if (!found && previousEnd && address < *previousEnd)
+            } else if (!found && previousEnd && address < *previousEnd) {
                 found = Problem{number, 5, SrecProblemKind::AddressBackwards};
+            }
             previousEnd = end;
             given.emplace_back(address, end);
         }
         if (!found && terminationLine == 0) {
-            if ((type == 5 || type == 6) && address != static_cast<unsigned long long>(dataRecords))
+            if ((type == 5 || type == 6) &&
+                address != static_cast<unsigned long long>(dataRecords)) {
                 found = Problem{number, 5, SrecProblemKind::CountRecordMismatch};
+            }
             if (type >= 7) {
                 terminationLine = number;
-                if (widest != 0 && type != 10 - widest)
+                if (widest != 0 && type != 10 - widest) {
                     found = Problem{number, 2, SrecProblemKind::TerminationWrongType};
+                }
             }
         }
-        if (found)
+        if (found) {
             ref.problems.push_back(*found);
+        }
     }
-    if (terminationLine == 0)
+    if (terminationLine == 0) {
         ref.problems.push_back({ref.lines + 1, 1, SrecProblemKind::TerminationMissing});
-    if (leftover.size() == 1 && leftover[0] != '\r' && leftover[0] != '\n')
+    }
+    if (leftover.size() == 1 && leftover[0] != '\r' && leftover[0] != '\n') {
         ref.problems.push_back({ref.lines + 1, 1, SrecProblemKind::UnsentLastByte});
+    }
 
     // Every byte given, merged into ranges.
     std::sort(given.begin(), given.end());
     for (const auto& range : given) {
-        if (!ref.ranges.empty() && range.first <= ref.ranges.back().second)
+        if (!ref.ranges.empty() && range.first <= ref.ranges.back().second) {
             ref.ranges.back().second = std::max(ref.ranges.back().second, range.second);
-        else
+        } else {
             ref.ranges.push_back(range);
+        }
     }
     return ref;
 }
 
 qint64 readSize(std::uint8_t code) {
-    if (code < 240)
+    if (code < 240) {
         return 1 + code % 97;
+    }
     return 1024 * 1024;
 }
 
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    if (size < 1)
+    if (size < 1) {
         return 0;
+    }
     const std::string file(reinterpret_cast<const char*>(data + 1), size - 1);
     const Reference expected = referenceCheck(file);
 
@@ -239,25 +256,32 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const SrecReport report =
         norvak::cli::checkSrecDevice(device, static_cast<qint64>(file.size()));
 
-    if (report.linesSent != expected.lines)
+    if (report.linesSent != expected.lines) {
         fail("lines sent differ", report.linesSent);
-    if (report.dataBytes != expected.dataBytes)
+    }
+    if (report.dataBytes != expected.dataBytes) {
         fail("data bytes differ", report.dataBytes);
-    if (report.problemCount != static_cast<qint64>(expected.problems.size()))
+    }
+    if (report.problemCount != static_cast<qint64>(expected.problems.size())) {
         fail("problem counts differ", report.problemCount);
+    }
     for (std::size_t i = 0; i < report.problems.size(); ++i) {
         const auto& got = report.problems[i];
-        if (!(Problem{got.line, got.column, got.kind} == expected.problems[i]))
+        if (!(Problem{got.line, got.column, got.kind} == expected.problems[i])) {
             fail("a problem differs", static_cast<long long>(i));
-        if (got.message.isEmpty())
+        }
+        if (got.message.isEmpty()) {
             fail("a problem without a message", static_cast<long long>(i));
+        }
     }
-    if (report.ranges.size() != expected.ranges.size())
+    if (report.ranges.size() != expected.ranges.size()) {
         fail("address ranges differ", static_cast<long long>(report.ranges.size()));
+    }
     for (std::size_t i = 0; i < report.ranges.size(); ++i) {
         if (report.ranges[i].first != expected.ranges[i].first ||
-            report.ranges[i].end != expected.ranges[i].second)
+            report.ranges[i].end != expected.ranges[i].second) {
             fail("an address range differs", static_cast<long long>(i));
+        }
     }
     return 0;
 }

@@ -54,12 +54,14 @@ std::optional<ChildRun> runCheck(const QString& path) {
     pid_t pid = 0;
     const int spawned = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
-    if (spawned != 0)
+    if (spawned != 0) {
         return std::nullopt;
+    }
     int status = 0;
     rusage usage{};
-    if (wait4(pid, &status, 0, &usage) != pid)
+    if (wait4(pid, &status, 0, &usage) != pid) {
         return std::nullopt;
+    }
     ChildRun run;
     run.time = std::chrono::steady_clock::now() - begin;
     run.exitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
@@ -73,8 +75,9 @@ std::optional<ChildRun> runCheck(const QString& path) {
 
 void warmUp(const QString& path) {
     QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
+    if (!file.open(QIODevice::ReadOnly)) {
         return;
+    }
     std::vector<char> block(1 << 20);
     while (file.read(block.data(), static_cast<qint64>(block.size())) > 0) {
     }

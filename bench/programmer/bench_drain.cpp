@@ -40,8 +40,9 @@ QByteArray textLines(qsizetype size) {
     QByteArray text;
     text.reserve(size);
     while (text.size() < size) {
-        for (int i = length(random); i > 0; --i)
+        for (int i = length(random); i > 0; --i) {
             text += alphabet[letter(random)];
+        }
         text += "\r\n";
     }
     text.truncate(size);
@@ -65,8 +66,9 @@ void writeAll(int fd, const QByteArray& bytes) {
 } // namespace
 
 int main(int argc, char** argv) {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
         qputenv("QT_QPA_PLATFORM", "offscreen");
+    }
     const QApplication app(argc, argv);
     const Options options = parseOptions(argc, argv);
     const qsizetype total = (options.quick ? 16 : 64) * 1000 * 1000;
@@ -87,8 +89,9 @@ int main(int argc, char** argv) {
     const Seconds wall = std::chrono::steady_clock::now() - wallBefore;
     const Seconds thread = threadCpuTime() - threadBefore;
     device.join();
-    if (!complete)
+    if (!complete) {
         printNote("the log box did not get every character in time");
+    }
 
     const qsizetype differences = countDifferences(QString::fromLatin1(text), log.Text());
     const double megabytes = static_cast<double>(total) / 1e6;

@@ -54,8 +54,9 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 double percentile(std::vector<double> values, double p) {
-    if (values.empty())
+    if (values.empty()) {
         return std::nan("");
+    }
     std::sort(values.begin(), values.end());
     const auto rank =
         static_cast<std::size_t>(std::ceil(p / 100.0 * static_cast<double>(values.size())));
@@ -69,8 +70,9 @@ double millis(Clock::duration d) {
 std::optional<long> newThread(const std::vector<long>& before) {
     std::vector<long> added;
     for (const long id : threadIds()) {
-        if (std::find(before.begin(), before.end(), id) == before.end())
+        if (std::find(before.begin(), before.end(), id) == before.end()) {
             added.push_back(id);
+        }
     }
     return added.size() == 1 ? std::optional(added.front()) : std::nullopt;
 }
@@ -107,16 +109,19 @@ public:
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override {
-        if (event->type() != QEvent::Show)
+        if (event->type() != QEvent::Show) {
             return false;
+        }
         auto* box = qobject_cast<QMessageBox*>(watched);
-        if (box == nullptr)
+        if (box == nullptr) {
             return false;
+        }
         const auto shown = Clock::now();
         {
             const std::scoped_lock lock(mutex_);
-            if (answered_ < clicks_.size())
+            if (answered_ < clicks_.size()) {
                 latencies_.push_back(millis(shown - clicks_[answered_++]));
+            }
         }
         QTimer::singleShot(100ms, box, [box] { box->done(QMessageBox::Ok); });
         return false;
@@ -128,8 +133,9 @@ private:
         std::uniform_int_distribution<int> gap(800, 1200);
         while (!stop.stop_requested()) {
             std::this_thread::sleep_for(std::chrono::milliseconds(gap(random)));
-            if (stop.stop_requested())
+            if (stop.stop_requested()) {
                 break;
+            }
             const QPointF inside(help_.width() / 2.0, help_.height() / 2.0);
             const QPointF global = help_.mapToGlobal(inside);
             {
@@ -161,8 +167,9 @@ public:
     void check(const LogBox& log) {
         const qsizetype shown = log.length() - checked_;
         const auto count = std::min<qsizetype>(shown, static_cast<qsizetype>(pending_.size()));
-        if (count <= 0)
+        if (count <= 0) {
             return;
+        }
         const QString got = log.document().mid(checked_, count);
         differences_ += countDifferences(QString::fromLatin1(pending_.data(), count), got);
         pending_.erase(0, static_cast<std::size_t>(count));
@@ -203,8 +210,9 @@ int runScenario(const Scenario& scenario) {
     const std::vector<long> threadsBefore = threadIds();
     SimDeviceConfig config;
     config.paced = false; // the flood keeps its own pace; a baud rate would cap it
-    if (scenario.duringRun)
+    if (scenario.duringRun) {
         config.autoPowerCycleAfter = 300ms;
+    }
     SimDevice device(config);
     const std::optional<long> deviceThread = newThread(threadsBefore);
     const auto deviceCpu = [&deviceThread] {
@@ -253,8 +261,9 @@ int runScenario(const Scenario& scenario) {
     Clock::time_point probeDue;
     QObject::connect(&probe, &QTimer::timeout, [&] {
         const auto now = Clock::now();
-        if (measuring)
+        if (measuring) {
             probeLatencies.push_back(millis(now - probeDue));
+        }
         probeDue = now + 10ms;
         probe.start(10ms);
     });
@@ -266,8 +275,9 @@ int runScenario(const Scenario& scenario) {
         residentBefore = statusBytes("VmRSS").value_or(std::nan(""));
         logBefore = log.length();
         measuring = true;
-        if (total > 0)
+        if (total > 0) {
             device.textFlood(scenario.megabytesPerSecond * 1e6, total);
+        }
         probeDue = Clock::now() + 10ms;
         probe.start(10ms);
         clicker.start();
@@ -305,8 +315,9 @@ int runScenario(const Scenario& scenario) {
                 std::count_if(recording.sent.begin(), recording.sent.end(),
                               [](char c) { return c != '.' && c != '>' && c != '_'; }));
             const bool baselineOver = total == 0 && Clock::now() - wallBefore >= scenario.duration;
-            if ((total > 0 && floodSent >= total && order.caughtUp(log)) || baselineOver)
+            if ((total > 0 && floodSent >= total && order.caughtUp(log)) || baselineOver) {
                 endFlood();
+            }
         }
     });
     watch.start();
@@ -352,8 +363,9 @@ int runScenario(const Scenario& scenario) {
                 (residentAfter - residentBefore) / received, "B/char", atMost(3));
     printFigure(name + ": characters missing or wrong in the log box",
                 static_cast<double>(order.differences(log)), "chars", atMost(0));
-    if (scenario.duringRun)
+    if (scenario.duringRun) {
         printFigure(name + ": the run ended PROGRAMMED", programmed ? 1 : 0, "yes=1", atLeast(1));
+    }
     printInfo(name + ": characters received per second", received / wall.count(), "1/s");
     printInfo(name + ": simulated device thread, % of one core", deviceTime / wall * 100.0, "%");
     return 0;
@@ -362,8 +374,9 @@ int runScenario(const Scenario& scenario) {
 } // namespace
 
 int main(int argc, char** argv) {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
         qputenv("QT_QPA_PLATFORM", "offscreen");
+    }
     const QApplication app(argc, argv);
     const QStringList args = QCoreApplication::arguments();
     const qsizetype scenarioAt = args.indexOf(QStringLiteral("--scenario"));
@@ -388,8 +401,9 @@ int main(int argc, char** argv) {
                         {QStringLiteral("--scenario"), QString::number(rate),
                          duringRun ? QStringLiteral("run") : QStringLiteral("idle"),
                          QString::number(seconds)});
-            if (!child.waitForFinished(-1) || child.exitCode() != 0)
+            if (!child.waitForFinished(-1) || child.exitCode() != 0) {
                 printNote("a flood run ended abnormally");
+            }
             std::fputs(child.readAllStandardOutput().constData(), stdout);
             std::fflush(stdout);
         }

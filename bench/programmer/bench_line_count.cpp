@@ -44,8 +44,9 @@ Pass countPass(const QString& path) {
 // Reads the file once, so that the passes find it in the page cache.
 void warmUp(const QString& path) {
     QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
+    if (!file.open(QIODevice::ReadOnly)) {
         return;
+    }
     std::vector<char> block(1 << 20);
     while (file.read(block.data(), static_cast<qint64>(block.size())) > 0) {
     }
@@ -60,9 +61,10 @@ void measure(const std::string& name, const QString& path, const WrittenFile& wr
         lines = pass.lines;
         rates.push_back(static_cast<double>(written.bytes) / 1e6 / pass.time.count());
     }
-    if (lines != written.lines)
+    if (lines != written.lines) {
         printNote(name + ": counted " + std::to_string(lines) + " lines of " +
                   std::to_string(written.lines));
+    }
     printFigure(name + ", median of 5 passes", median(rates), "MB/s", atLeast(500));
 }
 

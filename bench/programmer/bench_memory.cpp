@@ -68,8 +68,9 @@ int streamChild(const std::string& name, const QString& path, qint64 expected) {
     const double idle = statusBytes("VmRSS").value_or(0.0);
     const bool peakReset = resetPeakResident();
     std::optional<ResidentSampler> sampler;
-    if (!peakReset)
+    if (!peakReset) {
         sampler.emplace();
+    }
     const auto begin = std::chrono::steady_clock::now();
     window.shared().flashState = FlashState::Sending;
     window.timer(TimerRole::FileSender).setEnabled(true);
@@ -77,11 +78,13 @@ int streamChild(const std::string& name, const QString& path, qint64 expected) {
         [&] { return drain.bytes() >= expected && !window.isStreaming(); }, 30min, 200ms);
     const Seconds took = std::chrono::steady_clock::now() - begin - 1s; // TimerSendFile's wait
     const double peak = sampler ? sampler->peak() : statusBytes("VmHWM").value_or(0.0);
-    if (!done || drain.bytes() != expected)
+    if (!done || drain.bytes() != expected) {
         printNote(name + ": " + std::to_string(drain.bytes()) + " of " + std::to_string(expected) +
                   " bytes reached the line");
-    if (!peakReset)
+    }
+    if (!peakReset) {
         printNote("VmHWM could not be reset: the peak is sampled every 2 ms instead");
+    }
     printFigure(name + ": peak resident above the idle program", (peak - idle) / mebibyte, "MiB",
                 atMost(goalAboveIdle));
     printInfo(name + ": idle program resident", idle / mebibyte, "MiB");
@@ -93,8 +96,9 @@ int streamChild(const std::string& name, const QString& path, qint64 expected) {
 } // namespace
 
 int main(int argc, char** argv) {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
         qputenv("QT_QPA_PLATFORM", "offscreen");
+    }
     if (argc == 5 && std::string_view(argv[1]) == "--child") {
         const QApplication app(argc, argv);
         return streamChild(argv[2], QString::fromLocal8Bit(argv[3]),
@@ -129,8 +133,9 @@ int main(int argc, char** argv) {
         child.start(QCoreApplication::applicationFilePath(),
                     {QStringLiteral("--child"), QString::fromStdString(c.name), c.path,
                      QString::number(expected)});
-        if (!child.waitForFinished(-1) || child.exitCode() != 0)
+        if (!child.waitForFinished(-1) || child.exitCode() != 0) {
             printNote(c.name + ": the streaming process failed");
+        }
     }
     return 0;
 }

@@ -56,11 +56,13 @@ Measured measure(const SimRecording& recording, std::size_t from, std::size_t li
     Measured measured;
     measured.expectedLines = lines;
     measured.span = streamSpan(recording, from);
-    for (const Millis gap : lineGaps(recording, from))
+    for (const Millis gap : lineGaps(recording, from)) {
         measured.gapsMs.push_back(gap.count());
+    }
     // The last LF is followed by nothing of the file; anything after it is no line gap.
-    if (measured.gapsMs.size() >= lines)
+    if (measured.gapsMs.size() >= lines) {
         measured.gapsMs.resize(lines - 1);
+    }
     return measured;
 }
 
@@ -94,15 +96,18 @@ Measured programmerRun(const QString& file, std::size_t lines, int item, Load lo
             return window.shared().flashState == FlashState::Idle && !window.isStreaming();
         },
         std::chrono::duration_cast<std::chrono::milliseconds>(nominal * 2) + 30s, 500ms);
-    if (!ended)
+    if (!ended) {
         printNote("the run did not end in time: " + window.windowTitle().toStdString());
+    }
     const SimRecording recording = device.recording();
-    if (recording.programmedFiles.empty())
+    if (recording.programmedFiles.empty()) {
         printNote("the device did not report the file programmed: " +
                   window.windowTitle().toStdString());
+    }
     const std::size_t ready = recording.received.find('f');
-    if (ready == std::string::npos)
+    if (ready == std::string::npos) {
         return {};
+    }
     Measured measured = measure(recording, ready + 1, lines);
     measured.times = rig.toolkit().times;
     // The wake-up characters before the file are single Output calls too; only gaps that
@@ -161,16 +166,18 @@ void reportGaps(const std::string& name, const Measured& run, int item) {
 void reportRun(const std::string& name, const Measured& run, std::size_t lines, int item) {
     const double nominal =
         std::chrono::duration<double>(pauseStep * (item + 1)).count() * static_cast<double>(lines);
-    if (!run.complete())
+    if (!run.complete()) {
         printNote(name + ": " + (run.span ? std::to_string(run.span->lineFeeds) : "no") + " of " +
                   std::to_string(lines) + " lines arrived");
+    }
     reportGaps(name, run, item);
     printFigure(name + ": time at the device / nominal", run.seconds() / nominal, "x",
                 atMost(goalRatio));
     printInfo(name + ": beyond the pause, per line",
               (run.seconds() - nominal) / static_cast<double>(lines) * 1000.0, "ms");
-    if (run.times.sleeps == 0)
+    if (run.times.sleeps == 0) {
         return;
+    }
     const auto perLine = [lines](std::chrono::nanoseconds total) {
         return std::chrono::duration<double, std::milli>(total).count() /
                static_cast<double>(lines);
@@ -182,8 +189,9 @@ void reportRun(const std::string& name, const Measured& run, std::size_t lines, 
 } // namespace
 
 int main(int argc, char** argv) {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
         qputenv("QT_QPA_PLATFORM", "offscreen");
+    }
     const QApplication app(argc, argv);
     const Options options = parseOptions(argc, argv);
     const std::size_t fastLines = options.quick ? 500 : 5000;
@@ -197,8 +205,9 @@ int main(int argc, char** argv) {
 
     printHeader();
     const QString xfrProgram = QStandardPaths::findExecutable(QStringLiteral("ascii-xfr"));
-    if (xfrProgram.isEmpty())
+    if (xfrProgram.isEmpty()) {
         printNote("ascii-xfr not found (Debian package minicom): no comparison");
+    }
 
     for (int item = 0; item < 5; ++item) {
         const std::size_t lines = item == 0 ? fastLines : slowLines;
@@ -206,8 +215,9 @@ int main(int argc, char** argv) {
         const std::string name = "Pacing, " + std::to_string(lines) + " lines at " + itemName(item);
         const Measured ours = programmerRun(file, lines, item);
         reportRun(name, ours, lines, item);
-        if (xfrProgram.isEmpty())
+        if (xfrProgram.isEmpty()) {
             continue;
+        }
         const Measured xfr = asciiXfrRun(xfrProgram, file, lines, (item + 1) * 20);
         printFigure(name + ": our time / ascii-xfr's", ours.seconds() / xfr.seconds(), "x",
                     atMost(1.0));
@@ -224,8 +234,9 @@ int main(int argc, char** argv) {
         const std::string name = "Pacing under a 5 ms handler every 7th yield, " +
                                  std::to_string(slowLines) + " lines at " + itemName(item);
         const Measured loaded = programmerRun(slowFile, slowLines, item, load);
-        if (!loaded.complete())
+        if (!loaded.complete()) {
             printNote(name + ": the run did not complete");
+        }
         reportGaps(name, loaded, item);
     }
     return 0;

@@ -74,19 +74,22 @@ private:
         std::array<char, 4096> buffer{};
         while (!stop.stop_requested()) {
             pollfd ready{fd, POLLIN, 0};
-            if (::poll(&ready, 1, 50) <= 0)
+            if (::poll(&ready, 1, 50) <= 0) {
                 continue;
+            }
             const auto got = ::read(fd, buffer.data(), buffer.size());
             const Clock::time_point at = Clock::now();
-            for (ssize_t i = 0; i < got; ++i)
+            for (ssize_t i = 0; i < got; ++i) {
                 take(fd, buffer[static_cast<std::size_t>(i)], at);
+            }
         }
     }
 
     void take(int fd, char byte, Clock::time_point at) {
         const ScriptStep step = script_.take(byte, at);
-        if (!step.answer.empty())
+        if (!step.answer.empty()) {
             writeAll(fd, step.answer);
+        }
         const Clock::time_point written = Clock::now();
         switch (step.event) {
         case ScriptEvent::Prompt:
@@ -143,8 +146,9 @@ double excessMs(Clock::time_point from, Clock::time_point to, std::chrono::milli
 } // namespace
 
 int main(int argc, char** argv) {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
         qputenv("QT_QPA_PLATFORM", "offscreen");
+    }
     const QApplication app(argc, argv);
     const Options options = parseOptions(argc, argv);
     const std::size_t runs = options.quick ? 5 : 20;

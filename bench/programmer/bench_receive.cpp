@@ -28,8 +28,9 @@ namespace {
 std::optional<long> newThread(const std::vector<long>& before) {
     std::vector<long> added;
     for (const long id : threadIds()) {
-        if (std::find(before.begin(), before.end(), id) == before.end())
+        if (std::find(before.begin(), before.end(), id) == before.end()) {
             added.push_back(id);
+        }
     }
     return added.size() == 1 ? std::optional(added.front()) : std::nullopt;
 }
@@ -42,8 +43,9 @@ Seconds deviceCpu(std::optional<long> thread) {
 } // namespace
 
 int main(int argc, char** argv) {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
         qputenv("QT_QPA_PLATFORM", "offscreen");
+    }
     const QApplication app(argc, argv);
     const Options options = parseOptions(argc, argv);
     const auto duration = options.quick ? 10s : 60s;
@@ -73,8 +75,9 @@ int main(int argc, char** argv) {
     const Seconds deviceTime = deviceCpu(deviceThread) - deviceBefore;
     // The receive handler yields once per event.
     const auto events = static_cast<double>(rig.toolkit().times.yields - yieldsBefore);
-    if (!complete)
+    if (!complete) {
         printNote("the log box did not get every character in time");
+    }
 
     const QString expected = QString::fromLatin1(device.recording().sent);
     const QString shown = log.Text();
@@ -85,8 +88,9 @@ int main(int argc, char** argv) {
         "Receiving 5760 chars/s for " + std::to_string(duration.count()) + " s";
     printFigure(name + ": characters missing or wrong in the log box",
                 static_cast<double>(differences), "chars", atMost(0));
-    if (!deviceThread)
+    if (!deviceThread) {
         printNote("the device's thread was not found: its CPU time counts for the program");
+    }
     printFigure(name + ": program CPU (process minus device), % of one core",
                 (process - deviceTime) / wall * 100.0, "%", atMost(5));
     printInfo(name + ": interface thread alone", thread / wall * 100.0, "%");

@@ -18,8 +18,9 @@ using namespace norvak::bench;
 using namespace std::chrono_literals;
 
 int main(int argc, char** argv) {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
         qputenv("QT_QPA_PLATFORM", "offscreen");
+    }
     const QApplication app(argc, argv);
     const Options options = parseOptions(argc, argv);
     const auto window = options.quick ? 3s : 10s;
@@ -36,8 +37,9 @@ int main(int argc, char** argv) {
     const auto spanned = [window](const SimRecording& r) {
         return !r.receivedAt.empty() && r.receivedAt.back() - r.receivedAt.front() >= window;
     };
-    if (!runEventsUntil([&] { return device.waitFor(spanned, 0ms); }, window + 10s, 100ms))
+    if (!runEventsUntil([&] { return device.waitFor(spanned, 0ms); }, window + 10s, 100ms)) {
         printNote("the wake-up characters did not span the whole window");
+    }
     const SimRecording recording = device.recording();
     const Arrivals arrivals = countArrivals(recording, 'i', window);
     const double seconds = Seconds(window).count();

@@ -7,8 +7,9 @@
 namespace norvak::bench {
 
 bool Goal::metBy(double value) const {
-    if (std::isnan(value))
+    if (std::isnan(value)) {
         return false;
+    }
     return bound == Bound::AtMost ? value <= limit : value >= limit;
 }
 
@@ -52,8 +53,9 @@ void printNote(std::string_view text) {
 Options parseOptions(int argc, char** argv) {
     Options options;
     for (int i = 1; i < argc; ++i) {
-        if (std::string_view(argv[i]) == "--quick")
+        if (std::string_view(argv[i]) == "--quick") {
             options.quick = true;
+        }
     }
     return options;
 }

@@ -43,8 +43,9 @@ void BenchToolkit::yield() {
 }
 
 QString BenchToolkit::showOpenDialog(const OpenDialogRequest& request) {
-    if (dialogAnswers.empty())
+    if (dialogAnswers.empty()) {
         return request.previousPath;
+    }
     QString answer = dialogAnswers.front();
     dialogAnswers.pop_front();
     return answer;
@@ -90,8 +91,9 @@ ProgrammerRig::ProgrammerRig(const QString& ttyPath, bool shown)
     window_ = std::make_unique<frmProg>(
         toolkit_, std::make_unique<TimedSerial>(toolkit_, ttyPath, outputCalls_), nullptr);
     WindowControls::of(*window_).portBox.setText(QStringLiteral("1"));
-    if (shown)
+    if (shown) {
         window_->show();
+    }
     QCoreApplication::processEvents();
 }
 
@@ -102,8 +104,9 @@ ProgrammerRig::~ProgrammerRig() {
 
 void ProgrammerRig::connectPort() {
     WindowControls::of(*window_).connectButton.click();
-    if (!window_->PortOpen())
+    if (!window_->PortOpen()) {
         throw std::runtime_error("the port did not open: " + window_->windowTitle().toStdString());
+    }
 }
 
 void ProgrammerRig::chooseFile(const QString& path) {
@@ -124,17 +127,20 @@ void ProgrammerRig::setSpeedItem(int index) {
 
 void ProgrammerRig::start() {
     QPushButton& flashButton = WindowControls::of(*window_).flashButton;
-    if (!flashButton.isEnabled())
+    if (!flashButton.isEnabled()) {
         throw std::runtime_error("the programming button is disabled");
+    }
     flashButton.click();
-    if (window_->shared().flashState != FlashState::WaitingForBoot)
+    if (window_->shared().flashState != FlashState::WaitingForBoot) {
         throw std::runtime_error("no run started");
+    }
 }
 
 bool runEventsUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout,
                     std::chrono::milliseconds interval) {
-    if (done())
+    if (done()) {
         return true;
+    }
     QEventLoop loop;
     bool finished = false;
     QTimer check;

@@ -38,8 +38,9 @@ public:
     void yield() override;
     void showMessage(const MessageBoxRequest& request) override {
         messages.push_back(request.text);
-        if (realMessageBoxes)
+        if (realMessageBoxes) {
             real_.showMessage(request);
+        }
     }
     [[nodiscard]] QString showOpenDialog(const OpenDialogRequest& request) override;
     [[nodiscard]] QString timeOfDayText() override { return real_.timeOfDayText(); }

@@ -7,14 +7,16 @@ namespace norvak::bench {
 ScriptStep BootScript::take(char byte, Clock::time_point at) {
     switch (mode_) {
     case Mode::Application:
-        if (byte != 'i')
+        if (byte != 'i') {
             return {};
+        }
         if (!poweringOn_) {
             poweringOn_ = true;
             powerOnAt_ = at + powerOnDelay_;
         }
-        if (at < powerOnAt_)
+        if (at < powerOnAt_) {
             return {};
+        }
         poweringOn_ = false;
         mode_ = Mode::BootCommand;
         prompted_ = false;

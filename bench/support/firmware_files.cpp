@@ -22,15 +22,17 @@ class FileWriter {
 public:
     explicit FileWriter(const QString& path)
         : file_(path) {
-        if (!file_.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        if (!file_.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
             throw std::runtime_error("cannot write " + path.toStdString());
+        }
         pending_.reserve(static_cast<std::size_t>(flushSize) * 2);
     }
 
     void append(std::string_view text) {
         pending_ += text;
-        if (static_cast<qsizetype>(pending_.size()) >= flushSize)
+        if (static_cast<qsizetype>(pending_.size()) >= flushSize) {
             flush();
+        }
     }
 
     qint64 finish() {
@@ -42,8 +44,9 @@ public:
 private:
     void flush() {
         const auto size = static_cast<qint64>(pending_.size());
-        if (file_.write(pending_.data(), size) != size)
+        if (file_.write(pending_.data(), size) != size) {
             throw std::runtime_error("cannot write " + file_.fileName().toStdString());
+        }
         written_ += size;
         pending_.clear();
     }
@@ -72,8 +75,9 @@ WrittenFile writeRecords(const QString& path, const SrecLayout& layout,
     std::vector<std::uint8_t> data(static_cast<std::size_t>(layout.bytesPerRecord));
     std::uint32_t address = 0;
     for (qint64 records = 0; more(records, written.bytes); ++records) {
-        for (auto& b : data)
+        for (auto& b : data) {
             b = static_cast<std::uint8_t>(random());
+        }
         put(makeSrecLine(3, address, data));
         address += static_cast<std::uint32_t>(data.size());
     }
@@ -85,8 +89,9 @@ WrittenFile writeRecords(const QString& path, const SrecLayout& layout,
 } // namespace
 
 WrittenFile writeSrecLines(const QString& path, qint64 lines, const SrecLayout& layout) {
-    if (lines < 2)
+    if (lines < 2) {
         throw std::invalid_argument("a firmware file has at least a header and an end record");
+    }
     return writeRecords(path, layout, [dataRecords = lines - 2](qint64 records, qint64) {
         return records < dataRecords;
     });
@@ -105,8 +110,9 @@ WrittenFile writeUnbrokenFile(const QString& path, qint64 bytes) {
     FileWriter out(path);
     static constexpr std::string_view digits = "0123456789ABCDEF";
     std::string block(static_cast<std::size_t>(flushSize), '0');
-    for (std::size_t i = 0; i < block.size(); ++i)
+    for (std::size_t i = 0; i < block.size(); ++i) {
         block[i] = digits[(i * 7 + i / 16) % digits.size()];
+    }
     for (qint64 left = bytes; left > 0;) {
         const auto take = std::min<qint64>(left, static_cast<qint64>(block.size()));
         out.append(std::string_view(block.data(), static_cast<std::size_t>(take)));

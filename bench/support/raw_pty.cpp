@@ -21,11 +21,13 @@ namespace {
 
 void makeRaw(int fd) {
     termios modes{};
-    if (::tcgetattr(fd, &modes) != 0)
+    if (::tcgetattr(fd, &modes) != 0) {
         throwErrno("tcgetattr");
+    }
     ::cfmakeraw(&modes);
-    if (::tcsetattr(fd, TCSANOW, &modes) != 0)
+    if (::tcsetattr(fd, TCSANOW, &modes) != 0) {
         throwErrno("tcsetattr");
+    }
 }
 
 // Long enough to notice a stop request soon, short enough to cost nothing.
@@ -35,17 +37,20 @@ constexpr int stopCheckMs = 50;
 
 RawPty::RawPty() {
     master_ = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
-    if (master_ < 0)
+    if (master_ < 0) {
         throwErrno("posix_openpt");
+    }
     try {
         std::array<char, 128> name{};
         if (::grantpt(master_) != 0 || ::unlockpt(master_) != 0 ||
-            ::ptsname_r(master_, name.data(), name.size()) != 0)
+            ::ptsname_r(master_, name.data(), name.size()) != 0) {
             throwErrno("unlockpt");
+        }
         slavePath_ = QString::fromLocal8Bit(name.data());
         slaveKeeper_ = ::open(name.data(), O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
-        if (slaveKeeper_ < 0)
+        if (slaveKeeper_ < 0) {
             throwErrno("open slave");
+        }
         makeRaw(slaveKeeper_);
     } catch (...) {
         ::close(master_);
@@ -75,12 +80,14 @@ void LineDrain::run(const std::stop_token& stop, int fd) {
             bytes_ += got;
             continue;
         }
-        if (got < 0 && errno == EINTR)
+        if (got < 0 && errno == EINTR) {
             continue;
+        }
         pollfd ready{fd, POLLIN, 0};
         ::poll(&ready, 1, stopCheckMs);
-        if ((ready.revents & POLLHUP) != 0)
+        if ((ready.revents & POLLHUP) != 0) {
             ::usleep(stopCheckMs * 1000); // no slave open at the moment: poll would not wait
+        }
     }
 }
 

@@ -12,11 +12,13 @@ Millis byteTime(unsigned baudRate) {
 
 std::optional<StreamSpan> streamSpan(const SimRecording& recording, std::size_t from) {
     const std::string& received = recording.received;
-    if (from >= received.size() || recording.receivedAt.size() != received.size())
+    if (from >= received.size() || recording.receivedAt.size() != received.size()) {
         return std::nullopt;
+    }
     const std::size_t last = received.rfind('\n');
-    if (last == std::string::npos || last < from)
+    if (last == std::string::npos || last < from) {
         return std::nullopt;
+    }
     StreamSpan span;
     span.firstIndex = from;
     span.lastIndex = last;
@@ -30,11 +32,13 @@ std::optional<StreamSpan> streamSpan(const SimRecording& recording, std::size_t 
 std::vector<Millis> lineGaps(const SimRecording& recording, std::size_t from) {
     std::vector<Millis> gaps;
     const std::string& received = recording.received;
-    if (recording.receivedAt.size() != received.size())
+    if (recording.receivedAt.size() != received.size()) {
         return gaps;
+    }
     for (std::size_t i = received.find('\n', from);
-         i != std::string::npos && i + 1 < received.size(); i = received.find('\n', i + 1))
+         i != std::string::npos && i + 1 < received.size(); i = received.find('\n', i + 1)) {
         gaps.emplace_back(recording.receivedAt[i + 1] - recording.receivedAt[i]);
+    }
     return gaps;
 }
 
@@ -58,8 +62,9 @@ Arrivals countArrivals(const SimRecording& recording, char byte, Seconds window)
     SimClock::time_point previous;
     const std::size_t n = std::min(recording.received.size(), recording.receivedAt.size());
     for (std::size_t i = 0; i < n; ++i) {
-        if (recording.received[i] != byte)
+        if (recording.received[i] != byte) {
             continue;
+        }
         const SimClock::time_point at = recording.receivedAt[i];
         if (!first) {
             first = at;
@@ -75,12 +80,14 @@ Arrivals countArrivals(const SimRecording& recording, char byte, Seconds window)
 }
 
 double median(std::vector<double> values) {
-    if (values.empty())
+    if (values.empty()) {
         return std::numeric_limits<double>::quiet_NaN();
+    }
     const auto middle = values.begin() + static_cast<std::ptrdiff_t>(values.size() / 2);
     std::nth_element(values.begin(), middle, values.end());
-    if (values.size() % 2 == 1)
+    if (values.size() % 2 == 1) {
         return *middle;
+    }
     // Everything before the middle is no larger: its largest is the lower middle value.
     return (*std::max_element(values.begin(), middle) + *middle) / 2.0;
 }
@@ -89,8 +96,9 @@ qsizetype countDifferences(QStringView expected, QStringView got) {
     const qsizetype common = std::min(expected.size(), got.size());
     qsizetype differences = std::max(expected.size(), got.size()) - common;
     for (qsizetype i = 0; i < common; ++i) {
-        if (expected[i] != got[i])
+        if (expected[i] != got[i]) {
             ++differences;
+        }
     }
     return differences;
 }

@@ -49,18 +49,21 @@ namespace {
 SimRecording recordingOf(const std::string& bytes) {
     SimRecording recording;
     recording.received = bytes;
-    for (std::size_t k = 0; k < bytes.size(); ++k)
+    for (std::size_t k = 0; k < bytes.size(); ++k) {
         recording.receivedAt.push_back(SimClock::time_point{} + std::chrono::milliseconds(k));
+    }
     return recording;
 }
 
 QList<QByteArray> linesOf(const QString& path, QByteArray lineEnd) {
     QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
+    if (!file.open(QIODevice::ReadOnly)) {
         return {};
+    }
     QByteArray text = file.readAll();
-    if (!text.endsWith(lineEnd))
+    if (!text.endsWith(lineEnd)) {
         return {};
+    }
     text.chop(lineEnd.size());
     return text.split('\n');
 }
@@ -111,16 +114,18 @@ void TestBenchSupport::lineGapsAndTheirDistribution() {
     SimRecording recording;
     recording.received = "fab\ncd\nx";
     const SimClock::time_point t0{};
-    for (const int ms : {0, 1, 2, 3, 23, 24, 25, 60})
+    for (const int ms : {0, 1, 2, 3, 23, 24, 25, 60}) {
         recording.receivedAt.push_back(t0 + std::chrono::milliseconds(ms));
+    }
     const std::vector<Millis> gaps = lineGaps(recording, 1);
     QCOMPARE(gaps.size(), std::size_t{2});
     QCOMPARE(gaps[0].count(), 20.0);
     QCOMPARE(gaps[1].count(), 35.0);
 
     std::vector<double> values(200);
-    for (std::size_t i = 0; i < values.size(); ++i)
+    for (std::size_t i = 0; i < values.size(); ++i) {
         values[i] = static_cast<double>(values.size() - i); // 200 down to 1
+    }
     const Distribution d = distribution(values);
     QCOMPARE(d.min, 1.0);
     QCOMPARE(d.p1, 2.0);
@@ -207,8 +212,9 @@ void TestBenchSupport::bootScriptAnswersAfterThePowerOnDelay() {
     QCOMPARE(script.take('S', t0 + 1s).event, ScriptEvent::FirstLineByte);
     QCOMPARE(script.take('3', t0 + 1s).event, ScriptEvent::None);
     QCOMPARE(script.take('\n', t0 + 1s).answer, std::string("."));
-    for (const char c : std::string("S705000000000FA"))
+    for (const char c : std::string("S705000000000FA")) {
         QCOMPARE(script.take(c, t0 + 1s).answer, std::string());
+    }
     const ScriptStep end = script.take('\n', t0 + 1s);
     QCOMPARE(end.answer, std::string(".P"));
     QCOMPARE(end.event, ScriptEvent::Programmed);
@@ -231,8 +237,9 @@ void TestBenchSupport::processStatistics() {
     QTRY_VERIFY((during = threadIds()).size() > before.size());
     long busyId = 0;
     for (const long id : during) {
-        if (std::find(before.begin(), before.end(), id) == before.end())
+        if (std::find(before.begin(), before.end(), id) == before.end()) {
             busyId = id;
+        }
     }
     // /proc counts in clock ticks: wait until the busy thread has some.
     QTRY_VERIFY(threadCpuTime(busyId).value_or(0ns) > 0ns);
@@ -250,8 +257,9 @@ void TestBenchSupport::peakResidentCanBeReset() {
     const double peakWithBlock = statusBytes("VmHWM").value_or(0);
     ::munmap(block, size);
     QVERIFY(peakWithBlock >= statusBytes("VmRSS").value_or(0) + size / 2);
-    if (!resetPeakResident())
+    if (!resetPeakResident()) {
         QSKIP("this kernel does not reset VmHWM");
+    }
     QVERIFY(statusBytes("VmHWM").value_or(0) < peakWithBlock - size / 2);
 }
 

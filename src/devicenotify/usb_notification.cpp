@@ -17,16 +17,18 @@ constexpr std::size_t reservedOffset = 8;
 constexpr std::size_t classGuidOffset = 12;
 
 void putLittleEndian32(FilterRecord& record, std::size_t offset, std::uint32_t value) {
-    for (std::size_t i = 0; i < 4; ++i)
+    for (std::size_t i = 0; i < 4; ++i) {
         record[offset + i] = static_cast<std::uint8_t>(value >> (8 * i));
+    }
 }
 
 } // namespace
 
 ModuleUsbNotification::~ModuleUsbNotification() {
     // The platform's window procedure must never reach a module that is gone.
-    if (platform_ != nullptr && platform_->detachModule)
+    if (platform_ != nullptr && platform_->detachModule) {
         platform_->detachModule(*this);
+    }
 }
 
 void ModuleUsbNotification::buildFilterRecord() {
@@ -41,32 +43,37 @@ void ModuleUsbNotification::buildFilterRecord() {
 }
 
 void ModuleUsbNotification::StartUsbNotification(std::uintptr_t window) {
-    if (platform_ == nullptr)
+    if (platform_ == nullptr) {
         return;
+    }
     buildFilterRecord();
     notificationHandle_ =
         platform_->registerDeviceNotification(window, filterRecord_, notifyForWindowHandle);
-    if (platform_->attachModule)
+    if (platform_->attachModule) {
         platform_->attachModule(*this);
+    }
     previousWindowProc_ =
         platform_->setWindowProc(window, windowProcIndex, platform_->usbWindowProc);
 }
 
 void ModuleUsbNotification::StopUsbNotification(std::uintptr_t window, std::uintptr_t handle) {
-    if (platform_ == nullptr)
+    if (platform_ == nullptr) {
         return;
+    }
     // Neither result is examined: the procedure is restored even if unregistering failed.
     platform_->unregisterDeviceNotification(handle);
     platform_->setWindowProc(window, windowProcIndex, previousWindowProc_);
-    if (platform_->detachModule)
+    if (platform_->detachModule) {
         platform_->detachModule(*this);
+    }
 }
 
 std::intptr_t ModuleUsbNotification::UsbWindowProc(std::uintptr_t window, std::uint32_t message,
                                                    std::uintptr_t wParam,
                                                    std::intptr_t lParam) const {
-    if (platform_ == nullptr)
+    if (platform_ == nullptr) {
         return 0;
+    }
     return platform_->callWindowProc(previousWindowProc_, window, message, wParam, lParam);
 }
 

@@ -32,8 +32,9 @@ ModuleUsbNotification* startedModule = nullptr;
 // their way in and back: the text arrives as a copy, and characters outside the code page arrive
 // changed (U+03A9 as "O"). Qt's windows are Unicode; the W calls pass every message on as sent.
 LRESULT CALLBACK usbWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-    if (startedModule == nullptr)
+    if (startedModule == nullptr) {
         return DefWindowProcW(window, message, wParam, lParam);
+    }
     return startedModule->UsbWindowProc(reinterpret_cast<std::uintptr_t>(window), message, wParam,
                                         lParam);
 }
@@ -89,8 +90,9 @@ const UsbPlatformCalls* nativeUsbPlatform() {
         .attachModule = [](ModuleUsbNotification& module) { startedModule = &module; },
         .detachModule =
             [](const ModuleUsbNotification& module) {
-                if (startedModule == &module)
+                if (startedModule == &module) {
                     startedModule = nullptr;
+                }
             },
     };
     return &calls;

@@ -29,16 +29,19 @@ struct Magnitude {
 Magnitude magnitudeOf(QStringView digits) {
     constexpr std::int64_t limit = std::int64_t{std::numeric_limits<std::int32_t>::max()} + 1;
     const QString notWhole = QStringLiteral("is not a whole number");
-    if (digits.isEmpty())
+    if (digits.isEmpty()) {
         return {.value = 0, .problem = notWhole};
+    }
     std::int64_t value = 0;
     for (const QChar digit : digits) {
         const char16_t c = digit.unicode();
-        if (c < u'0' || c > u'9')
+        if (c < u'0' || c > u'9') {
             return {.value = 0, .problem = notWhole};
+        }
         value = value * 10 + (c - u'0');
-        if (value > limit)
+        if (value > limit) {
             return {.value = 0, .problem = QStringLiteral("is too large")};
+        }
     }
     return {.value = value, .problem = {}};
 }
@@ -47,15 +50,18 @@ Magnitude magnitudeOf(QStringView digits) {
 
 std::int32_t parsePortText(const QString& text) {
     const QString trimmed = text.trimmed();
-    if (trimmed.isEmpty())
+    if (trimmed.isEmpty()) {
         refusePortText(text, QStringLiteral("is empty"));
+    }
     const bool hasSign = trimmed[0] == u'+' || trimmed[0] == u'-';
     const Magnitude magnitude = magnitudeOf(QStringView(trimmed).sliced(hasSign ? 1 : 0));
-    if (!magnitude.problem.isEmpty())
+    if (!magnitude.problem.isEmpty()) {
         refusePortText(text, magnitude.problem);
+    }
     const std::int64_t value = trimmed[0] == u'-' ? -magnitude.value : magnitude.value;
-    if (value > std::numeric_limits<std::int32_t>::max())
+    if (value > std::numeric_limits<std::int32_t>::max()) {
         refusePortText(text, QStringLiteral("is too large"));
+    }
     return static_cast<std::int32_t>(value);
 }
 
@@ -63,10 +69,11 @@ namespace {
 
 std::int16_t narrowPort(std::int32_t portNumber) {
     if (portNumber < std::numeric_limits<std::int16_t>::min() ||
-        portNumber > std::numeric_limits<std::int16_t>::max())
+        portNumber > std::numeric_limits<std::int16_t>::max()) {
         throw SerialError(QStringLiteral("Port number %1 is out of range. Type the number of the "
                                          "serial port, for example 1.")
                               .arg(portNumber));
+    }
     return static_cast<std::int16_t>(portNumber);
 }
 
@@ -75,17 +82,19 @@ std::int16_t narrowPort(std::int32_t portNumber) {
 bool SerialLink::btnCon_Click() {
     return reportingFailure<SerialError>(
         [this] {
-            if (!PortOpen())
+            if (!PortOpen()) {
                 SetupPort();
-            else
+            } else {
                 ToggleConnection();
+            }
         },
         [this](const QString& description) { reportConnectFailure(description); });
 }
 
 void SerialLink::SetupPort() {
-    if (comm_.PortOpen())
+    if (comm_.PortOpen()) {
         comm_.setPortOpen(false);
+    }
     WindowMembers& members = w_.shared();
     members.portNumber = parsePortText(w_.portText());
     members.baudRate = linkBaudRate;
@@ -154,8 +163,9 @@ void SerialLink::comPort(std::int16_t val) {
 }
 
 void SerialLink::Send(int data, bool invert) {
-    if (!comm_.PortOpen())
+    if (!comm_.PortOpen()) {
         return;
+    }
     const int value = invert ? (data ^ 255) : data;
     const char byte = static_cast<char>(static_cast<unsigned char>(value & 0xFF));
     comm_.Output(QByteArrayView(&byte, 1));
@@ -163,8 +173,9 @@ void SerialLink::Send(int data, bool invert) {
 
 void SerialLink::SendPacket(int cmd, const PacketData& data) {
     const auto writeByte = [this](long long value) {
-        if (value < 0 || value > 255)
+        if (value < 0 || value > 255) {
             throw SerialError(QStringLiteral("Invalid byte value %1").arg(value));
+        }
         const char byte = static_cast<char>(static_cast<unsigned char>(value));
         comm_.Output(QByteArrayView(&byte, 1));
     };
@@ -173,8 +184,9 @@ void SerialLink::SendPacket(int cmd, const PacketData& data) {
         writeByte(cmd);
         if (data) {
             writeByte(static_cast<long long>(data->size()));
-            for (const int element : *data)
+            for (const int element : *data) {
                 writeByte(element);
+            }
         } else {
             writeByte(0);
         }
@@ -183,8 +195,9 @@ void SerialLink::SendPacket(int cmd, const PacketData& data) {
 }
 
 bool SerialLink::reportPortLost(const QString& description) {
-    if (lossReported_)
+    if (lossReported_) {
         return false;
+    }
     lossReported_ = true;
     w_.shared().Connected = false;
     closeIfOpen();
@@ -205,8 +218,9 @@ void SerialLink::showErrorCaption(const QString& description) {
 
 void SerialLink::closeIfOpen() {
     // Whatever failed, the port must end up closed; there is nothing more to do.
-    if (comm_.PortOpen())
+    if (comm_.PortOpen()) {
         ClosePort();
+    }
 }
 
 } // namespace norvak

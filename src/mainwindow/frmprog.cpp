@@ -68,8 +68,9 @@ void frmProg::createControls() {
     Command3 = new QPushButton(QStringLiteral("sFile"), this);
     Command2 = new QPushButton(QStringLiteral("g"), this);
     Command1 = new QPushButton(QStringLiteral("f"), this);
-    for (QPushButton* hidden : {Command3, Command2, Command1})
+    for (QPushButton* hidden : {Command3, Command2, Command1}) {
         hidden->setVisible(false);
+    }
 
     lblFilename = new QLabel(QStringLiteral("file"), this);
     btnopenFile = new QPushButton(QStringLiteral("browse"), this);
@@ -87,8 +88,9 @@ void frmProg::createControls() {
         {Command1, "Command1"},   {lblFilename, "lblFilename"}, {btnopenFile, "btnopenFile"},
         {txtbuffer, "txtbuffer"}, {Label1, "Label1"},           {Combospeed, "Combospeed"},
         {Command4, "Command4"}};
-    for (const auto& [widget, name] : names)
+    for (const auto& [widget, name] : names) {
         widget->setObjectName(QLatin1StringView(name));
+    }
 }
 
 void frmProg::placeControls() {
@@ -114,10 +116,12 @@ void frmProg::setTabOrder() {
     const QList<QWidget*> order = {txtRefresh,  txtSpeed,   txtComPort, btnCon,   txtbuffer,
                                    btnopenFile, btnFlash,   Command1,   Command2, Command3,
                                    Command4,    Combospeed, Command5};
-    for (qsizetype i = 1; i < order.size(); ++i)
+    for (qsizetype i = 1; i < order.size(); ++i) {
         QWidget::setTabOrder(order[i - 1], order[i]);
-    for (QWidget* label : {static_cast<QWidget*>(lblFilename), static_cast<QWidget*>(Label1)})
+    }
+    for (QWidget* label : {static_cast<QWidget*>(lblFilename), static_cast<QWidget*>(Label1)}) {
         label->setFocusPolicy(Qt::NoFocus);
+    }
     txtSpeed->setFocus();
 }
 
@@ -165,8 +169,9 @@ void frmProg::guarded(const std::function<void()>& handler) {
 
 void frmProg::btnCon_Click() {
     guarded([this] {
-        if (link_.btnCon_Click())
+        if (link_.btnCon_Click()) {
             table_.connectPressed();
+        }
     });
 }
 
@@ -206,8 +211,9 @@ void frmProg::Form_Load() {
     members_.fileName.clear();
     lblFilename->setText(members_.fileName);
     members_.restartCountdown = 60;
-    for (const QString& item : speedItems)
+    for (const QString& item : speedItems) {
         Combospeed->addItem(item);
+    }
     Combospeed->setCurrentIndex(normalSpeedItem);
     members_.mainWindowHandle = static_cast<std::uintptr_t>(winId());
     listener_.StartUsbNotification(members_.mainWindowHandle);
@@ -233,8 +239,9 @@ void frmProg::closeEvent(QCloseEvent* event) {
 }
 
 void frmProg::stopAllTimers() {
-    for (const TimerRole role : allTimerRoles)
+    for (const TimerRole role : allTimerRoles) {
         timer(role).setEnabled(false);
+    }
 }
 
 Timer& frmProg::timer(TimerRole role) {

@@ -47,8 +47,9 @@ timespec monotonicTimespec(Clock::time_point deadline) {
 
 void preciseSleepUntil(Clock::time_point deadline) {
     minimiseTimerSlack();
-    if (Clock::now() >= deadline)
+    if (Clock::now() >= deadline) {
         return;
+    }
     const timespec target = monotonicTimespec(deadline);
     while (::clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &target, nullptr) == EINTR) {
     }
@@ -77,22 +78,26 @@ public:
         }
     }
     ~WaitableTimer() {
-        if (raisedResolution_)
+        if (raisedResolution_) {
             ::timeEndPeriod(1);
-        if (handle_ != nullptr)
+        }
+        if (handle_ != nullptr) {
             ::CloseHandle(handle_);
+        }
     }
     WaitableTimer(const WaitableTimer&) = delete;
     WaitableTimer& operator=(const WaitableTimer&) = delete;
 
     // Waits about `duration`; false when no timer could be made.
     bool wait(std::chrono::nanoseconds duration) const {
-        if (handle_ == nullptr)
+        if (handle_ == nullptr) {
             return false;
+        }
         LARGE_INTEGER due{};
         due.QuadPart = -static_cast<LONGLONG>((duration.count() + 99) / 100); // relative, 100 ns
-        if (!::SetWaitableTimer(handle_, &due, 0, nullptr, nullptr, FALSE))
+        if (!::SetWaitableTimer(handle_, &due, 0, nullptr, nullptr, FALSE)) {
             return false;
+        }
         return ::WaitForSingleObject(handle_, INFINITE) == WAIT_OBJECT_0;
     }
 

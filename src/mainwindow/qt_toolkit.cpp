@@ -23,10 +23,11 @@ public:
 
     void setEnabled(bool on) override {
         // Enabling a running timer leaves its phase alone; only off-then-on restarts it.
-        if (on && !timer_.isActive())
+        if (on && !timer_.isActive()) {
             timer_.start();
-        else if (!on)
+        } else if (!on) {
             timer_.stop();
+        }
     }
     [[nodiscard]] bool isEnabled() const override { return timer_.isActive(); }
     [[nodiscard]] Milliseconds interval() const override { return timer_.intervalAsDuration(); }
@@ -42,16 +43,18 @@ class NextPassTimer final : public Timer {
 public:
     void setEnabled(bool on) override {
         enabled_ = on;
-        if (on)
+        if (on) {
             post();
+        }
     }
     [[nodiscard]] bool isEnabled() const override { return enabled_; }
     [[nodiscard]] Milliseconds interval() const override { return Milliseconds(0); }
 
 private:
     void post() {
-        if (posted_)
+        if (posted_) {
             return;
+        }
         posted_ = true;
         // Calls still queued when the timer goes are dropped with `context_`.
         QMetaObject::invokeMethod(
@@ -59,8 +62,9 @@ private:
     }
     void tickIfEnabled() {
         posted_ = false;
-        if (!enabled_)
+        if (!enabled_) {
             return;
+        }
         post(); // the next tick, unless the handler switches the timer off
         fireTick();
     }
@@ -85,8 +89,9 @@ QMessageBox::Icon toQtIcon(MessageIcon icon) {
 } // namespace
 
 std::unique_ptr<Timer> QtToolkit::makeTimer(Milliseconds interval) {
-    if (interval == Milliseconds(0))
+    if (interval == Milliseconds(0)) {
         return std::make_unique<NextPassTimer>();
+    }
     return std::make_unique<QtTimer>(interval);
 }
 

@@ -14,8 +14,9 @@ int speedItemNamedBy(const QString& text) {
     const QString given = text.simplified();
     for (qsizetype i = 0; i < speedItems.size(); ++i) {
         const QString& item = speedItems[i];
-        if (given == item.simplified() || given == leadingNumber(item))
+        if (given == item.simplified() || given == leadingNumber(item)) {
             return static_cast<int>(i);
+        }
     }
     return -1;
 }

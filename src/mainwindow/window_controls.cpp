@@ -15,8 +15,9 @@ namespace {
 
 template <typename Control> Control& named(QWidget& window, const char* name) {
     auto* control = window.findChild<Control*>(QLatin1StringView(name));
-    if (control == nullptr)
+    if (control == nullptr) {
         throw std::logic_error(std::string("the window has no control ") + name);
+    }
     return *control;
 }
 

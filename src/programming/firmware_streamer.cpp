@@ -17,21 +17,25 @@
 namespace norvak {
 
 std::unique_ptr<QFile> openFirmwareFile(const QString& path) {
-    if (path.isEmpty())
+    if (path.isEmpty()) {
         throw std::runtime_error("no firmware file chosen");
+    }
     // A FIFO or a device would block or never end; a directory has no lines.
-    if (const QFileInfo info(path); !info.isFile())
+    if (const QFileInfo info(path); !info.isFile()) {
         throw std::runtime_error("not a regular file");
+    }
     auto file = std::make_unique<QFile>(path);
-    if (!file->open(QIODevice::ReadOnly | QIODevice::Unbuffered) || file->isSequential())
+    if (!file->open(QIODevice::ReadOnly | QIODevice::Unbuffered) || file->isSequential()) {
         throw std::runtime_error("cannot open the firmware file");
+    }
     return file;
 }
 
 void FirmwareStreamer::btnopenFile_Click() {
     dialogFileName_ = w_.showOpenDialog(dialogTitle, dialogFilter, dialogFileName_);
-    if (dialogFileName_.isEmpty())
+    if (dialogFileName_.isEmpty()) {
         return;
+    }
     w_.shared().fileName = dialogFileName_;
     w_.showFileName(dialogFileName_);
     table_.fileChosen();
@@ -40,8 +44,9 @@ void FirmwareStreamer::btnopenFile_Click() {
 void FirmwareStreamer::TimerSendFile_Timer() {
     w_.timer(TimerRole::FileSender).setEnabled(false);
     // Two runs never interleave their lines: a start during a run is ignored.
-    if (running_)
+    if (running_) {
         return;
+    }
     running_ = true;
     runStreamer();
     running_ = false;
@@ -56,14 +61,17 @@ void FirmwareStreamer::runStreamer() {
     droppingFailure([this, &end, &lineGone] {
         reportingFailure<SerialError>([this, &end] { end = stream(); },
                                       [this, &lineGone](const QString& description) {
-                                          if (comm_.PortOpen())
+                                          if (comm_.PortOpen()) {
                                               lineGone = description;
+                                          }
                                       });
     });
-    if (end == StreamEnd::Interrupted)
+    if (end == StreamEnd::Interrupted) {
         table_.streamerFailed();
-    if (lineGone)
+    }
+    if (lineGone) {
         table_.portLost(*lineGone);
+    }
 }
 
 FirmwareStreamer::StreamEnd FirmwareStreamer::stream() {
@@ -94,19 +102,23 @@ FirmwareStreamer::StreamEnd FirmwareStreamer::sendLines(const QString& path, qin
     };
     for (qint64 lineNumber = 1; reader.hasLine(); ++lineNumber) {
         // A run begun during the last yield owns the line now: not one more byte of this file.
-        if (newRunBegun())
+        if (newRunBegun()) {
             return StreamEnd::AsTheRunDecided;
+        }
         reader.readLine([this](QByteArrayView piece) { comm_.Output(piece); });
         comm_.Output("\n");
         if (pauseAfterLine(w_.toolkit().monotonicNow()) != AfterYield::CarryOn ||
-            yieldToEvents() != AfterYield::CarryOn)
+            yieldToEvents() != AfterYield::CarryOn) {
             return StreamEnd::Interrupted;
+        }
         showProgress(lineNumber, lineTotal);
         // Ended, or ended and another run begun: its state is not ours to end.
-        if (table_.state() == FlashState::Idle || newRunBegun())
+        if (table_.state() == FlashState::Idle || newRunBegun()) {
             return StreamEnd::AsTheRunDecided;
-        if (yieldToEvents() != AfterYield::CarryOn)
+        }
+        if (yieldToEvents() != AfterYield::CarryOn) {
             return StreamEnd::Interrupted;
+        }
     }
     return StreamEnd::AsTheRunDecided;
 }
@@ -119,8 +131,9 @@ FirmwareStreamer::AfterYield FirmwareStreamer::pauseAfterLine(TimePoint lineSent
     for (int i = 0; i < steps; ++i) {
         toolkit.sleepUntil(schedule.nextStepEnd());
         const TimePoint yieldBegan = toolkit.monotonicNow();
-        if (const AfterYield after = yieldToEvents(); after != AfterYield::CarryOn)
+        if (const AfterYield after = yieldToEvents(); after != AfterYield::CarryOn) {
             return after;
+        }
         schedule.addHandlerTime(toolkit.monotonicNow() - yieldBegan);
     }
     return AfterYield::CarryOn;
@@ -135,10 +148,12 @@ void FirmwareStreamer::showProgress(qint64 lineNumber, qint64 lineTotal) {
 FirmwareStreamer::AfterYield FirmwareStreamer::yieldToEvents() {
     w_.toolkit().yield();
     // The lost port's report stays in the caption: no progress text replaces it.
-    if (w_.isClosing())
+    if (w_.isClosing()) {
         return AfterYield::WindowClosed;
-    if (link_.portLost())
+    }
+    if (link_.portLost()) {
         return AfterYield::PortLost;
+    }
     return AfterYield::CarryOn;
 }
 

@@ -25,20 +25,23 @@ LineReader::LineReader(QIODevice& file, std::function<qint64()> fileLength)
 
 bool LineReader::hasLine() {
     // Bytes already read count as present; only near the end is the file's length asked.
-    if (buffered() >= 2)
+    if (buffered() >= 2) {
         return true;
+    }
     return fileLength_() - position_ >= 2;
 }
 
 bool LineReader::fill() {
-    if (buffered() > 0)
+    if (buffered() > 0) {
         return true;
+    }
     begin_ = 0;
     end_ = 0;
     const qint64 got = file_.read(buffer_.data(), static_cast<qint64>(buffer_.size()));
-    if (got < 0)
+    if (got < 0) {
         throw std::runtime_error("the firmware file could not be read: " +
                                  file_.errorString().toStdString());
+    }
     end_ = static_cast<qsizetype>(got);
     return got > 0;
 }
@@ -57,8 +60,9 @@ qsizetype LineReader::findLineEnd() const {
 LineEnd LineReader::consumeLineEnd() {
     const bool carriageReturn = buffer_[static_cast<std::size_t>(begin_)] == '\r';
     consume(1);
-    if (!carriageReturn)
+    if (!carriageReturn) {
         return LineEnd::LineFeed;
+    }
     if (fill() && buffer_[static_cast<std::size_t>(begin_)] == '\n') {
         consume(1);
         return LineEnd::CarriageReturnLineFeed;
@@ -81,8 +85,9 @@ void LineReader::readLine(const std::function<void(QByteArrayView)>& piece) {
             }
         }
     });
-    if (!pending.isEmpty() || !handedOver)
+    if (!pending.isEmpty() || !handedOver) {
         piece(pending);
+    }
 }
 
 void LineReader::skipLine() {

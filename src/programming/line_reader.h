@@ -61,8 +61,9 @@ template <typename Piece> LineEnd LineReader::scanLine(Piece&& piece) {
             piece(QByteArrayView(buffer_.data() + begin_, lineEnd - begin_));
             consume(lineEnd - begin_);
         }
-        if (lineEnd < end_)
+        if (lineEnd < end_) {
             return consumeLineEnd();
+        }
     }
     return LineEnd::None;
 }

@@ -28,8 +28,9 @@ public:
 
     // Handlers ran this long in the yield after a step: the next step ends that much later.
     void addHandlerTime(TimePoint::duration spent) {
-        if (spent > TimePoint::duration::zero())
+        if (spent > TimePoint::duration::zero()) {
             deadline_ += spent;
+        }
     }
 
 private:

@@ -6,8 +6,9 @@
 namespace norvak {
 
 double progressPercent(qint64 lineNumber, qint64 lineTotal) {
-    if (lineTotal == 0)
+    if (lineTotal == 0) {
         throw std::domain_error("no lines were counted");
+    }
     return std::floor(static_cast<double>(lineNumber) * 1000.0 / static_cast<double>(lineTotal)) /
            10.0;
 }

@@ -9,13 +9,15 @@ void ReceiveDispatcher::MSComm1_OnComm() {
     // Any failure abandons the rest of this event silently; what was done stays (the
     // characters handled are shown), and those not yet read wait for the next event.
     const bool drained = droppingFailure([this] {
-        if (comm_.CommEvent() > 1000)
+        if (comm_.CommEvent() > 1000) {
             reportErrorEvent();
+        }
         drain();
     });
     showEchoSoFar();
-    if (drained)
+    if (drained) {
         w_.toolkit().yield();
+    }
 }
 
 void ReceiveDispatcher::reportErrorEvent() {
@@ -37,13 +39,15 @@ void ReceiveDispatcher::drain() {
 
 void ReceiveDispatcher::echo(const QByteArray& ch) {
     pendingEcho_.append(ch);
-    if (pendingEcho_.size() >= kEchoBlock)
+    if (pendingEcho_.size() >= kEchoBlock) {
         showEchoSoFar();
+    }
 }
 
 void ReceiveDispatcher::showEchoSoFar() {
-    if (pendingEcho_.isEmpty())
+    if (pendingEcho_.isEmpty()) {
         return;
+    }
     // Each byte is shown as the character with that code; nothing is filtered.
     const QString text = QString::fromLatin1(pendingEcho_);
     pendingEcho_.resize(0); // keeps its capacity for the next drain

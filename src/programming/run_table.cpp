@@ -94,8 +94,9 @@ void RunTable::countdownTick() {
 
 void RunTable::wakeUpTick() {
     link_.Send(wakeUpCharacter, false);
-    if (w_.shared().restartCountdown == 0)
+    if (w_.shared().restartCountdown == 0) {
         w_.timer(TimerRole::WakeUpSender).setEnabled(false);
+    }
 }
 
 void RunTable::readyRequestTick() {
@@ -186,8 +187,9 @@ void RunTable::streamerFailed() {
 }
 
 void RunTable::portLost(const QString& description) {
-    if (!link_.reportPortLost(description))
+    if (!link_.reportPortLost(description)) {
         return;
+    }
     enter(FlashState::Idle);
     showStartCaption();
     stopAllTimers();
@@ -209,13 +211,15 @@ void RunTable::showStartCaption() {
 }
 
 void RunTable::enableStartIfReady() {
-    if (portOpenAndFileChosen())
+    if (portOpenAndFileChosen()) {
         w_.setButtonEnabled(WindowButton::Flash, true);
+    }
 }
 
 void RunTable::stopAllTimers() {
-    for (const TimerRole role : allTimerRoles)
+    for (const TimerRole role : allTimerRoles) {
         w_.timer(role).setEnabled(false);
+    }
 }
 
 } // namespace norvak

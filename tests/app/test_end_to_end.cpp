@@ -152,8 +152,9 @@ void TestEndToEnd::helpOpenedInTheReceiveHandlersYieldLetsTheRunEnd() {
     QString captionWhenClosed;
     bool closedByTheRunsEnd = false;
     rig.toolkit.whileShown = [&](const MessageBoxRequest& request) {
-        if (request.icon != MessageIcon::Information)
+        if (request.icon != MessageIcon::Information) {
             return;
+        }
         receivingUnderTheBox = receiving;
         // The operator reads the help for as long as the device needs to finish.
         closedByTheRunsEnd = QTest::qWaitFor([&] { return rig.state() == FlashState::Idle; }, 5000);

@@ -80,8 +80,9 @@ void TestLink::failedOpenShowsTheErrorFormAndLeavesThePortClosed() {
 void TestLink::badPortTextIsReportedAndChangesNothingElse_data() {
     QTest::addColumn<QString>("text");
     for (const char* text :
-         {"", " ", "abc", "4abc", "4.5", "0x10", "99999999999", "32768", "-32769", "+", "٤"})
+         {"", " ", "abc", "4abc", "4.5", "0x10", "99999999999", "32768", "-32769", "+", "٤"}) {
         QTest::newRow(text[0] ? text : "empty") << QString::fromUtf8(text);
+    }
 }
 
 void TestLink::badPortTextIsReportedAndChangesNothingElse() {

@@ -45,10 +45,12 @@ private:
                     std::make_unique<MSComm>(
                         toolkit,
                         [this](int port) {
-                            if (port == 4)
+                            if (port == 4) {
                                 return QStringList{line4.slavePath()};
-                            if (port == 5)
+                            }
+                            if (port == 5) {
                                 return QStringList{line5.slavePath()};
+                            }
                             return QStringList{QStringLiteral("/nonexistent/ttyNONE%1").arg(port)};
                         }),
                     nullptr};

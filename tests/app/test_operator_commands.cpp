@@ -110,8 +110,9 @@ void TestOperatorCommands::helpTextCharacterByCharacter() {
     QCOMPARE(lines[14],
              QStringLiteral(
                  "Speed-valikosta voidaan muutta ohjelmoinnin nopeutta. Hitain on aina varmin."));
-    for (const QChar c : text)
+    for (const QChar c : text) {
         QVERIFY(c.unicode() < 0x100); // nothing but Latin-1 letters
+    }
 }
 
 void TestOperatorCommands::helpBoxIsInformationWithTheApplicationTitle() {

@@ -25,8 +25,9 @@ namespace {
 
 QByteArray srecLines(int count) {
     QByteArray file;
-    for (int i = 1; i <= count; ++i)
+    for (int i = 1; i <= count; ++i) {
         file += "S1" + QByteArray::number(i).rightJustified(6, '0') + "\r\n";
+    }
     return file;
 }
 
@@ -34,8 +35,9 @@ QByteArray srecLines(int count) {
 QList<Milliseconds> gapsBetweenLines(const FakeSerialControl& serial) {
     QList<Milliseconds> gaps;
     for (qsizetype i = 0; i + 1 < serial.outputs.size(); ++i) {
-        if (serial.outputs[i] == "\n" && serial.outputs[i + 1] != "\n")
+        if (serial.outputs[i] == "\n" && serial.outputs[i + 1] != "\n") {
             gaps << serial.outputTimes[i + 1] - serial.outputTimes[i];
+        }
     }
     return gaps;
 }
@@ -103,8 +105,9 @@ void TestPauseSchedule::busyHandlersNeverShortenAPause() {
 
 void TestPauseSchedule::busyHandlersBetweenLinesNeverShortenTheNextPause_data() {
     QTest::addColumn<int>("item");
-    for (int item = 0; item < 5; ++item)
+    for (int item = 0; item < 5; ++item) {
         QTest::newRow(QByteArray::number((item + 1) * 20) + " ms") << item;
+    }
 }
 
 void TestPauseSchedule::busyHandlersBetweenLinesNeverShortenTheNextPause() {
@@ -117,8 +120,9 @@ void TestPauseSchedule::busyHandlersBetweenLinesNeverShortenTheNextPause() {
     bool busyLine = false;
     QObject::connect(&rig.widget(), &QWidget::windowTitleChanged, &rig.widget(), [&rig, &busyLine] {
         busyLine = !busyLine;
-        if (busyLine)
+        if (busyLine) {
             rig.toolkit.post([&rig] { rig.toolkit.busy(7ms); });
+        }
     });
     rig.tick(20s);
 
@@ -134,8 +138,9 @@ void TestPauseSchedule::lateWakeUpsDoNotAddUpWithinAPause() {
     QCOMPARE(gaps.size(), 9);
     // Five steps that each wake 3 ms late: each step sleeps toward its own deadline from the
     // LF, so only the last wake-up's lateness shows (not five times 3 ms).
-    for (const Milliseconds gap : gaps)
+    for (const Milliseconds gap : gaps) {
         QCOMPARE(gap, 103ms);
+    }
 }
 
 QTEST_MAIN(TestPauseSchedule)

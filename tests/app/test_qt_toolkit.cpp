@@ -26,8 +26,9 @@ namespace {
 class ReadyPipe {
 public:
     ReadyPipe() {
-        if (::pipe(fds_) != 0 || ::write(fds_[1], "x", 1) != 1)
+        if (::pipe(fds_) != 0 || ::write(fds_[1], "x", 1) != 1) {
             qFatal("no pipe");
+        }
     }
     ~ReadyPipe() {
         ::close(fds_[0]);
@@ -50,8 +51,9 @@ void TestQtToolkit::aZeroTimerTicksOnTheNextPassWhileASocketStaysReady() {
     QSocketNotifier line(pipe.readEnd(), QSocketNotifier::Read);
     int passes = 0;
     QObject::connect(&line, &QSocketNotifier::activated, [&] {
-        if (++passes > 10000)
+        if (++passes > 10000) {
             loop.quit(); // the tick never came
+        }
     });
     const auto next = toolkit.makeTimer(0ms);
     int enabledAt = -1;

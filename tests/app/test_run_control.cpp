@@ -184,8 +184,9 @@ void TestRunControl::everyByteIsEchoedAsItCame() {
     WindowRig rig;
     rig.pressConnect();
     QByteArray all;
-    for (int b = 0; b < 256; ++b)
+    for (int b = 0; b < 256; ++b) {
         all.append(static_cast<char>(b));
+    }
     all += "\r\n\n\r";
     rig.receive(all);
     QCOMPARE(rig.logText(), QString::fromLatin1(all));
@@ -198,8 +199,9 @@ void TestRunControl::everyByteIsEchoedAsItCame() {
 void TestRunControl::dotsKeepTheWatchdogAtBayAndItFiresAfterAGap() {
     WindowRig rig;
     QByteArray file;
-    for (int i = 0; i < 40; ++i)
+    for (int i = 0; i < 40; ++i) {
         file += "S1050000000AF0\r\n";
+    }
     rig.startAndReachSending(file);
     rig.forceTimerOff(TimerRole::FileSender); // the dots alone are under test here
     rig.receive(".");

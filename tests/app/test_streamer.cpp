@@ -59,15 +59,17 @@ QList<QByteArray> readLines(const QByteArray& contents) {
 
 QByteArray lines(int count, const QByteArray& ending = "\r\n") {
     QByteArray file;
-    for (int i = 1; i <= count; ++i)
+    for (int i = 1; i <= count; ++i) {
         file += "S1" + QByteArray::number(i).rightJustified(6, '0') + ending;
+    }
     return file;
 }
 
 QStringList captionsOf(QSignalSpy& spy) {
     QStringList captions;
-    for (const auto& args : spy)
+    for (const auto& args : spy) {
         captions << args.at(0).toString();
+    }
     return captions;
 }
 
@@ -234,8 +236,9 @@ void TestStreamer::pauseFollowsTheSpeedList() {
     rig.toolkit.sleeps.clear();
     rig.tick(Milliseconds(1000));
     QCOMPARE(rig.toolkit.sleeps.size(), static_cast<std::size_t>(2 * steps));
-    for (const Milliseconds sleep : rig.toolkit.sleeps)
+    for (const Milliseconds sleep : rig.toolkit.sleeps) {
         QCOMPARE(sleep.count(), 20);
+    }
 }
 
 void TestStreamer::startedWhileIdleSendsOnlyTheFirstLine() {
@@ -256,8 +259,9 @@ void TestStreamer::startedWhileIdleSendsOnlyTheFirstLine() {
 void TestStreamer::unusablePathsTakeTheFailurePathAndCreateNothing_data() {
     QTest::addColumn<QString>("kind");
     for (const char* kind :
-         {"missing", "missing folder", "directory", "fifo", "device", "empty name"})
+         {"missing", "missing folder", "directory", "fifo", "device", "empty name"}) {
         QTest::newRow(kind) << QString::fromLatin1(kind);
+    }
 }
 
 void TestStreamer::unusablePathsTakeTheFailurePathAndCreateNothing() {
@@ -265,17 +269,18 @@ void TestStreamer::unusablePathsTakeTheFailurePathAndCreateNothing() {
     WindowRig rig;
     const QString dir = QFileInfo(rig.writeFile("x", "")).absolutePath();
     QString path;
-    if (kind == "missing")
+    if (kind == "missing") {
         path = dir + "/nothing.srec";
-    else if (kind == "missing folder")
+    } else if (kind == "missing folder") {
         path = dir + "/nofolder/nothing.srec";
-    else if (kind == "directory")
+    } else if (kind == "directory") {
         path = dir;
-    else if (kind == "fifo") {
+    } else if (kind == "fifo") {
         path = dir + "/pipe.srec";
         QCOMPARE(::mkfifo(path.toLocal8Bit().constData(), 0600), 0);
-    } else if (kind == "device")
+    } else if (kind == "device") {
         path = "/dev/zero";
+    }
     rig.startAndReachSending(lines(1));
     const QStringList before = QDir(dir).entryList(QDir::AllEntries | QDir::System);
     rig.force({.fileName = path});
@@ -366,15 +371,17 @@ void TestStreamer::closingTheWindowDuringARunSendsNothingMore() {
 void TestStreamer::aLongLineGoesOutUnchanged() {
     WindowRig rig;
     QByteArray longLine(300'000, 'A');
-    for (qsizetype i = 0; i < longLine.size(); i += 7)
+    for (qsizetype i = 0; i < longLine.size(); i += 7) {
         longLine[i] = static_cast<char>('0' + i % 10);
+    }
     rig.startAndReachSending(longLine + "\r\nS9030000FC");
     rig.serial->wire.clear();
     rig.serial->outputs.clear();
     rig.tick(Milliseconds(1000));
     QCOMPARE(rig.serial->wire, longLine + "\nS9030000FC\n");
-    for (const QByteArray& output : rig.serial->outputs)
+    for (const QByteArray& output : rig.serial->outputs) {
         QVERIFY(output.size() <= LineReader::maxPieceSize);
+    }
     QCOMPARE(rig.caption(), QStringLiteral("Norvak Flash Programmer, progress: 100%"));
 }
 

@@ -98,8 +98,10 @@ void TestCliParts::helpAndVersion() {
     QVERIFY(parse({"--help"}).options->help);
     const ParsedCli programHelp = parse({"program", "--help"});
     QVERIFY(programHelp.options && programHelp.options->help); // nothing else is asked for
-    for (const Command command : {Command::None, Command::Ports, Command::Check, Command::Program})
+    for (const Command command :
+         {Command::None, Command::Ports, Command::Check, Command::Program}) {
         QVERIFY(usage(command).startsWith(QStringLiteral("usage: norvak-flash-cli")));
+    }
     QVERIFY(usage(Command::Program).contains(QStringLiteral("6 interrupted")));
     QVERIFY(parse({"--version"}).options->version);
     QVERIFY(versionText().startsWith(QStringLiteral("norvak-flash-cli 1.")));
@@ -173,8 +175,9 @@ void TestCliParts::longDeviceLineKeepsHeadAndTail() {
     QCOMPARE(line.shown(), QStringLiteral(">\\x01"));
     line.clear();
     const QByteArray text = ">_" + QByteArray(10000, '.') + "Programmed successfully!";
-    for (const char c : text)
+    for (const char c : text) {
         line.append(c);
+    }
     const QString shown = line.shown();
     QVERIFY(shown.startsWith(QStringLiteral(">_....")));
     QVERIFY(shown.endsWith(QStringLiteral("Programmed successfully!")));

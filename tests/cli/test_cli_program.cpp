@@ -69,8 +69,9 @@ std::unique_ptr<QProcess> startCli(const QStringList& arguments) {
 
 // The exit status, or -1 when the program did not end normally in time.
 int finish(QProcess& process, std::chrono::milliseconds limit = 60s) {
-    if (!process.waitForFinished(static_cast<int>(limit.count())))
+    if (!process.waitForFinished(static_cast<int>(limit.count()))) {
         return -1;
+    }
     return process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
 }
 
@@ -82,10 +83,12 @@ struct Events {
                       qsizetype from = 0) const {
         for (qsizetype i = from; i < list.size(); ++i) {
             const QJsonObject& e = list[i];
-            if (e[QStringLiteral("event")].toString() != QLatin1StringView(event))
+            if (e[QStringLiteral("event")].toString() != QLatin1StringView(event)) {
                 continue;
-            if (key == nullptr || e[QLatin1StringView(key)].toString() == value)
+            }
+            if (key == nullptr || e[QLatin1StringView(key)].toString() == value) {
                 return i;
+            }
         }
         return -1;
     }
@@ -94,13 +97,15 @@ struct Events {
 Events parseEvents(const QByteArray& output) {
     Events events;
     for (const QByteArray& line : output.split('\n')) {
-        if (line.isEmpty())
+        if (line.isEmpty()) {
             continue;
+        }
         QJsonParseError error{};
         const QJsonDocument document = QJsonDocument::fromJson(line, &error);
         if (!document.isObject()) {
-            if (events.error.isEmpty())
+            if (events.error.isEmpty()) {
                 events.error = QString::fromUtf8(line);
+            }
             continue;
         }
         events.list << document.object();
@@ -158,8 +163,9 @@ void TestCliProgram::programsAndReportsEachEventInOrder() {
     };
     for (qsizetype i = 0; i < road.size(); ++i) {
         QVERIFY2(road[i] >= 0, qPrintable(QStringLiteral("step %1 missing").arg(i)));
-        if (i > 0)
+        if (i > 0) {
             QVERIFY2(road[i] > road[i - 1], qPrintable(QStringLiteral("step %1 early").arg(i)));
+        }
     }
     const QJsonObject outcome = events.list.back();
     QCOMPARE(outcome[QStringLiteral("outcome")].toString(), QStringLiteral("programmed"));
@@ -307,8 +313,9 @@ void TestCliProgram::sigintMidFileCancelsAndWritesNothingMore() {
     while (sinceSignal.elapsed() < 10'000 && outcomeAfterMs < 0) {
         run->waitForReadyRead(50);
         output += run->readAllStandardOutput();
-        if (output.contains("\"event\":\"outcome\""))
+        if (output.contains("\"event\":\"outcome\"")) {
             outcomeAfterMs = sinceSignal.elapsed();
+        }
     }
     QVERIFY2(outcomeAfterMs >= 0 && outcomeAfterMs < 1000,
              qPrintable(QStringLiteral("outcome after %1 ms").arg(outcomeAfterMs)));
@@ -375,8 +382,9 @@ void TestCliProgram::readmeExampleProgramsFourDevicesAtOnce() {
     for (int i = 0; i < 4; ++i) {
         SimDeviceConfig config = deviceConfig();
         config.seed = static_cast<std::uint32_t>(i + 1);
-        if (i == 2)
+        if (i == 2) {
             config.dotsStopAfterLine = 2; // one device fails; the others go on
+        }
         devices.push_back(std::make_unique<SimDevice>(config));
         arguments << devicePath(*devices.back());
     }

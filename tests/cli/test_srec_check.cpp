@@ -57,16 +57,18 @@ std::vector<std::uint8_t> bytes(std::size_t count, std::uint8_t first = 0) {
 // A good image: header, four S1 records of 16 bytes from 0x0100, S9.
 QList<QByteArray> goodLines() {
     QList<QByteArray> lines{record(0, 0, {'h', 'd', 'r'})};
-    for (std::uint32_t i = 0; i < 4; ++i)
+    for (std::uint32_t i = 0; i < 4; ++i) {
         lines << record(1, 0x0100 + 16 * i, bytes(16, static_cast<std::uint8_t>(i)));
+    }
     lines << record(9, 0);
     return lines;
 }
 
 QByteArray joined(const QList<QByteArray>& lines, const QByteArray& end = "\r\n") {
     QByteArray file;
-    for (const QByteArray& line : lines)
+    for (const QByteArray& line : lines) {
         file += line + end;
+    }
     return file;
 }
 
@@ -232,12 +234,14 @@ void TestSrecCheck::lineEndsAndWhatIsLeftUnsent() {
 void TestSrecCheck::timeOnTheLineFollowsThePauses() {
     // 100 lines of 14 characters: 15 bytes on the line, 2.6 ms each, shorter than any pause.
     QList<QByteArray> lines;
-    for (std::uint32_t i = 0; i < 99; ++i)
+    for (std::uint32_t i = 0; i < 99; ++i) {
         lines << record(1, 2 * i, bytes(2));
+    }
     lines << record(9, 0);
     const SrecReport report = check(joined(lines));
-    for (int item = 0; item < speedItemCount; ++item)
+    for (int item = 0; item < speedItemCount; ++item) {
         QCOMPARE(report.streamSeconds[static_cast<std::size_t>(item)], 100 * 0.02 * (item + 1));
+    }
     // One line of 5759 characters takes a second on the line, longer than any pause.
     QByteArray longLine = "S1";
     longLine += QByteArray(5757, '0');
@@ -261,8 +265,9 @@ void TestSrecCheck::longLineKeepsItsColumns() {
 
 void TestSrecCheck::problemsAreCountedButFewListed() {
     QByteArray file;
-    for (int i = 0; i < 250; ++i)
+    for (int i = 0; i < 250; ++i) {
         file += "S1zz\r\n";
+    }
     const SrecReport report = check(file);
     QCOMPARE(report.problemCount, 251); // and no termination record
     QCOMPARE(report.problems.size(), SrecReport::maxListedProblems);

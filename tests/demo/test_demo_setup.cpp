@@ -228,8 +228,9 @@ void TestDemoSetup::verdictFollowsTheCaptions() {
     QFETCH(int, outcome);
     QFETCH(int, exitCode);
     RunVerdict verdict;
-    for (const QString& c : captions)
+    for (const QString& c : captions) {
         verdict.onCaption(c);
+    }
     QCOMPARE(int(verdict.outcome()), outcome);
     QCOMPARE(verdict.exitCode(), exitCode);
     QCOMPARE(verdict.decided(), outcome != int(RunOutcome::Running));

@@ -55,10 +55,12 @@ struct Rig {
     int runToEnd(std::chrono::milliseconds limit = 60s) {
         QSignalSpy finished(run.get(), &UnattendedRun::finished);
         run->start();
-        if (!finished.wait(static_cast<int>(limit.count())))
+        if (!finished.wait(static_cast<int>(limit.count()))) {
             return -1;
-        if (finished.size() != 1)
+        }
+        if (finished.size() != 1) {
             return -2;
+        }
         out.flush();
         return finished.first().first().toInt();
     }
@@ -92,8 +94,9 @@ void TestUnattendedRun::programsTheSampleAndPrintsCaptionsAndLog() {
         });
     };
     for (const char* status :
-         {"Connect: True", "Bootprogram started", "Sending File", "progress: 50%", "PROGRAMMED"})
+         {"Connect: True", "Bootprogram started", "Sending File", "progress: 50%", "PROGRAMMED"}) {
         QVERIFY2(printedCaption(QString::fromLatin1(status)), qPrintable(rig.printed));
+    }
     // One caption per line of the file: 66 lines.
     QCOMPARE(lines.filter(QStringLiteral("Norvak Flash Programmer, progress: ")).size(), 66);
 

@@ -49,8 +49,9 @@ struct RecordingPlatform {
             .clsidFromString =
                 [this](const char16_t* text, Guid& classId) {
                     log << "clsidFromString " + QString::fromUtf16(text);
-                    if (!conversionSucceeds)
+                    if (!conversionSucceeds) {
                         return std::int32_t{-2147024809}; // E_INVALIDARG, nothing written
+                    }
                     classId = usbClassBytes;
                     return std::int32_t{0};
                 },
@@ -82,8 +83,9 @@ struct RecordingPlatform {
             .detachModule =
                 [this](const ModuleUsbNotification& m) {
                     record("detach");
-                    if (attached == &m)
+                    if (attached == &m) {
                         attached = nullptr;
+                    }
                 },
         };
     }

@@ -45,8 +45,9 @@ void DeviceRig::once(std::function<bool()> condition, std::function<void()> acti
     timer->setInterval(5);
     QObject::connect(timer, &QTimer::timeout,
                      [timer, condition = std::move(condition), action = std::move(action)] {
-                         if (!condition())
+                         if (!condition()) {
                              return;
+                         }
                          timer->stop();
                          action();
                      });
@@ -81,8 +82,9 @@ QString firmwarePath(const char* name) {
 
 QByteArray readFile(const QString& path) {
     QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
+    if (!file.open(QIODevice::ReadOnly)) {
         return {};
+    }
     return file.readAll();
 }
 
@@ -91,15 +93,17 @@ QList<QByteArray> fileLines(const QByteArray& file) {
     qsizetype at = 0;
     while (file.size() - at >= 2) {
         qsizetype end = at;
-        while (end < file.size() && file[end] != '\r' && file[end] != '\n')
+        while (end < file.size() && file[end] != '\r' && file[end] != '\n') {
             ++end;
+        }
         lines << file.mid(at, end - at);
         at = end;
         if (at < file.size()) {
             const bool carriageReturn = file[at] == '\r';
             ++at;
-            if (carriageReturn && at < file.size() && file[at] == '\n')
+            if (carriageReturn && at < file.size() && file[at] == '\n') {
                 ++at;
+            }
         }
     }
     return lines;
@@ -107,8 +111,9 @@ QList<QByteArray> fileLines(const QByteArray& file) {
 
 QByteArray expectedStream(const QByteArray& file) {
     QByteArray stream;
-    for (const QByteArray& line : fileLines(file))
+    for (const QByteArray& line : fileLines(file)) {
         stream += line + '\n';
+    }
     return stream;
 }
 

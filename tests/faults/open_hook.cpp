@@ -30,8 +30,9 @@ OpenHook& hook() {
 std::function<void()> takeStepFor(const char* path) {
     OpenHook& h = hook();
     const std::scoped_lock lock(h.mutex);
-    if (!h.step || path == nullptr || h.path != path || ++h.opens != h.nth)
+    if (!h.step || path == nullptr || h.path != path || ++h.opens != h.nth) {
         return {};
+    }
     return std::exchange(h.step, {});
 }
 
@@ -69,7 +70,8 @@ extern "C" int open64(const char* path, int flags, ...) {
         mode = va_arg(arguments, mode_t);
         va_end(arguments);
     }
-    if (const auto step = norvak::faults::takeStepFor(path))
+    if (const auto step = norvak::faults::takeStepFor(path)) {
         step();
+    }
     return norvak::faults::realOpen64()(path, flags, mode);
 }

@@ -91,9 +91,10 @@ QStringList snapshot(const QString& folder) {
                         QString::number(info.lastModified().toMSecsSinceEpoch());
         if (info.isFile()) {
             QFile file(info.filePath());
-            if (file.open(QIODevice::ReadOnly))
+            if (file.open(QIODevice::ReadOnly)) {
                 entry +=
                     ' ' + QCryptographicHash::hash(file.readAll(), QCryptographicHash::Md5).toHex();
+            }
         }
         entries << entry;
     }
@@ -118,8 +119,9 @@ public:
     void runToTheEnd(std::chrono::milliseconds limit = 600'000ms) {
         for (auto run = 0ms; run < limit; run += 1000ms) {
             rig.tick(1000ms);
-            if (rig.timerOn(TimerRole::FileSender) || rig.streaming())
+            if (rig.timerOn(TimerRole::FileSender) || rig.streaming()) {
                 continue;
+            }
             break;
         }
         dots_ = false;
@@ -133,8 +135,9 @@ public:
 private:
     void keepDotsComing() {
         rig.toolkit.after(200ms, [this] {
-            if (!dots_)
+            if (!dots_) {
                 return;
+            }
             rig.serial->receive(".");
             keepDotsComing();
         });
@@ -148,23 +151,26 @@ private:
 // Lines of 1000 characters, numbered, each with its CR LF.
 QByteArray bigFirmware(int lines) {
     QByteArray file;
-    for (int i = 0; i < lines; ++i)
+    for (int i = 0; i < lines; ++i) {
         file += "S1" + QByteArray::number(i).rightJustified(6, '0') + QByteArray(992, 'D') + "\r\n";
+    }
     return file;
 }
 
 QByteArray smallFirmware(int lines, char tag = 'A') {
     QByteArray file;
-    for (int i = 0; i < lines; ++i)
+    for (int i = 0; i < lines; ++i) {
         file += "S1" + QByteArray(1, tag) + QByteArray::number(i).rightJustified(5, '0') + "\r\n";
+    }
     return file;
 }
 
 void writeOver(const QString& path, const QByteArray& contents) {
     QFile file(path);
     if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) ||
-        file.write(contents) != contents.size())
+        file.write(contents) != contents.size()) {
         qFatal("cannot write %s", qPrintable(path));
+    }
 }
 
 } // namespace
@@ -204,8 +210,9 @@ void TestFaultsBadInput::portTextsThatAreNoPortAreRefused() {
     PortRig rig;
     rig.connectWith(text);
     verifyRefused(rig, why);
-    if (QTest::currentTestFailed())
+    if (QTest::currentTestFailed()) {
         return;
+    }
     // The program goes on: the right number connects.
     rig.connectWith(QStringLiteral("1"));
     QCOMPARE(rig.caption(), QStringLiteral("Norvak Flash Programmer, Connect: True"));
@@ -240,17 +247,21 @@ void TestFaultsBadInput::aPortWithoutPermissionIsRefusedAsSuch() {
         child.setChildProcessModifier([] {
             constexpr gid_t nobodyGroup = 65534;
             constexpr uid_t nobody = 65534;
-            if (::setgroups(0, nullptr) != 0 || ::setgid(nobodyGroup) != 0 || ::setuid(nobody) != 0)
+            if (::setgroups(0, nullptr) != 0 || ::setgid(nobodyGroup) != 0 ||
+                ::setuid(nobody) != 0) {
                 ::_exit(couldNotDropRoot);
+            }
         });
     } else {
         QCOMPARE(::chmod(QFile::encodeName(line.slavePath()).constData(), 0), 0);
     }
     child.start(QStringLiteral(NORVAK_WINDOW_CHILD), {"--connect", line.slavePath()});
     const bool ended = child.waitForFinished(30'000);
-    if (child.error() == QProcess::FailedToStart || (ended && child.exitCode() == couldNotDropRoot))
+    if (child.error() == QProcess::FailedToStart ||
+        (ended && child.exitCode() == couldNotDropRoot)) {
         QSKIP("the window cannot be run as another user here (a build folder others cannot "
               "enter?)");
+    }
     QVERIFY(ended);
     const QByteArray output = child.readAllStandardOutput();
     QVERIFY2(child.exitCode() == 0, child.readAllStandardError().constData());
@@ -265,8 +276,9 @@ void TestFaultsBadInput::aPortWithoutPermissionIsRefusedAsSuch() {
 
 void TestFaultsBadInput::pathsThatAreNoFirmwareTakeTheFailurePath_data() {
     QTest::addColumn<QString>("kind");
-    for (const char* kind : {"missing", "in a missing folder", "directory", "fifo", "/dev/zero"})
+    for (const char* kind : {"missing", "in a missing folder", "directory", "fifo", "/dev/zero"}) {
         QTest::newRow(kind) << QString::fromLatin1(kind);
+    }
 }
 
 void TestFaultsBadInput::pathsThatAreNoFirmwareTakeTheFailurePath() {
@@ -274,17 +286,18 @@ void TestFaultsBadInput::pathsThatAreNoFirmwareTakeTheFailurePath() {
     FileRun run;
     const QString dir = run.dir();
     QString path;
-    if (kind == "missing")
+    if (kind == "missing") {
         path = dir + "/missing.srec";
-    else if (kind == "in a missing folder")
+    } else if (kind == "in a missing folder") {
         path = dir + "/no-folder/missing.srec";
-    else if (kind == "directory")
+    } else if (kind == "directory") {
         path = dir;
-    else if (kind == "fifo") {
+    } else if (kind == "fifo") {
         path = dir + "/pipe.srec";
         QCOMPARE(::mkfifo(QFile::encodeName(path).constData(), 0600), 0);
-    } else
+    } else {
         path = QStringLiteral("/dev/zero");
+    }
     const QStringList before = snapshot(dir);
 
     run.start(path);
@@ -328,10 +341,11 @@ void TestFaultsBadInput::oddFilesAreSentByTheLineRule() {
     QCOMPARE(run.sent(), expectedStream(contents));
     QVERIFY(!run.rig.streaming());
     const qsizetype lines = fileLines(contents).size();
-    if (lines > 0)
+    if (lines > 0) {
         QCOMPARE(run.rig.caption(), QStringLiteral("Norvak Flash Programmer, progress: 100%"));
-    else
+    } else {
         QCOMPARE(run.rig.caption(), QStringLiteral("Norvak Flash Programmer, Sending File"));
+    }
     QCOMPARE(snapshot(run.dir()), before);
 }
 
@@ -339,8 +353,9 @@ void TestFaultsBadInput::oddFilesAreSentByTheLineRule() {
 
 void TestFaultsBadInput::aFileChangedDuringTheRun_data() {
     QTest::addColumn<QString>("change");
-    for (const char* change : {"truncated", "deleted", "replaced", "grown"})
+    for (const char* change : {"truncated", "deleted", "replaced", "grown"}) {
         QTest::newRow(change) << QString::fromLatin1(change);
+    }
 }
 
 // The sending pass reads the file as it goes: a megabyte at a time, and at the end asks for
@@ -380,8 +395,9 @@ void TestFaultsBadInput::aFileChangedDuringTheRun() {
         QVERIFY(sent.endsWith('\n'));
         QVERIFY(sentLines.size() > 3);
         QVERIFY(sentLines.size() < lines.size());
-        for (qsizetype i = 0; i + 1 < sentLines.size(); ++i)
+        for (qsizetype i = 0; i + 1 < sentLines.size(); ++i) {
             QCOMPARE(sentLines[i], lines[i]);
+        }
         QVERIFY(lines[sentLines.size() - 1].startsWith(sentLines.last()));
     } else if (change == "grown") {
         // Lines added at the end are read too; the progress goes past 100%.
@@ -393,8 +409,9 @@ void TestFaultsBadInput::aFileChangedDuringTheRun() {
         QCOMPARE(run.rig.caption(), QStringLiteral("Norvak Flash Programmer, progress: 100%"));
     }
     QStringList expectedFiles = {".probe"};
-    if (change != "deleted")
+    if (change != "deleted") {
         expectedFiles << "fw.srec";
+    }
     QCOMPARE(
         QDir(dir).entryList(QDir::AllEntries | QDir::System | QDir::Hidden | QDir::NoDotAndDotDot),
         expectedFiles);
@@ -403,8 +420,9 @@ void TestFaultsBadInput::aFileChangedDuringTheRun() {
 void TestFaultsBadInput::aFileChangedBetweenThePasses_data() {
     QTest::addColumn<QString>("change");
     for (const char* change :
-         {"deleted", "truncated", "replaced by a longer one", "grown from empty"})
+         {"deleted", "truncated", "replaced by a longer one", "grown from empty"}) {
         QTest::newRow(change) << QString::fromLatin1(change);
+    }
 }
 
 void TestFaultsBadInput::aFileChangedBetweenThePasses() {
@@ -415,12 +433,13 @@ void TestFaultsBadInput::aFileChangedBetweenThePasses() {
     const QString path = run.rig.writeFile("fw.srec", original);
     // The first open counts the lines, the second sends them.
     beforeOpen(path, 2, [&] {
-        if (change == "deleted")
+        if (change == "deleted") {
             QFile::remove(path);
-        else if (change == "truncated")
+        } else if (change == "truncated") {
             writeOver(path, {});
-        else
+        } else {
             writeOver(path, longer);
+        }
     });
     run.start(path);
     run.runToTheEnd();

@@ -103,8 +103,9 @@ void TestFaultsClose::closingEndsTheProgramAtOnce() {
     QCOMPARE(child.process.exitStatus(), QProcess::NormalExit);
     QVERIFY2(child.process.exitCode() == 0, errors.constData());
     QVERIFY2(child.output.contains("writes after close: 0\n"), child.output.constData());
-    if (phase == Phase::WatchdogBox)
+    if (phase == Phase::WatchdogBox) {
         QCOMPARE(child.output.count("message: "), 1);
+    }
 }
 
 QTEST_MAIN(TestFaultsClose)

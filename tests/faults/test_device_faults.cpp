@@ -197,8 +197,9 @@ void TestFaultsDevice::bytesAroundTheStartOfTheFileLeaveTheDotsAlone() {
         noise.setInterval(1);
         QObject::connect(&noise, &QTimer::timeout, [&rig] {
             if (rig.state() == FlashState::Sending &&
-                rig.device().recording().acceptedLines.empty())
+                rig.device().recording().acceptedLines.empty()) {
                 rig.device().sendRaw("\x80");
+            }
         });
         noise.start();
         QTRY_VERIFY_WITH_TIMEOUT(!rig.toolkit.messages.empty() ||

@@ -89,18 +89,21 @@ void TestFaultsFlood::floodWhileTheFileIsSentLeavesTheRunIntact() {
     feeder.setInterval(2);
     QObject::connect(&feeder, &QTimer::timeout, [&] {
         if (logAtStart < 0) {
-            if (rig.device().recording().acceptedLines.size() < 5)
+            if (rig.device().recording().acceptedLines.size() < 5) {
                 return;
+            }
             floodStartedWhileSending = rig.state() == FlashState::Sending;
             logAtStart = rig.logLength();
         }
-        if (rig.logLength() < logAtStart + static_cast<qsizetype>(queued))
+        if (rig.logLength() < logAtStart + static_cast<qsizetype>(queued)) {
             return;
+        }
         const std::size_t size = std::min(chunk, flood.size() - queued);
         rig.device().sendRaw(std::string_view(flood).substr(queued, size));
         queued += size;
-        if (queued == flood.size())
+        if (queued == flood.size()) {
             feeder.stop();
+        }
     });
     feeder.start();
 

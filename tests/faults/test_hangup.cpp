@@ -42,8 +42,9 @@ void verifyTheReport(DeviceRig& rig, std::chrono::milliseconds settle) {
     QCOMPARE(rig.caption(Button::Connect), QStringLiteral("Connect"));
     QCOMPARE(rig.state(), FlashState::Idle);
     QCOMPARE(rig.caption(Button::Flash), QStringLiteral("START PROGRAMMING"));
-    for (const TimerRole timer : test::allTimers)
+    for (const TimerRole timer : test::allTimers) {
         QVERIFY(!rig.timerOn(timer));
+    }
     QTRY_VERIFY(!rig.streaming());
 
     QTest::qWait(static_cast<int>(settle.count()));
@@ -79,8 +80,9 @@ void TestFaultsHangUp::unpluggedWhileIdle() {
     QVERIFY(rig.portOpen());
     rig.unplug();
     verifyTheReport(rig, 500ms);
-    if (QTest::currentTestFailed())
+    if (QTest::currentTestFailed()) {
         return;
+    }
     plugInAndConnect(rig, SimDeviceConfig{});
 }
 
@@ -95,8 +97,9 @@ void TestFaultsHangUp::unpluggedWhileWaitingForTheBootProgram() {
     // write or report again once the port is gone.
     rig.unplug();
     verifyTheReport(rig, 1500ms);
-    if (QTest::currentTestFailed())
+    if (QTest::currentTestFailed()) {
         return;
+    }
     plugInAndConnect(rig, SimDeviceConfig{});
     // The file is still chosen: START is offered again.
     QVERIFY(rig.enabled(Button::Flash));
@@ -118,8 +121,9 @@ void TestFaultsHangUp::unpluggedInTheMiddleOfTheFileThenAWholeRunOnTheNextDevice
     QVERIFY(unpluggedDuringTheRun);
     // Past the watchdog's interval: a stopped run must not report a missing dot either.
     verifyTheReport(rig, 3500ms);
-    if (QTest::currentTestFailed())
+    if (QTest::currentTestFailed()) {
         return;
+    }
 
     plugInAndConnect(rig, poweredOnAfterWakeUps());
     QVERIFY(rig.enabled(Button::Flash));
@@ -148,8 +152,9 @@ void TestFaultsHangUp::unpluggedInTheMiddleOfTheFileThenAWholeRunOnTheNextDevice
 void TestFaultsHangUp::aFailedWriteDuringTheFileIsReportedAsALostPort() {
     test::WindowRig rig;
     QByteArray file;
-    for (int i = 0; i < 20; ++i)
+    for (int i = 0; i < 20; ++i) {
         file += "S1130000" + QByteArray::number(i).rightJustified(4, '0') + "\r\n";
+    }
     rig.startAndReachSending(file);
     rig.toolkit.after(1100ms, [&rig] {
         rig.serial->outputFailure = QStringLiteral("Port 1 (/dev/ttyUSB0): the device has taken "

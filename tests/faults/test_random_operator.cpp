@@ -30,8 +30,9 @@ namespace {
 QByteArray firmware(char tag, int lines, const QByteArray& ending, bool emptyLine) {
     QByteArray file;
     for (int i = 0; i < lines; ++i) {
-        if (emptyLine && i == lines / 2)
+        if (emptyLine && i == lines / 2) {
             file += ending;
+        }
         file += "S1" + QByteArray(1, tag) + QByteArray::number(i).rightJustified(5, '0') + ending;
     }
     return file;
@@ -42,8 +43,9 @@ class WireChecker {
 public:
     void addFile(int id, const QByteArray& contents) {
         const QList<QByteArray> lines = fileLines(contents);
-        for (qsizetype i = 0; i < lines.size(); ++i)
+        for (qsizetype i = 0; i < lines.size(); ++i) {
             where_.emplace(lines[i], Position{id, i});
+        }
     }
 
     // Checks the calls not yet seen; false with `why` at the first wrong one.
@@ -51,8 +53,9 @@ public:
         for (; seen_ < outputs.size(); ++seen_) {
             const QByteArray& output = outputs[seen_];
             if (awaitingLineEnd_) {
-                if (output != "\n")
+                if (output != "\n") {
                     return fail(why, "a line was not followed by one LF");
+                }
                 awaitingLineEnd_ = false;
                 continue;
             }
@@ -61,15 +64,18 @@ public:
                 continue;
             }
             const auto found = where_.find(output);
-            if (found == where_.end())
+            if (found == where_.end()) {
                 return fail(why, "not a whole line of a chosen file: " + output.left(40));
+            }
             const Position at = found->second;
             const bool firstLine = at.line == 0;
             const bool nextLine = last_ && last_->file == at.file && last_->line + 1 == at.line;
-            if (!firstLine && !nextLine)
+            if (!firstLine && !nextLine) {
                 return fail(why, "a line out of file order: " + output);
-            if (firstLine)
+            }
+            if (firstLine) {
                 ++runs_;
+            }
             last_ = at;
             ++lines_;
             awaitingLineEnd_ = true;
@@ -118,8 +124,9 @@ public:
     void run(int count) {
         remaining_ = count;
         scheduleNext();
-        while (remaining_ > 0 && failure.isEmpty())
+        while (remaining_ > 0 && failure.isEmpty()) {
             rig.tick(1000ms);
+        }
         rig.tick(120'000ms); // whatever was started runs out
         checkInvariants();
     }
@@ -138,10 +145,12 @@ private:
         const int delay = pick(10) == 0 ? 200 + pick(3000) : 1 + pick(40);
         rig.toolkit.after(Milliseconds(delay), [this] {
             checkInvariants();
-            if (--remaining_ < 0 || !failure.isEmpty())
+            if (--remaining_ < 0 || !failure.isEmpty()) {
                 return;
-            if (rig.streaming())
+            }
+            if (rig.streaming()) {
                 ++actionsDuringRuns;
+            }
             act();
             checkInvariants();
             scheduleNext();
@@ -150,28 +159,31 @@ private:
 
     void act() {
         const int roll = pick(100);
-        if (roll < 30)
+        if (roll < 30) {
             clickAVisibleButton();
-        else if (roll < 35)
+        } else if (roll < 35) {
             changeSpeed();
-        else if (roll < 70)
+        } else if (roll < 70) {
             deviceBytes();
-        else if (roll < 96)
+        } else if (roll < 96) {
             answerTheRun();
-        else
+        } else {
             lineTrouble();
+        }
     }
 
     void clickAVisibleButton() {
         const std::vector<Button> visible = rig.visibleButtons();
         Button button = visible[static_cast<std::size_t>(pick(static_cast<int>(visible.size())))];
         // An operator who finds the port closed mostly connects again; START is pressed most.
-        if (!rig.portOpen() && pick(2) == 0)
+        if (!rig.portOpen() && pick(2) == 0) {
             button = Button::Connect;
-        else if (pick(3) == 0)
+        } else if (pick(3) == 0) {
             button = Button::Flash;
-        if (button == Button::Browse)
+        }
+        if (button == Button::Browse) {
             rig.toolkit.dialogAnswers.push_back(chooseAnswer());
+        }
         rig.press(button);
     }
 
@@ -179,10 +191,12 @@ private:
     // Cancel.
     std::optional<QString> chooseAnswer() {
         const int roll = pick(10);
-        if (roll < 7)
+        if (roll < 7) {
             return files_[roll % 2];
-        if (roll < 9)
+        }
+        if (roll < 9) {
             return files_[2 + pick(static_cast<int>(files_.size()) - 2)];
+        }
         return std::nullopt;
     }
 
@@ -215,9 +229,10 @@ private:
                                             '>', '_', '.', '.', '.', 'P', 'i', 'f'};
         QByteArray bytes;
         const int count = 1 + pick(6);
-        for (int i = 0; i < count; ++i)
+        for (int i = 0; i < count; ++i) {
             bytes += pick(3) == 0 ? static_cast<char>(pick(256))
                                   : protocol[pick(static_cast<int>(sizeof protocol))];
+        }
         rig.serial->receive(bytes);
     }
 
@@ -233,14 +248,16 @@ private:
     }
 
     void checkInvariants() {
-        if (!failure.isEmpty())
+        if (!failure.isEmpty()) {
             return;
+        }
         const auto state = static_cast<std::int32_t>(rig.state());
         maxState = std::max(maxState, static_cast<int>(state));
-        if (state < 0 || state > 3)
+        if (state < 0 || state > 3) {
             failure = QStringLiteral("flashState %1").arg(state);
-        else
+        } else {
             wire.check(rig.serial->outputs, failure);
+        }
     }
 
     std::mt19937 random_;
@@ -252,8 +269,9 @@ private:
 
 void TestFaultsRandomOperator::thousandActionsKeepTheRunsWhole_data() {
     QTest::addColumn<std::uint32_t>("seed");
-    for (std::uint32_t seed = 1; seed <= 20; ++seed)
+    for (std::uint32_t seed = 1; seed <= 20; ++seed) {
         QTest::addRow("seed %u", seed) << seed;
+    }
 }
 
 void TestFaultsRandomOperator::thousandActionsKeepTheRunsWhole() {

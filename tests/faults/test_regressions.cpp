@@ -45,13 +45,15 @@ private:
             return;
         }
         deepest = std::max(deepest, ++depth_);
-        if (const auto handler = OnComm)
+        if (const auto handler = OnComm) {
             handler();
+        }
         --depth_;
         if (std::exchange(missed_, false)) {
             toolkit_.post([this] {
-                if (fake().PortOpen() && fake().InBufferCount() > 0)
+                if (fake().PortOpen() && fake().InBufferCount() > 0) {
                     raise();
+                }
             });
         }
     }
@@ -63,8 +65,9 @@ private:
 
 QByteArray firmware(int lines) {
     QByteArray file;
-    for (int i = 0; i < lines; ++i)
+    for (int i = 0; i < lines; ++i) {
         file += "S1130000" + QByteArray::number(i).rightJustified(4, '0') + "\r\n";
+    }
     return file;
 }
 
@@ -104,8 +107,9 @@ void TestFaultsRegressions::aFileStartedAmongDeviceBytesStillSeesItsDots() {
     // The device answers with a dot every 50 ms from now on.
     bool answering = true;
     std::function<void()> dot = [&] {
-        if (!answering)
+        if (!answering) {
             return;
+        }
         serial.fake().receive(".");
         toolkit.after(50ms, dot);
     };

@@ -77,8 +77,9 @@ void TestFaultsRestart::startRightAfterCancelSendsOnlyWakeUpsAfterWholeLines() {
     const qsizetype firstF = received.indexOf('f');
     QVERIFY(firstF > 0);
     qsizetype end = received.indexOf('f', firstF + 1);
-    if (end < 0)
+    if (end < 0) {
         end = received.size();
+    }
     const QByteArray run = received.mid(firstF + 1, end - firstF - 1);
     const qsizetype lastLf = run.lastIndexOf('\n');
     QVERIFY(lastLf > 0);

@@ -74,8 +74,9 @@ int connectOnly(const QString& portPath) {
 
 int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
-    if (argc == 3 && QByteArray(argv[1]) == "--connect")
+    if (argc == 3 && QByteArray(argv[1]) == "--connect") {
         return connectOnly(QString::fromLocal8Bit(argv[2]));
+    }
     if (argc != 4) {
         std::fprintf(stderr, "usage: faults_window_child PORT_PATH FIRMWARE SPEED_ITEM\n");
         return 2;
@@ -96,8 +97,9 @@ int main(int argc, char* argv[]) {
     QObject::connect(&input, &QSocketNotifier::activated, [&] {
         char buffer[64];
         const auto got = ::read(STDIN_FILENO, buffer, sizeof buffer);
-        if (got > 0 && !QByteArray(buffer, got).contains("close"))
+        if (got > 0 && !QByteArray(buffer, got).contains("close")) {
             return;
+        }
         input.setEnabled(false);
         writesBeforeClose = serial.outputCalls;
         view.close();

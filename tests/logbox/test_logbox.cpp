@@ -436,8 +436,9 @@ void TestLogBox::scrolledRowsShowWhatAFreshPaintShows() {
     for (int i = 0; i < 40; ++i) {
         appendPiece(QStringLiteral("end of a row ") + QString(i % 7, QLatin1Char('x')) +
                     QStringLiteral("\r\nline %1 ").arg(i));
-        if (i % 3 == 0)
+        if (i % 3 == 0) {
             appendPiece(QStringLiteral("more\r\n\r\nand more "));
+        }
         QTest::qWait(1); // painted as the window would be
         const QImage shown = screen->grabWindow(box_->winId())
                                  .toImage()

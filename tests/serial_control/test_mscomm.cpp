@@ -226,8 +226,9 @@ void TestMSComm::bytesArrivingWhileTheHandlerYieldsAreAnnouncedInside() {
     comm->OnComm = [&] {
         const int level = ++depth;
         deepest = std::max(deepest, level);
-        while (comm->InBufferCount() > 0)
+        while (comm->InBufferCount() > 0) {
             received += comm->Input();
+        }
         if (level == 1 && received == "first") {
             // More arrives while the handler is suspended in an event loop of its own: a
             // nested event hands it on before the outer handler goes on.
@@ -253,16 +254,18 @@ void TestMSComm::nestingStopsAtTheBoundAndLosesNothing() {
     int deepest = 0;
     comm->OnComm = [&] {
         deepest = std::max(deepest, ++depth);
-        while (comm->InBufferCount() > 0)
+        while (comm->InBufferCount() > 0) {
             received += comm->Input();
+        }
         // Suspended for longer than the gap between events, every time: each level would
         // start the next one while bytes keep coming.
         QTest::qWait(2 * static_cast<int>(MSComm::kReceiveEventGap.count()));
         --depth;
     };
     QByteArray sent;
-    for (int i = 0; i < 600; ++i)
+    for (int i = 0; i < 600; ++i) {
         sent += static_cast<char>('a' + i % 26);
+    }
     std::jthread device([&pty, &sent] {
         for (const char byte : sent) {
             pty.write(QByteArrayView(&byte, 1));
@@ -280,8 +283,9 @@ void TestMSComm::oneByteInputsAreSeparateCharacters() {
     auto comm = openOn(toolkit_, pty);
     comm->setInputLen(1);
     QByteArray all;
-    for (int byte = 0; byte < 256; ++byte)
+    for (int byte = 0; byte < 256; ++byte) {
         all += static_cast<char>(byte);
+    }
     pty.write(all);
     QTRY_VERIFY_WITH_TIMEOUT(comm->InBufferCount() > 0, kEventTimeoutMs);
     // Each one-character result stays what it was after the next ones were taken.
@@ -293,8 +297,9 @@ void TestMSComm::oneByteInputsAreSeparateCharacters() {
         }
         taken.append(comm->Input());
     }
-    for (int byte = 0; byte < 256; ++byte)
+    for (int byte = 0; byte < 256; ++byte) {
         QCOMPARE(taken[byte], all.mid(byte, 1));
+    }
     QCOMPARE(comm->InBufferCount(), std::int16_t{0});
 }
 

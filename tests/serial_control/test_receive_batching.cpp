@@ -44,8 +44,9 @@ std::unique_ptr<MSComm> openOn(norvak::Toolkit& toolkit, const PtyPair& pty) {
 // Bytes 0..255 over and over, `count` in all.
 QByteArray pattern(qsizetype count) {
     QByteArray bytes(count, '\0');
-    for (qsizetype i = 0; i < count; ++i)
+    for (qsizetype i = 0; i < count; ++i) {
         bytes[i] = static_cast<char>(i % 256);
+    }
     return bytes;
 }
 
@@ -61,8 +62,9 @@ void TestReceiveBatching::aSteadyStreamIsAnnouncedInBatches() {
     comm->OnComm = [&] {
         eventTimes.push_back(clock.nsecsElapsed());
         // Drained one byte at a time, as the window does.
-        while (comm->InBufferCount() > 0)
+        while (comm->InBufferCount() > 0) {
             received += comm->Input();
+        }
     };
     // A byte every millisecond for 300 ms, from a thread of its own: a stream the system hands
     // on in many small deliveries.
@@ -78,8 +80,9 @@ void TestReceiveBatching::aSteadyStreamIsAnnouncedInBatches() {
     QCOMPARE(received, sent);
     // The handler's own clock reads follow the control's by a little: allow a millisecond.
     const qint64 gap = std::chrono::nanoseconds(MSComm::kReceiveEventGap - 1ms).count();
-    for (std::size_t i = 1; i < eventTimes.size(); ++i)
+    for (std::size_t i = 1; i < eventTimes.size(); ++i) {
         QVERIFY2(eventTimes[i] - eventTimes[i - 1] >= gap, qPrintable(QString::number(i)));
+    }
     QVERIFY(eventTimes.size() < 300);
 }
 

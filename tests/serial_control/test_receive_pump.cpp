@@ -59,8 +59,9 @@ struct FakeLine {
     }
     // One byte every millisecond from `start` on.
     void stream(const QByteArray& bytes, std::chrono::milliseconds start = 1ms) {
-        for (qsizetype i = 0; i < bytes.size(); ++i)
+        for (qsizetype i = 0; i < bytes.size(); ++i) {
             toolkit.after(start + i * 1ms, [this, byte = bytes.mid(i, 1)] { arrive(byte); });
+        }
     }
     void take(qsizetype count) {
         received += waiting.left(count);
@@ -70,8 +71,9 @@ struct FakeLine {
     void takeAll() { take(waiting.size()); }
     void setHold(bool hold) {
         holding = hold;
-        if (!hold && std::exchange(arrivedWhileHeld, false))
+        if (!hold && std::exchange(arrivedWhileHeld, false)) {
             toolkit.post([this] { arrive({}); });
+        }
     }
     void raise() {
         QVERIFY(!insideMemberCall);
@@ -84,8 +86,9 @@ struct FakeLine {
 
 QByteArray letters(int count) {
     QByteArray bytes;
-    for (int i = 0; i < count; ++i)
+    for (int i = 0; i < count; ++i) {
         bytes += static_cast<char>('a' + i % 26);
+    }
     return bytes;
 }
 

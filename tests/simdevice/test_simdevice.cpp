@@ -472,8 +472,9 @@ private slots:
         flood.erase(flood.find('.'), 1);
         QCOMPARE(flood.size(), count);
         // Printable lines with CR LF, none of the protocol's characters among them.
-        for (const char c : std::string_view(">_.P"))
+        for (const char c : std::string_view(">_.P")) {
             QCOMPARE(countOf(flood, c), 0);
+        }
         QVERIFY(std::all_of(flood.begin(), flood.end(), [](char c) {
             return (c >= ' ' && c <= '~') || c == '\r' || c == '\n';
         }));

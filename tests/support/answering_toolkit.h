@@ -20,12 +20,14 @@ public:
     void yield() override { real_.yield(); }
     void showMessage(const MessageBoxRequest& request) override {
         messages.push_back(request);
-        if (whileShown)
+        if (whileShown) {
             whileShown(request);
+        }
     }
     [[nodiscard]] QString showOpenDialog(const OpenDialogRequest& request) override {
-        if (dialogAnswers.empty())
+        if (dialogAnswers.empty()) {
             return request.previousPath;
+        }
         QString answer = dialogAnswers.front();
         dialogAnswers.pop_front();
         return answer;

@@ -9,17 +9,20 @@ namespace norvak::test {
 namespace {
 
 void requireOpen(bool open) {
-    if (!open)
+    if (!open) {
         throw SerialError(QStringLiteral("Operation valid only when the port is open"));
+    }
 }
 
 } // namespace
 
 void FakeSerialControl::setCommPort(std::int16_t port) {
-    if (open_)
+    if (open_) {
         throw SerialError(QStringLiteral("Port already open"));
-    if (port < 1)
+    }
+    if (port < 1) {
         throw SerialError(QStringLiteral("Port %1: invalid port number").arg(port));
+    }
     memberWrites << QStringLiteral("CommPort=%1").arg(port);
     commPort = port;
 }
@@ -45,17 +48,20 @@ void FakeSerialControl::setOutBufferSize(std::int16_t bytes) {
 
 void FakeSerialControl::setPortOpen(bool open) {
     memberWrites << QStringLiteral("PortOpen=%1").arg(open ? u"true" : u"false");
-    if (open && !open_ && openFailure)
+    if (open && !open_ && openFailure) {
         throw SerialError(*openFailure);
-    if (!open)
+    }
+    if (!open) {
         inbox_.clear();
+    }
     open_ = open;
 }
 
 void FakeSerialControl::Output(QByteArrayView bytes) {
     requireOpen(open_);
-    if (outputFailure)
+    if (outputFailure) {
         throw SerialError(*outputFailure);
+    }
     wire.append(bytes);
     outputs.append(bytes.toByteArray());
     outputTimes.append(toolkit_.now());
@@ -91,8 +97,9 @@ void FakeSerialControl::raiseEmptyEvent() {
 
 void FakeSerialControl::raise(std::int16_t event) {
     toolkit_.post([this, event] {
-        if (!open_ || !OnComm)
+        if (!open_ || !OnComm) {
             return;
+        }
         commEvent_ = event;
         OnComm();
     });
@@ -100,12 +107,14 @@ void FakeSerialControl::raise(std::int16_t event) {
 
 void FakeSerialControl::pullAdapter(const QString& description) {
     toolkit_.post([this, description] {
-        if (!open_)
+        if (!open_) {
             return;
+        }
         open_ = false;
         inbox_.clear();
-        if (OnPortLost)
+        if (OnPortLost) {
             OnPortLost(description);
+        }
     });
 }
 

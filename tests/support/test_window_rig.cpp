@@ -73,8 +73,9 @@ void TestWindowRig::visibleButtonsComeInTheWindowsOrder() {
     const std::vector<Button> expected = {Button::Connect, Button::Flash, Button::Help,
                                           Button::Browse, Button::ClearScreen};
     QVERIFY(rig.visibleButtons() == expected);
-    for (const Button hidden : {Button::F, Button::G, Button::SFile})
+    for (const Button hidden : {Button::F, Button::G, Button::SFile}) {
         QVERIFY(!rig.visible(hidden));
+    }
 }
 
 void TestWindowRig::typingGoesToTheEndOfTheLogAndTheSpeedField() {

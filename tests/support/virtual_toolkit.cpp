@@ -33,8 +33,9 @@ public:
     void fire() {
         // Like a precise Qt timer: the next tick is one interval on; missed ticks are dropped.
         due_ += interval_;
-        if (due_ <= toolkit_.now_)
+        if (due_ <= toolkit_.now_) {
             due_ = toolkit_.now_ + interval_;
+        }
         fireTick();
     }
 
@@ -70,14 +71,16 @@ void VirtualToolkit::yield() {
 
 void VirtualToolkit::showMessage(const MessageBoxRequest& request) {
     messages.push_back(request);
-    if (onMessage)
+    if (onMessage) {
         onMessage(request);
+    }
 }
 
 QString VirtualToolkit::showOpenDialog(const OpenDialogRequest& request) {
     dialogs.push_back(request);
-    if (dialogAnswers.empty())
+    if (dialogAnswers.empty()) {
         return request.previousPath;
+    }
     const std::optional<QString> answer = dialogAnswers.front();
     dialogAnswers.pop_front();
     return answer.value_or(request.previousPath);
@@ -121,11 +124,13 @@ bool VirtualToolkit::runNext(Milliseconds limit) {
     }
     VirtualTimer* next = nullptr;
     for (VirtualTimer* timer : timers_) {
-        if (!timer->isEnabled() || timer->due() > std::max(limit, now_))
+        if (!timer->isEnabled() || timer->due() > std::max(limit, now_)) {
             continue;
+        }
         if (next == nullptr || timer->due() < next->due() ||
-            (timer->due() == next->due() && timer->sequence() < next->sequence()))
+            (timer->due() == next->due() && timer->sequence() < next->sequence())) {
             next = timer;
+        }
     }
     const auto firstScheduled = std::min_element(
         scheduled_.begin(), scheduled_.end(), [](const Scheduled& a, const Scheduled& b) {
@@ -144,8 +149,9 @@ bool VirtualToolkit::runNext(Milliseconds limit) {
         call();
         return true;
     }
-    if (next == nullptr)
+    if (next == nullptr) {
         return false;
+    }
     now_ = std::max(now_, next->due());
     next->fire();
     return true;

@@ -25,24 +25,31 @@ constexpr std::array<const char*, allButtons.size()> buttonNames = {
 
 template <typename T> T* control(const frmProg& window, const char* designName) {
     T* const found = window.findChild<T*>(QLatin1StringView(designName));
-    if (found == nullptr)
+    if (found == nullptr) {
         throw std::logic_error(std::string("the window has no control ") + designName);
+    }
     return found;
 }
 
 QString shownText(const QWidget* widget) {
-    if (const auto* button = qobject_cast<const QPushButton*>(widget))
+    if (const auto* button = qobject_cast<const QPushButton*>(widget)) {
         return button->text();
-    if (const auto* edit = qobject_cast<const QLineEdit*>(widget))
+    }
+    if (const auto* edit = qobject_cast<const QLineEdit*>(widget)) {
         return edit->text();
-    if (const auto* label = qobject_cast<const QLabel*>(widget))
+    }
+    if (const auto* label = qobject_cast<const QLabel*>(widget)) {
         return label->text();
-    if (const auto* group = qobject_cast<const QGroupBox*>(widget))
+    }
+    if (const auto* group = qobject_cast<const QGroupBox*>(widget)) {
         return group->title();
-    if (const auto* combo = qobject_cast<const QComboBox*>(widget))
+    }
+    if (const auto* combo = qobject_cast<const QComboBox*>(widget)) {
         return combo->currentText();
-    if (const auto* log = qobject_cast<const LogBox*>(widget))
+    }
+    if (const auto* log = qobject_cast<const LogBox*>(widget)) {
         return log->Text();
+    }
     return {};
 }
 
@@ -58,8 +65,9 @@ bool isDesignName(const QString& name) {
 
 void WindowView::attach(frmProg& window) {
     window_ = &window;
-    for (std::size_t i = 0; i < buttons_.size(); ++i)
+    for (std::size_t i = 0; i < buttons_.size(); ++i) {
         buttons_[i] = control<QPushButton>(window, buttonNames[i]);
+    }
     fileLabel_ = control<QLabel>(window, "lblFilename");
     portBox_ = control<QLineEdit>(window, "txtComPort");
     speedList_ = control<QComboBox>(window, "Combospeed");
@@ -101,8 +109,9 @@ std::vector<Button> WindowView::visibleButtons() const {
     std::vector<Button> shown;
     for (const QPushButton* candidate : window_->findChildren<QPushButton*>()) {
         const auto* const found = std::find(buttons_.cbegin(), buttons_.cend(), candidate);
-        if (found != buttons_.cend() && candidate->isVisible())
+        if (found != buttons_.cend() && candidate->isVisible()) {
             shown.push_back(allButtons[static_cast<std::size_t>(found - buttons_.cbegin())]);
+        }
     }
     return shown;
 }
@@ -209,8 +218,9 @@ QString WindowView::speedText() const {
 
 QStringList WindowView::speedItems() const {
     QStringList items;
-    for (int i = 0; i < speedList_->count(); ++i)
+    for (int i = 0; i < speedList_->count(); ++i) {
         items << speedList_->itemText(i);
+    }
     return items;
 }
 
@@ -291,8 +301,9 @@ ControlLook WindowView::look(const QString& designName) const {
     const QWidget* const widget = control<QWidget>(*window_, qPrintable(designName));
     const QWidget* const parent = widget->parentWidget();
     QString container;
-    if (parent != window_)
+    if (parent != window_) {
         container = parent == nullptr ? QStringLiteral("<none>") : parent->objectName();
+    }
     return {.text = shownText(widget),
             .geometry = widget->geometry(),
             .visible = widget->isVisible(),
@@ -304,10 +315,12 @@ ControlLook WindowView::look(const QString& designName) const {
 QString WindowView::focusedControl() const {
     for (const QWidget* widget = QApplication::focusWidget(); widget != nullptr;
          widget = widget->parentWidget()) {
-        if (widget == window_)
+        if (widget == window_) {
             break;
-        if (isDesignName(widget->objectName()))
+        }
+        if (isDesignName(widget->objectName())) {
             return widget->objectName();
+        }
     }
     return {};
 }
@@ -320,12 +333,15 @@ void WindowView::pressTab() {
 
 void WindowView::force(const ForcedRunValues& values) {
     WindowMembers& members = window_->shared();
-    if (values.state)
+    if (values.state) {
         members.flashState = *values.state;
-    if (values.restartCountdown)
+    }
+    if (values.restartCountdown) {
         members.restartCountdown = *values.restartCountdown;
-    if (values.fileName)
+    }
+    if (values.fileName) {
         members.fileName = *values.fileName;
+    }
 }
 
 void WindowView::forceTimerOff(TimerRole role) {
@@ -335,8 +351,9 @@ void WindowView::forceTimerOff(TimerRole role) {
 void WindowView::forceStartButton(bool enabled, const std::optional<QString>& caption) {
     QPushButton* const start = button(Button::Flash);
     start->setEnabled(enabled);
-    if (caption)
+    if (caption) {
         start->setText(*caption);
+    }
 }
 
 // --- WindowRig ---
@@ -361,8 +378,9 @@ void WindowRig::cancelFileDialog() {
 QString WindowRig::writeFile(const QString& name, const QByteArray& contents) {
     const QString path = dir_.filePath(name);
     QFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(contents) != contents.size())
+    if (!file.open(QIODevice::WriteOnly) || file.write(contents) != contents.size()) {
         throw std::runtime_error("cannot write the test file");
+    }
     return path;
 }
 

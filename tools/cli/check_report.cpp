@@ -22,17 +22,19 @@ QString headerText(const QByteArray& header) {
     QString text;
     for (const char c : header) {
         const auto byte = static_cast<unsigned char>(c);
-        if (byte >= 0x20 && byte < 0x7F && c != '"' && c != '\\')
+        if (byte >= 0x20 && byte < 0x7F && c != '"' && c != '\\') {
             text += QLatin1Char(c);
-        else
+        } else {
             text += QStringLiteral("\\x%1").arg(byte, 2, 16, QLatin1Char('0'));
+        }
     }
     return text;
 }
 
 QString seconds(double value) {
-    if (value < 60.0)
+    if (value < 60.0) {
         return QStringLiteral("%1 s").arg(value, 0, 'f', 1);
+    }
     const auto whole = static_cast<qint64>(value + 0.5);
     return QStringLiteral("%1 min %2 s").arg(whole / 60).arg(whole % 60, 2, 10, QLatin1Char('0'));
 }
@@ -40,15 +42,17 @@ QString seconds(double value) {
 QString recordsText(const SrecReport& report) {
     QStringList parts;
     for (std::size_t type = 0; type < report.recordsByType.size(); ++type) {
-        if (report.recordsByType[type] > 0)
+        if (report.recordsByType[type] > 0) {
             parts << QStringLiteral("S%1 %2").arg(type).arg(report.recordsByType[type]);
+        }
     }
     return parts.isEmpty() ? QStringLiteral("none") : parts.join(QStringLiteral(", "));
 }
 
 QString rangesText(const SrecReport& report) {
-    if (report.ranges.empty())
+    if (report.ranges.empty()) {
         return QStringLiteral("none\n");
+    }
     const quint64 highest = report.ranges.back().end - 1;
     QString text;
     const QString indent(22, QLatin1Char(' '));
@@ -76,15 +80,17 @@ QString rangesText(const SrecReport& report) {
 
 QString problemsText(const QString& file, const SrecReport& report) {
     QString text;
-    for (const SrecProblem& problem : report.problems)
+    for (const SrecProblem& problem : report.problems) {
         text += QStringLiteral("%1:%2:%3: %4\n")
                     .arg(file)
                     .arg(problem.line)
                     .arg(problem.column)
                     .arg(problem.message);
+    }
     const qint64 unlisted = report.problemCount - static_cast<qint64>(report.problems.size());
-    if (unlisted > 0)
+    if (unlisted > 0) {
         text += QStringLiteral("%1: ... and %2 more problems\n").arg(file).arg(unlisted);
+    }
     return text;
 }
 
@@ -138,8 +144,9 @@ QByteArray checkJson(const QString& file, const SrecReport& report) {
                     {QStringLiteral("cr"), report.lineEnds.cr},
                     {QStringLiteral("none"), report.lineEnds.none}};
     QJsonObject records;
-    for (std::size_t type = 0; type < report.recordsByType.size(); ++type)
+    for (std::size_t type = 0; type < report.recordsByType.size(); ++type) {
         records[QStringLiteral("S%1").arg(type)] = report.recordsByType[type];
+    }
     object[QStringLiteral("records")] = records;
     object[QStringLiteral("dataRecords")] = report.dataRecords;
     object[QStringLiteral("dataBytes")] = report.dataBytes;
@@ -154,9 +161,10 @@ QByteArray checkJson(const QString& file, const SrecReport& report) {
     object[QStringLiteral("header")] =
         report.header ? QJsonValue(QString::fromLatin1(*report.header)) : QJsonValue();
     QJsonObject times;
-    for (int item = 0; item < speedItemCount; ++item)
+    for (int item = 0; item < speedItemCount; ++item) {
         times[QString::number(speedChoices[item])] =
             report.streamSeconds[static_cast<std::size_t>(item)];
+    }
     object[QStringLiteral("streamSeconds")] = times;
     return QJsonDocument(object).toJson(QJsonDocument::Compact) + '\n';
 }

@@ -30,16 +30,18 @@ QString commandName(Command command) {
 
 std::optional<Command> commandNamed(const QString& name) {
     for (const Command command : {Command::Ports, Command::Check, Command::Program}) {
-        if (commandName(command) == name)
+        if (commandName(command) == name) {
             return command;
+        }
     }
     return std::nullopt;
 }
 
 QString speedList() {
     QStringList speeds;
-    for (const int speed : speedChoices)
+    for (const int speed : speedChoices) {
         speeds << QString::number(speed);
+    }
     return speeds.join(QStringLiteral(", "));
 }
 
@@ -59,23 +61,27 @@ public:
                 word = word.left(word.indexOf(QLatin1Char('=')));
             }
             const auto value = [&]() -> std::optional<QString> {
-                if (inlineValue)
+                if (inlineValue) {
                     return inlineValue;
-                if (i + 1 < words_.size())
+                }
+                if (i + 1 < words_.size()) {
                     return words_[++i];
+                }
                 refuse(QStringLiteral("%1 needs a value. %2").arg(word, valueHint(word)));
                 return std::nullopt;
             };
             take(options, word, inlineValue, value);
         }
-        if (error_.isEmpty() && !options.help)
+        if (error_.isEmpty() && !options.help) {
             checkComplete(options);
+        }
         ParsedCli parsed;
         parsed.command = command_;
-        if (error_.isEmpty())
+        if (error_.isEmpty()) {
             parsed.options = options;
-        else
+        } else {
             parsed.error = error_;
+        }
         return parsed;
     }
 
@@ -92,21 +98,25 @@ private:
         } else if (isProgram && word == QStringLiteral("--check") && !inlineValue) {
             options.check = true;
         } else if (isProgram && word == QStringLiteral("--port")) {
-            if (const auto text = value())
+            if (const auto text = value()) {
                 options.port = portNumber(*text);
+            }
         } else if (isProgram && word == QStringLiteral("--device")) {
             if (const auto text = value()) {
-                if (text->isEmpty())
+                if (text->isEmpty()) {
                     refuse(QStringLiteral("--device needs a path, for example "
                                           "--device /dev/ttyUSB0."));
+                }
                 options.device = *text;
             }
         } else if (isProgram && word == QStringLiteral("--file")) {
-            if (const auto text = value())
+            if (const auto text = value()) {
                 options.file = *text;
+            }
         } else if (isProgram && word == QStringLiteral("--speed")) {
-            if (const auto text = value())
+            if (const auto text = value()) {
                 options.speedMs = speed(*text);
+            }
         } else if (word.startsWith(QLatin1Char('-')) && word.size() > 1) {
             refuse(QStringLiteral("unknown option %1 for %2.").arg(word, commandName(command_)));
         } else if (isCheck && options.file.isEmpty()) {
@@ -145,35 +155,43 @@ private:
     }
 
     static QString valueHint(const QString& option) {
-        if (option == QStringLiteral("--port"))
+        if (option == QStringLiteral("--port")) {
             return QStringLiteral(
                 "For example --port 1; 'norvak-flash-cli ports' lists the ports.");
-        if (option == QStringLiteral("--device"))
+        }
+        if (option == QStringLiteral("--device")) {
             return QStringLiteral("For example --device /dev/ttyUSB0.");
-        if (option == QStringLiteral("--file"))
+        }
+        if (option == QStringLiteral("--file")) {
             return QStringLiteral("For example --file firmware.srec.");
-        if (option == QStringLiteral("--speed"))
+        }
+        if (option == QStringLiteral("--speed")) {
             return QStringLiteral("One of %1.").arg(speedList());
+        }
         return {};
     }
 
     void checkComplete(const CliOptions& options) {
-        if (command_ == Command::Check && options.file.isEmpty())
+        if (command_ == Command::Check && options.file.isEmpty()) {
             refuse(QStringLiteral("check needs the FILE to check."));
-        if (command_ != Command::Program)
+        }
+        if (command_ != Command::Program) {
             return;
-        if (options.port && !options.device.isEmpty())
+        }
+        if (options.port && !options.device.isEmpty()) {
             refuse(QStringLiteral("give --port or --device, not both."));
-        else if (!options.port && options.device.isEmpty())
+        } else if (!options.port && options.device.isEmpty()) {
             refuse(QStringLiteral("program needs the port: --port N (the number of the window's "
                                   "port box) or --device PATH."));
-        else if (options.file.isEmpty())
+        } else if (options.file.isEmpty()) {
             refuse(QStringLiteral("program needs the firmware: --file FILE."));
+        }
     }
 
     void refuse(const QString& why) {
-        if (error_.isEmpty())
+        if (error_.isEmpty()) {
             error_ = why;
+        }
     }
 
     Command command_;

@@ -31,10 +31,11 @@ void write(std::FILE* file, const QString& text) {
 int listPorts(const CliOptions& options, int& argc, char** argv) {
     const QCoreApplication app(argc, argv);
     const auto ports = systemPorts();
-    if (options.json)
+    if (options.json) {
         write(stdout, portsJson(ports));
-    else
+    } else {
         write(stdout, portsText(ports));
+    }
     return exit_status::ok;
 }
 
@@ -44,23 +45,26 @@ int checkFile(const CliOptions& options) {
         report = checkSrecFile(options.file);
     } catch (const FileReadError& e) {
         const QString why = QString::fromStdString(e.what());
-        if (options.json)
+        if (options.json) {
             write(stdout, unreadableJson(options.file, why));
+        }
         write(stderr, QStringLiteral("norvak-flash-cli: cannot read %1\n").arg(why));
         return exit_status::fileUnreadable;
     }
-    if (options.json)
+    if (options.json) {
         write(stdout, checkJson(options.file, report));
-    else
+    } else {
         write(stdout, checkText(options.file, report));
+    }
     return report.clean() ? exit_status::ok : exit_status::badRecords;
 }
 
 // Qt's own notes (a missing runtime folder and the like) are not the program's to print;
 // only its critical messages pass.
 void quietQtMessages(QtMsgType type, const QMessageLogContext&, const QString& message) {
-    if (type == QtCriticalMsg || type == QtFatalMsg)
+    if (type == QtCriticalMsg || type == QtFatalMsg) {
         write(stderr, QStringLiteral("norvak-flash-cli: %1\n").arg(message));
+    }
 }
 
 } // namespace
@@ -72,8 +76,9 @@ int main(int argc, char* argv[]) {
 #endif
     qInstallMessageHandler(quietQtMessages);
     QStringList arguments;
-    for (int i = 0; i < argc; ++i)
+    for (int i = 0; i < argc; ++i) {
         arguments << QString::fromLocal8Bit(argv[i]);
+    }
     const ParsedCli parsed = parseCli(arguments);
     if (!parsed.options) {
         const QString help =

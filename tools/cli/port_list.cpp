@@ -27,20 +27,24 @@ std::optional<int> portNumberFor(const QString& path, const PortCandidates& cand
                                  const std::function<bool(const QString&)>& exists) {
     static const QRegularExpression trailingDigits(QStringLiteral("(\\d+)$"));
     const QRegularExpressionMatch match = trailingDigits.match(path);
-    if (!match.hasMatch())
+    if (!match.hasMatch()) {
         return std::nullopt;
+    }
     bool ok = false;
     const int digits = match.captured(1).toInt(&ok);
-    if (!ok)
+    if (!ok) {
         return std::nullopt;
+    }
     // Linux numbers devices from 0 (port n is index n-1), Windows from 1 (COMn is port n).
     for (const int number : {digits + 1, digits}) {
-        if (number < 1)
+        if (number < 1) {
             continue;
+        }
         const QStringList tried = candidates(number);
         const auto first = std::find_if(tried.begin(), tried.end(), exists);
-        if (first != tried.end() && *first == path)
+        if (first != tried.end() && *first == path) {
             return number;
+        }
     }
     return std::nullopt;
 }
@@ -57,24 +61,28 @@ std::vector<PortEntry> systemPorts() {
         entry.number = portNumberFor(entry.path, candidates, exists);
         entry.description = info.description();
         entry.manufacturer = info.manufacturer();
-        if (info.hasVendorIdentifier())
+        if (info.hasVendorIdentifier()) {
             entry.vendorId = info.vendorIdentifier();
-        if (info.hasProductIdentifier())
+        }
+        if (info.hasProductIdentifier()) {
             entry.productId = info.productIdentifier();
+        }
         entry.serialNumber = info.serialNumber();
         ports.push_back(entry);
     }
     std::stable_sort(ports.begin(), ports.end(), [](const PortEntry& a, const PortEntry& b) {
-        if (a.number.has_value() != b.number.has_value())
+        if (a.number.has_value() != b.number.has_value()) {
             return a.number.has_value();
+        }
         return a.number && a.number != b.number ? *a.number < *b.number : a.path < b.path;
     });
     return ports;
 }
 
 QString portsText(const std::vector<PortEntry>& ports) {
-    if (ports.empty())
+    if (ports.empty()) {
         return QStringLiteral("No serial ports found. Plug in the adapter and look again.\n");
+    }
     QString text;
     for (const PortEntry& port : ports) {
         const QString usb =

@@ -36,8 +36,9 @@ constexpr int devicePortNumber = 1;
 const QString errorCaptionStart = QStringLiteral("Connect:   Error ");
 
 RunReporter::Style styleFor(const CliOptions& options, std::FILE* out) {
-    if (options.json)
+    if (options.json) {
         return RunReporter::Style::Json;
+    }
     return ::isatty(::fileno(out)) != 0 ? RunReporter::Style::Terminal : RunReporter::Style::Plain;
 }
 
@@ -49,8 +50,9 @@ void writeText(std::FILE* file, const QString& text) {
 
 // The description part of an error caption's status: after "Connect:   Error " and the time.
 QString portDescription(const QString& status, const QString& timeOfDay) {
-    if (!status.startsWith(errorCaptionStart))
+    if (!status.startsWith(errorCaptionStart)) {
         return status;
+    }
     const QString rest = status.mid(errorCaptionStart.size());
     return !timeOfDay.isEmpty() && rest.startsWith(timeOfDay) ? rest.mid(timeOfDay.size()) : rest;
 }
@@ -150,10 +152,11 @@ int runProgram(const CliOptions& options, int& argc, char** argv, std::FILE* out
     QObject::connect(&driver, &unattended::RunDriver::captionChanged, &driver,
                      [&reporter, &window](const QString& caption) {
                          const QString status = unattended::statusPart(caption);
-                         if (status.startsWith(QStringLiteral("progress: ")))
+                         if (status.startsWith(QStringLiteral("progress: "))) {
                              reporter.progress(window.shared().progressPercent, caption);
-                         else
+                         } else {
                              reporter.caption(caption, status);
+                         }
                      });
     bool prompted = false;
     QObject::connect(&driver, &unattended::RunDriver::buttonChanged, &driver,

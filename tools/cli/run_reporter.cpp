@@ -13,10 +13,11 @@ QString escaped(QByteArrayView bytes) {
     QString text;
     for (const char c : bytes) {
         const auto byte = static_cast<unsigned char>(c);
-        if (byte >= 0x20 && byte < 0x7F)
+        if (byte >= 0x20 && byte < 0x7F) {
             text += QLatin1Char(c);
-        else
+        } else {
             text += QStringLiteral("\\x%1").arg(byte, 2, 16, QLatin1Char('0'));
+        }
     }
     return text;
 }
@@ -43,8 +44,9 @@ void RunReporter::DeviceLine::append(char c) {
 QString RunReporter::DeviceLine::shown() const {
     const QByteArray tail = tail_.mid(tailStart_) + tail_.left(tailStart_);
     const qint64 left = length_ - head_.size() - tail.size();
-    if (left <= 0)
+    if (left <= 0) {
         return escaped(head_ + tail);
+    }
     return escaped(head_) + QStringLiteral(" ... (%1 characters) ... ").arg(left) + escaped(tail);
 }
 
@@ -86,11 +88,13 @@ QByteArray jsonEvent(const char* event, double t, QJsonObject fields) {
 
 void RunReporter::printLine(const QString& line) {
     QByteArray bytes;
-    if (style_ == Style::Terminal && !status_.isEmpty())
+    if (style_ == Style::Terminal && !status_.isEmpty()) {
         bytes += "\r\033[K";
+    }
     bytes += stamped(line).toUtf8() + '\n';
-    if (style_ == Style::Terminal && !status_.isEmpty())
+    if (style_ == Style::Terminal && !status_.isEmpty()) {
         bytes += status_.toUtf8();
+    }
     write(out_, bytes);
 }
 
@@ -100,10 +104,11 @@ void RunReporter::setStatus(const QString& status) {
 }
 
 void RunReporter::step(const QString& action) {
-    if (style_ == Style::Json)
+    if (style_ == Style::Json) {
         emitJson(jsonEvent("step", elapsed(), {{QStringLiteral("action"), action}}));
-    else
+    } else {
         printLine(action);
+    }
 }
 
 void RunReporter::caption(const QString& caption, const QString& status) {
@@ -114,8 +119,9 @@ void RunReporter::caption(const QString& caption, const QString& status) {
         return;
     }
     printLine(status.isEmpty() ? caption : status);
-    if (style_ == Style::Terminal)
+    if (style_ == Style::Terminal) {
         setStatus(status.isEmpty() ? caption : status);
+    }
 }
 
 void RunReporter::progress(double percent, const QString& caption) {
@@ -146,24 +152,27 @@ void RunReporter::button(const QString& caption) {
         emitJson(jsonEvent("button", elapsed(), {{QStringLiteral("caption"), caption}}));
         break;
     case Style::Terminal:
-        if (caption.startsWith(QStringLiteral("Waiting restart: ")))
+        if (caption.startsWith(QStringLiteral("Waiting restart: "))) {
             setStatus(caption + QStringLiteral("  (switch the device off and on)"));
-        else
+        } else {
             printLine(QStringLiteral("button: ") + caption);
+        }
         break;
     case Style::Plain:
         // The countdown as plain lines only every ten seconds.
-        if (!caption.startsWith(QStringLiteral("Waiting restart: ")) || caption.endsWith(u'0'))
+        if (!caption.startsWith(QStringLiteral("Waiting restart: ")) || caption.endsWith(u'0')) {
             printLine(QStringLiteral("button: ") + caption);
+        }
         break;
     }
 }
 
 void RunReporter::prompt(const QString& text) {
-    if (style_ == Style::Json)
+    if (style_ == Style::Json) {
         emitJson(jsonEvent("prompt", elapsed(), {{QStringLiteral("text"), text}}));
-    else
+    } else {
         printLine(text);
+    }
 }
 
 void RunReporter::received(const QByteArray& bytes) {
@@ -176,16 +185,18 @@ void RunReporter::received(const QByteArray& bytes) {
         return;
     }
     for (const char c : bytes) {
-        if (c == '\r' || c == '\n')
+        if (c == '\r' || c == '\n') {
             flushDeviceLine();
-        else
+        } else {
             deviceLine_.append(c);
+        }
     }
 }
 
 void RunReporter::flushDeviceLine() {
-    if (deviceLine_.isEmpty() || style_ == Style::Json)
+    if (deviceLine_.isEmpty() || style_ == Style::Json) {
         return;
+    }
     const QString shown = deviceLine_.shown();
     deviceLine_.clear();
     printLine(QStringLiteral("device: ") + shown);
@@ -222,8 +233,9 @@ void RunReporter::end(const RunEnd& end) {
                                             .arg(end.exitStatus)
                                             .arg(end.text));
     }
-    if (!end.advice.isEmpty())
+    if (!end.advice.isEmpty()) {
         write(err_, ("norvak-flash-cli: " + end.advice + '\n').toUtf8());
+    }
 }
 
 } // namespace norvak::cli

@@ -32,22 +32,25 @@ void blockTerminationSignals() {
 SignalWatcher::SignalWatcher() {
     const sigset_t set = terminationSignals();
     fd_ = signalfd(-1, &set, SFD_NONBLOCK | SFD_CLOEXEC);
-    if (fd_ < 0)
+    if (fd_ < 0) {
         return;
+    }
     notifier_ = std::make_unique<QSocketNotifier>(fd_, QSocketNotifier::Read);
     connect(notifier_.get(), &QSocketNotifier::activated, this, &SignalWatcher::readSignals);
 }
 
 SignalWatcher::~SignalWatcher() {
     notifier_.reset();
-    if (fd_ >= 0)
+    if (fd_ >= 0) {
         ::close(fd_);
+    }
 }
 
 void SignalWatcher::readSignals() {
     signalfd_siginfo info{};
-    while (::read(fd_, &info, sizeof info) == static_cast<ssize_t>(sizeof info))
+    while (::read(fd_, &info, sizeof info) == static_cast<ssize_t>(sizeof info)) {
         emit terminationRequested(static_cast<int>(info.ssi_signo));
+    }
 }
 
 #else

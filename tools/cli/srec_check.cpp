@@ -27,14 +27,18 @@ constexpr qint64 addressColumn = 5;
 
 constexpr std::array<signed char, 256> makeHexTable() {
     std::array<signed char, 256> table{};
-    for (auto& value : table)
+    for (auto& value : table) {
         value = -1;
-    for (int c = '0'; c <= '9'; ++c)
+    }
+    for (int c = '0'; c <= '9'; ++c) {
         table[c] = static_cast<signed char>(c - '0');
-    for (int c = 'A'; c <= 'F'; ++c)
+    }
+    for (int c = 'A'; c <= 'F'; ++c) {
         table[c] = static_cast<signed char>(c - 'A' + 10);
-    for (int c = 'a'; c <= 'f'; ++c)
+    }
+    for (int c = 'a'; c <= 'f'; ++c) {
         table[c] = static_cast<signed char>(c - 'a' + 10);
+    }
     return table;
 }
 constexpr std::array<signed char, 256> hexTable = makeHexTable();
@@ -91,24 +95,30 @@ QString hex(quint64 value, int digits = 2) {
 
 QString printable(char c) {
     const auto byte = static_cast<unsigned char>(c);
-    if (byte >= 0x20 && byte < 0x7F)
+    if (byte >= 0x20 && byte < 0x7F) {
         return QStringLiteral("'%1'").arg(QLatin1Char(c));
+    }
     return hex(byte);
 }
 
 QString describeUnreadable(const QString& path) {
     const QFileInfo info(path);
-    if (!info.exists())
+    if (!info.exists()) {
         return QStringLiteral("%1: no such file").arg(path);
-    if (info.isDir())
+    }
+    if (info.isDir()) {
         return QStringLiteral("%1: is a folder, not a file").arg(path);
-    if (!info.isFile())
+    }
+    if (!info.isFile()) {
         return QStringLiteral("%1: not a regular file").arg(path);
-    if (!info.isReadable())
+    }
+    if (!info.isReadable()) {
         return QStringLiteral("%1: no permission to read it").arg(path);
+    }
     QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
+    if (!file.open(QIODevice::ReadOnly)) {
         return QStringLiteral("%1: %2").arg(path, file.errorString());
+    }
     return QStringLiteral("%1: cannot be read").arg(path);
 }
 
@@ -153,14 +163,18 @@ const char* kindName(SrecProblemKind kind) {
 QString SrecReport::lineEndName() const {
     const int kinds =
         (lineEnds.crLf > 0 ? 1 : 0) + (lineEnds.lf > 0 ? 1 : 0) + (lineEnds.cr > 0 ? 1 : 0);
-    if (kinds > 1)
+    if (kinds > 1) {
         return QStringLiteral("mixed");
-    if (lineEnds.crLf > 0)
+    }
+    if (lineEnds.crLf > 0) {
         return QStringLiteral("CR LF");
-    if (lineEnds.lf > 0)
+    }
+    if (lineEnds.lf > 0) {
         return QStringLiteral("LF");
-    if (lineEnds.cr > 0)
+    }
+    if (lineEnds.cr > 0) {
         return QStringLiteral("CR");
+    }
     return QStringLiteral("none");
 }
 
@@ -205,8 +219,9 @@ void SrecChecker::headChar(char c) {
 void SrecChecker::feed(QByteArrayView piece) {
     const char* p = piece.data();
     const char* const end = p + piece.size();
-    while (column_ < 2 && p < end && !lineFailed_)
+    while (column_ < 2 && p < end && !lineFailed_) {
         headChar(*p++);
+    }
     if (lineFailed_) {
         column_ += end - p;
         return;
@@ -242,8 +257,9 @@ void SrecChecker::feed(QByteArrayView piece) {
     const qint64 headBytes = type_ == 0 ? std::numeric_limits<qint64>::max() : 1 + addressSize_;
     for (; end - p >= 2 && bytes_ < headBytes; p += 2) {
         const int byte = pair(p);
-        if (byte < 0)
+        if (byte < 0) {
             break;
+        }
         takeByte(static_cast<unsigned>(byte));
     }
     // The data bytes only add to the sum.
@@ -252,8 +268,9 @@ void SrecChecker::feed(QByteArrayView piece) {
     int byte = 0;
     for (; end - p >= 2; p += 2) {
         byte = pair(p);
-        if (byte < 0)
+        if (byte < 0) {
             break;
+        }
         sum += static_cast<unsigned>(byte);
         ++dataBytes;
     }
@@ -280,12 +297,13 @@ void SrecChecker::takeByte(unsigned byte) {
     sum_ += byte;
     ++bytes_;
     lastByte_ = byte;
-    if (bytes_ == 1)
+    if (bytes_ == 1) {
         count_ = byte;
-    else if (bytes_ <= 1 + addressSize_)
+    } else if (bytes_ <= 1 + addressSize_) {
         address_ = address_ << 8U | byte;
-    else if (type_ == 0 && headerBytes_.size() <= maxHeaderBytes)
+    } else if (type_ == 0 && headerBytes_.size() <= maxHeaderBytes) {
         headerBytes_.append(static_cast<char>(byte));
+    }
 }
 
 void SrecChecker::endLine(LineEnd end) {
@@ -305,10 +323,12 @@ void SrecChecker::endLine(LineEnd end) {
     }
     ++report_.linesSent;
     addStreamTime(column_ + 1);
-    if (!lineFailed_)
+    if (!lineFailed_) {
         checkRecordForm();
-    if (!lineFailed_)
+    }
+    if (!lineFailed_) {
         checkRecordInFile();
+    }
 }
 
 void SrecChecker::addStreamTime(qint64 lineBytes) {
@@ -379,13 +399,15 @@ void SrecChecker::checkRecordInFile() {
                     QStringLiteral("a record after the termination record on line %1")
                         .arg(terminationLine_));
         }
-        if (isDataType(type_) && dataBytes > 0)
+        if (isDataType(type_) && dataBytes > 0) {
             checkDataAddresses(address_, address_ + static_cast<quint64>(dataBytes));
+        }
         return;
     }
     if (isDataType(type_)) {
-        if (dataBytes > 0)
+        if (dataBytes > 0) {
             checkDataAddresses(address_, address_ + static_cast<quint64>(dataBytes));
+        }
     } else if (type_ == 5 || type_ == 6) {
         // The count record counts the data records sent before it.
         const qint64 before = report_.dataRecords;
@@ -436,8 +458,9 @@ void SrecChecker::checkDataAddresses(quint64 first, quint64 end) {
 
     // Merge [first, end) with every range it touches.
     auto it = next;
-    if (it != ranges_.begin() && std::prev(it)->second >= first)
+    if (it != ranges_.begin() && std::prev(it)->second >= first) {
         it = std::prev(it);
+    }
     quint64 mergedFirst = first;
     quint64 mergedEnd = end;
     while (it != ranges_.end() && it->first <= mergedEnd) {
@@ -470,23 +493,26 @@ SrecReport SrecChecker::finish(qint64 fileBytes, std::optional<char> leftover) {
     }
     report_.fileBytes = fileBytes;
     report_.ranges.reserve(ranges_.size());
-    for (const auto& [first, end] : ranges_)
+    for (const auto& [first, end] : ranges_) {
         report_.ranges.push_back({first, end});
+    }
     return std::move(report_);
 }
 
 void SrecChecker::problem(SrecProblemKind kind, qint64 column, QString message) {
     // One problem per line: the first one found.
-    if (lineFailed_)
+    if (lineFailed_) {
         return;
+    }
     lineFailed_ = true;
     problemAt(line_, kind, column, std::move(message));
 }
 
 void SrecChecker::problemAt(qint64 line, SrecProblemKind kind, qint64 column, QString message) {
     ++report_.problemCount;
-    if (report_.problems.size() < SrecReport::maxListedProblems)
+    if (report_.problems.size() < SrecReport::maxListedProblems) {
         report_.problems.push_back({line, column, kind, std::move(message)});
+    }
 }
 
 SrecReport checkSrecDevice(QIODevice& device, qint64 size) {
@@ -505,8 +531,9 @@ SrecReport checkSrecDevice(QIODevice& device, qint64 size) {
     std::optional<char> leftover;
     if (size - consumed == 1 && device.seek(size - 1)) {
         char last = 0;
-        if (device.read(&last, 1) == 1)
+        if (device.read(&last, 1) == 1) {
             leftover = last;
+        }
     }
     return checker.finish(size, leftover);
 }

@@ -20,8 +20,9 @@ const std::array<std::pair<const char*, DeviceFault>, 4> faultNames = {{
 
 std::optional<DeviceFault> parseFault(const QString& text) {
     for (const auto& [name, fault] : faultNames) {
-        if (text == QLatin1StringView(name))
+        if (text == QLatin1StringView(name)) {
             return fault;
+        }
     }
     return std::nullopt;
 }
@@ -29,8 +30,9 @@ std::optional<DeviceFault> parseFault(const QString& text) {
 std::optional<int> parseWholeNumber(const QString& text, int lowest, int highest) {
     bool ok = false;
     const int value = text.toInt(&ok);
-    if (!ok || value < lowest || value > highest)
+    if (!ok || value < lowest || value > highest) {
         return std::nullopt;
+    }
     return value;
 }
 

@@ -25,8 +25,9 @@ QStringList firmwareFolderCandidates(const QString& applicationDir) {
 
 QString findFirmwareFolder(const QStringList& candidates) {
     for (const QString& folder : candidates) {
-        if (QFileInfo(QDir(folder).filePath(sampleFirmwareName)).isFile())
+        if (QFileInfo(QDir(folder).filePath(sampleFirmwareName)).isFile()) {
             return folder;
+        }
     }
     return {};
 }

@@ -15,8 +15,9 @@ QString DemoToolkit::showInteractiveOpenDialog(const OpenDialogRequest& request)
 }
 
 QString DemoToolkit::dialogStartFolder(const QString& previousPath) const {
-    if (!previousPath.isEmpty())
+    if (!previousPath.isEmpty()) {
         return QFileInfo(previousPath).absolutePath();
+    }
     return firmwareFolder_;
 }
 

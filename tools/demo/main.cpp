@@ -36,8 +36,9 @@ bool displayAvailable() {
 }
 
 QString chooseFirmwareFolder(const DemoOptions& options) {
-    if (!options.firmwareFolder.isEmpty())
+    if (!options.firmwareFolder.isEmpty()) {
         return QDir(options.firmwareFolder).absolutePath();
+    }
     return findFirmwareFolder(firmwareFolderCandidates(QCoreApplication::applicationDirPath()));
 }
 
@@ -59,8 +60,9 @@ int runDemo(QApplication& app, const DemoOptions& options, QTextStream& out, QTe
         err << "The sample firmware was not found in: "
             << firmwareFolderCandidates(QCoreApplication::applicationDirPath()).join(", ")
             << "\nName its folder with --firmware-folder." << Qt::endl;
-        if (options.drivesRun() && options.firmware.isEmpty())
+        if (options.drivesRun() && options.firmware.isEmpty()) {
             return setupFailed;
+        }
     }
 
     std::unique_ptr<SimDevice> device;
@@ -109,8 +111,9 @@ int main(int argc, char* argv[]) {
     QTextStream out(stdout);
     QTextStream err(stderr);
     QStringList arguments;
-    for (int i = 0; i < argc; ++i)
+    for (int i = 0; i < argc; ++i) {
         arguments << QString::fromLocal8Bit(argv[i]);
+    }
     const ParsedOptions parsed = parseDemoOptions(arguments, displayAvailable());
     if (parsed.helpRequested) {
         out << demoUsage() << Qt::flush;
@@ -122,8 +125,9 @@ int main(int argc, char* argv[]) {
     }
     const DemoOptions& options = *parsed.options;
     // Unattended runs need no display; a platform the caller chose still wins.
-    if (options.unattended && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+    if (options.unattended && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
         qputenv("QT_QPA_PLATFORM", "offscreen");
+    }
 
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("norvak-flash-demo"));

@@ -31,8 +31,9 @@ UnattendedRun::UnattendedRun(frmProg& window, DemoToolkit& toolkit, RunSettings 
     , driver_(window, toolkit, planFor(settings_)) {
     connect(&driver_, &unattended::RunDriver::step, this, &UnattendedRun::print);
     connect(&driver_, &unattended::RunDriver::aboutToStart, this, [this] {
-        if (!settings_.screenshotAtStart.isEmpty())
+        if (!settings_.screenshotAtStart.isEmpty()) {
             saveScreenshot(settings_.screenshotAtStart);
+        }
     });
     connect(&driver_, &unattended::RunDriver::captionChanged, this, &UnattendedRun::onCaption);
     connect(&driver_, &unattended::RunDriver::messageShown, this, [this](const QString& text) {
@@ -64,13 +65,15 @@ void UnattendedRun::onCaption(const QString& caption) {
 
 void UnattendedRun::finish() {
     out_ << "--- log box ---\n" << forTerminal(WindowControls::of(window_).logBox.Text());
-    if (!WindowControls::of(window_).logBox.Text().endsWith(QLatin1Char('\n')))
+    if (!WindowControls::of(window_).logBox.Text().endsWith(QLatin1Char('\n'))) {
         out_ << '\n';
+    }
     out_ << "--- end of log box ---\n";
-    if (verdict().outcome() == RunOutcome::Programmed)
+    if (verdict().outcome() == RunOutcome::Programmed) {
         print(QStringLiteral("Result: PROGRAMMED"));
-    else
+    } else {
         print(QStringLiteral("Result: FAILED: ") + verdict().reason());
+    }
     emit finished(exitCode());
 }
 

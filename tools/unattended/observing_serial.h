@@ -24,8 +24,9 @@ public:
 
     [[nodiscard]] QByteArray Input() override {
         QByteArray bytes = inner().Input();
-        if (!bytes.isEmpty() && onReceived_)
+        if (!bytes.isEmpty() && onReceived_) {
             onReceived_(bytes);
+        }
         return bytes;
     }
 

@@ -43,8 +43,9 @@ void RunDriver::start() {
 }
 
 void RunDriver::interrupt() {
-    if (phase_ == Phase::Finished)
+    if (phase_ == Phase::Finished) {
         return;
+    }
     if (!verdict_.decided()) {
         // CANCEL is the button while a run is under way; the window's own guard decides.
         if (window_.shared().flashState != FlashState::Idle && controls_.flashButton.isEnabled()) {
@@ -62,10 +63,12 @@ void RunDriver::interrupt() {
 }
 
 void RunDriver::begin() {
-    if (phase_ != Phase::NotStarted)
+    if (phase_ != Phase::NotStarted) {
         return;
-    if (plan_.timeout > std::chrono::milliseconds::zero())
+    }
+    if (plan_.timeout > std::chrono::milliseconds::zero()) {
         deadline_.start();
+    }
     phase_ = Phase::Running;
     if (!clickThrough()) {
         announceDecision();
@@ -103,8 +106,9 @@ bool RunDriver::clickThrough() {
 }
 
 void RunDriver::chooseSpeed() {
-    if (plan_.speedItem < 0 || plan_.speedItem >= controls_.speedList.count())
+    if (plan_.speedItem < 0 || plan_.speedItem >= controls_.speedList.count()) {
         return;
+    }
     emit step(QStringLiteral("Choose speed %1").arg(controls_.speedList.itemText(plan_.speedItem)));
     // As the operator picks an item from the list.
     controls_.speedList.setCurrentIndex(plan_.speedItem);
@@ -112,8 +116,9 @@ void RunDriver::chooseSpeed() {
 }
 
 void RunDriver::onCaption(const QString& caption) {
-    if (phase_ == Phase::Finished || phase_ == Phase::NotStarted)
+    if (phase_ == Phase::Finished || phase_ == Phase::NotStarted) {
         return;
+    }
     emit captionChanged(caption);
     lookAtButton();
     verdict_.onCaption(caption);
@@ -121,16 +126,18 @@ void RunDriver::onCaption(const QString& caption) {
 }
 
 void RunDriver::onMessage(const MessageBoxRequest& request) {
-    if (phase_ == Phase::Finished)
+    if (phase_ == Phase::Finished) {
         return;
+    }
     emit messageShown(request.text, request.icon == MessageIcon::Critical);
     verdict_.onMessage(request);
     announceDecision();
 }
 
 void RunDriver::announceDecision() {
-    if (!verdict_.decided() || decisionAnnounced_)
+    if (!verdict_.decided() || decisionAnnounced_) {
         return;
+    }
     decisionAnnounced_ = true;
     emit decided();
     windUp();
@@ -138,8 +145,9 @@ void RunDriver::announceDecision() {
 
 void RunDriver::lookAtButton() {
     const QString caption = controls_.flashButton.text();
-    if (caption == buttonCaption_)
+    if (caption == buttonCaption_) {
         return;
+    }
     buttonCaption_ = caption;
     emit buttonChanged(caption);
 }
@@ -152,8 +160,9 @@ bool RunDriver::windowTimersWillEndRun() const {
 }
 
 void RunDriver::watch() {
-    if (phase_ == Phase::Finished)
+    if (phase_ == Phase::Finished) {
         return;
+    }
     lookAtButton();
     const bool streaming = window_.isStreaming();
     if (phase_ == Phase::Running && !verdict_.decided() &&
@@ -162,21 +171,24 @@ void RunDriver::watch() {
         verdict_.onSettledIdle(controls_.logBox.Text());
         announceDecision();
     }
-    if (phase_ != Phase::WindingUp)
+    if (phase_ != Phase::WindingUp) {
         return;
+    }
     const qsizetype logLength = controls_.logBox.length();
     if (logLength != lastLogLength_) {
         lastLogLength_ = logLength;
         quietClock_.start();
     }
     const bool settled = !streaming && quietClock_.elapsed() >= quietBeforeEndMs;
-    if (settled || windUpClock_.elapsed() >= windUpLimitMs)
+    if (settled || windUpClock_.elapsed() >= windUpLimitMs) {
         finish();
+    }
 }
 
 void RunDriver::windUp() {
-    if (phase_ == Phase::WindingUp || phase_ == Phase::Finished)
+    if (phase_ == Phase::WindingUp || phase_ == Phase::Finished) {
         return;
+    }
     phase_ = Phase::WindingUp;
     deadline_.stop();
     windUpClock_.start();
@@ -186,8 +198,9 @@ void RunDriver::windUp() {
 }
 
 void RunDriver::finish() {
-    if (phase_ == Phase::Finished)
+    if (phase_ == Phase::Finished) {
         return;
+    }
     lookAtButton();
     phase_ = Phase::Finished;
     watchTimer_.stop();

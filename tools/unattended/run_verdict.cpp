@@ -17,24 +17,27 @@ QString statusPart(const QString& caption) {
 
 void RunVerdict::onCaption(const QString& caption) {
     const QString status = statusPart(caption);
-    if (status == QStringLiteral("PROGRAMMED"))
+    if (status == QStringLiteral("PROGRAMMED")) {
         decide(RunOutcome::Programmed, {});
-    else if (status == QStringLiteral("Programming FAILLED"))
+    } else if (status == QStringLiteral("Programming FAILLED")) {
         decide(RunOutcome::DotTimeout, QStringLiteral("the device stopped answering lines"));
-    else if (status.startsWith(QStringLiteral("Connect:   Error")))
+    } else if (status.startsWith(QStringLiteral("Connect:   Error"))) {
         decide(RunOutcome::PortFailed, status);
+    }
 }
 
 void RunVerdict::onMessage(const MessageBoxRequest& request) {
-    if (request.icon == MessageIcon::Critical)
+    if (request.icon == MessageIcon::Critical) {
         decide(RunOutcome::Failed, request.text);
+    }
 }
 
 void RunVerdict::onSettledIdle(const QString& logText) {
-    if (logText.endsWith(countdownFailure))
+    if (logText.endsWith(countdownFailure)) {
         decide(RunOutcome::NoBootProgram, countdownFailure);
-    else
+    } else {
         decide(RunOutcome::Failed, QStringLiteral("the run ended without \"PROGRAMMED\""));
+    }
 }
 
 void RunVerdict::onTimeout() {
@@ -62,8 +65,9 @@ int RunVerdict::exitCode() const {
 }
 
 void RunVerdict::decide(RunOutcome outcome, const QString& reason) {
-    if (decided())
+    if (decided()) {
         return;
+    }
     outcome_ = outcome;
     reason_ = reason;
 }

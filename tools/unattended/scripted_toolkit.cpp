@@ -28,8 +28,9 @@ QString ScriptedToolkit::showOpenDialog(const OpenDialogRequest& request) {
         dialogAnswers_.pop_front();
         return answer;
     }
-    if (isUnattended())
+    if (isUnattended()) {
         return request.previousPath;
+    }
     return showInteractiveOpenDialog(request);
 }
 

@@ -20,8 +20,9 @@ public:
         };
         // A copy of the handler: it may replace itself while it runs.
         inner_->OnPortLost = [this](const QString& description) {
-            if (const auto handler = OnPortLost)
+            if (const auto handler = OnPortLost) {
                 handler(description);
+            }
         };
     }
     ~ForwardingSerialControl() override {
@@ -49,8 +50,9 @@ protected:
     // The inner control raised OnComm; a wrapper may raise it otherwise.
     virtual void relayComm() {
         // A copy of the handler: it may replace itself while it runs.
-        if (const auto handler = OnComm)
+        if (const auto handler = OnComm) {
             handler();
+        }
     }
 
 private:

@@ -39,8 +39,9 @@ public:
 protected:
     Timer() = default;
     void fireTick() {
-        if (tick_)
+        if (tick_) {
             tick_();
+        }
     }
 
 private:

@@ -21,8 +21,9 @@ GapBuffer::Block GapBuffer::allocateBlock(qsizetype codeUnits) {
     if (bytes >= mappedFrom) {
         void* mapped =
             ::mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-        if (mapped == MAP_FAILED)
+        if (mapped == MAP_FAILED) {
             throw std::bad_alloc();
+        }
         return Block(static_cast<char16_t*>(mapped), detail::BlockRelease{bytes});
     }
 #endif

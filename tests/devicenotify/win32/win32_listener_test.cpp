@@ -79,8 +79,9 @@ LRESULT answer(HWND window, UINT message, WPARAM wParam, LPARAM lParam, Original
 // The window's own procedure: Unicode, as Qt's is. Its log hangs on the window's user data.
 LRESULT CALLBACK originalProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     auto* log = reinterpret_cast<OriginalProcedureLog*>(GetWindowLongPtrW(window, GWLP_USERDATA));
-    if (log == nullptr)
+    if (log == nullptr) {
         return DefWindowProcW(window, message, wParam, lParam);
+    }
     ++log->calls;
     log->last = {window, message, wParam, lParam};
     log->result = answer(window, message, wParam, lParam, *log);
@@ -122,8 +123,9 @@ struct Watch {
 };
 
 std::string utf8(const std::wstring& text) {
-    if (text.empty())
+    if (text.empty()) {
         return {};
+    }
     const int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
                                          nullptr, 0, nullptr, nullptr);
     std::string out(static_cast<std::size_t>(size), '\0');
@@ -142,9 +144,10 @@ std::string hex(std::uint64_t value) {
 std::string describe(const Arguments& got, const Arguments& sent) {
     std::string differences;
     const auto compare = [&](const char* name, std::uint64_t gotValue, std::uint64_t sentValue) {
-        if (gotValue != sentValue)
+        if (gotValue != sentValue) {
             differences += std::string(differences.empty() ? "" : ", ") + name + " " +
                            hex(gotValue) + " instead of " + hex(sentValue);
+        }
     };
     compare("window", reinterpret_cast<std::uintptr_t>(got.window),
             reinterpret_cast<std::uintptr_t>(sent.window));
@@ -160,8 +163,9 @@ public:
     // `detail` says what was found instead; it is printed only when the check fails.
     void check(bool passed, const std::string& what, const std::string& detail = {}) {
         std::string line = (passed ? "PASS " : "FAIL ") + what;
-        if (!passed && !detail.empty())
+        if (!passed && !detail.empty()) {
             line += " (" + detail + ")";
+        }
         std::printf("%s\n", line.c_str());
         ++(passed ? passed_ : failed_);
     }
@@ -275,8 +279,9 @@ HWND createUnicodeWindow(HINSTANCE instance, OriginalProcedureLog& log) {
     HWND window = CreateWindowExW(0, L"NorvakListenerTest", L"Norvak Flash Programmer",
                                   WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, CW_USEDEFAULT, 400, 300,
                                   nullptr, nullptr, instance, nullptr);
-    if (window != nullptr)
+    if (window != nullptr) {
         SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(&log));
+    }
     return window;
 }
 
@@ -293,8 +298,9 @@ void runWindowLife(HINSTANCE instance, bool refuseRegistration, Report& report) 
     HWND window = createUnicodeWindow(instance, log);
     report.check(window != nullptr && IsWindowUnicode(window) && isOriginalProcedure(window),
                  "CreateWindowExW made a Unicode window with its own procedure" + round);
-    if (window == nullptr)
+    if (window == nullptr) {
         return;
+    }
 
     Watch watch;
     watch.refuseRegistration = refuseRegistration;
@@ -323,10 +329,12 @@ void runWindowLife(HINSTANCE instance, bool refuseRegistration, Report& report) 
 
     HookedWindow hooked(window, log, watch, report);
     if (!refuseRegistration) {
-        for (const wchar_t* text : {L"Käyttöohje", L"ä ö å", L"€", L"ő Ω ✓"})
+        for (const wchar_t* text : {L"Käyttöohje", L"ä ö å", L"€", L"ő Ω ✓"}) {
             hooked.setAndReadText(text);
-        for (const wchar_t character : {L'ä', L'€', L'Ω'})
+        }
+        for (const wchar_t character : {L'ä', L'€', L'Ω'}) {
             hooked.typeCharacter(character);
+        }
         hooked.arriveUsbDevice();
         hooked.postAndDispatchPrivate();
     }
@@ -334,8 +342,9 @@ void runWindowLife(HINSTANCE instance, bool refuseRegistration, Report& report) 
                 "private message, all 64 bits of wParam and lParam" + round);
 
     listener.StopUsbNotification(handle, listener.notificationHandle());
-    if (listener.notificationHandle() != 0)
+    if (listener.notificationHandle() != 0) {
         report.check(watch.unregisterAccepted, "StopUsbNotification: the handle was unregistered");
+    }
     report.check(isOriginalProcedure(window) && IsWindowUnicode(window),
                  "after StopUsbNotification the window's own procedure is back" + round);
     const int hookCallsBefore = watch.hookCalls;
@@ -352,8 +361,9 @@ int main() {
     Report report;
     using WineVersion = const char*(CDECL*)();
     if (const auto wineVersion = reinterpret_cast<WineVersion>(reinterpret_cast<void*>(
-            GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version"))))
+            GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version")))) {
         Report::note(std::string("running under Wine ") + wineVersion());
+    }
     Report::note("ANSI code page " + std::to_string(GetACP()));
 
     const HINSTANCE instance = GetModuleHandleW(nullptr);
