@@ -12,4 +12,4 @@ norvak_add_test(test_receive_batching
 # The receive event pump alone, on the virtual clock.
 norvak_add_test(test_receive_pump
   SOURCES serial_control/test_receive_pump.cpp
-  LIBS norvak_serial norvak_testsupport)
+  LIBS norvak_serial norvak_testclock)
