@@ -61,6 +61,7 @@ private slots:
     void scrolledRowsShowWhatAFreshPaintShows();
     void resizeKeepsFollowing();
     void takesKeyboardFocus();
+    void scrollBarRepaintsOnlyWhenItsPictureChanges();
 
 private:
     [[nodiscard]] QPoint pointOfCell(qsizetype row, qsizetype column) const;
@@ -449,6 +450,65 @@ void TestLogBox::scrolledRowsShowWhatAFreshPaintShows() {
     }
     QVERIFY(box_->isShowingEnd());
     QVERIFY(box_->firstVisibleRow() > 0);
+}
+
+namespace {
+
+class PaintCounter : public QObject {
+public:
+    int paints = 0;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        paints += event->type() == QEvent::Paint ? 1 : 0;
+        return QObject::eventFilter(watched, event);
+    }
+};
+
+} // namespace
+
+void TestLogBox::scrollBarRepaintsOnlyWhenItsPictureChanges() {
+    box_->clearFocus();
+    QScrollBar* bar = box_->verticalScrollBar();
+    const auto showsWhatAFreshPaintShows = [this, bar] {
+        const QRect area(bar->mapTo(box_.get(), QPoint(0, 0)), bar->size());
+        const QImage shown = box_->screen()
+                                 ->grabWindow(box_->winId())
+                                 .toImage()
+                                 .copy(area)
+                                 .convertToFormat(QImage::Format_RGB32);
+        return shown == bar->grab().toImage().convertToFormat(QImage::Format_RGB32);
+    };
+    PaintCounter counter;
+    bar->installEventFilter(&counter);
+    // Long enough for the handle to shrink to its smallest and sit at the bottom.
+    for (int i = 0; i < 100; ++i) {
+        receive(*box_, QStringLiteral("row %1 and row\r\n").arg(i).repeated(10));
+        QTest::qWait(1);
+    }
+    QVERIFY(counter.paints > 0);
+    QVERIFY(showsWhatAFreshPaintShows());
+
+    counter.paints = 0;
+    for (int i = 0; i < 20; ++i) {
+        receive(*box_, QStringLiteral("more rows\r\n").repeated(5));
+        QTest::qWait(1);
+    }
+    QCOMPARE(counter.paints, 0);
+    QVERIFY(box_->isShowingEnd());
+    QVERIFY(showsWhatAFreshPaintShows());
+
+    // The operator scrolls to the top: the handle moves, and the bar shows it.
+    bar->setValue(0);
+    QTest::qWait(1);
+    QVERIFY(counter.paints > 0);
+    QVERIFY(showsWhatAFreshPaintShows());
+    // A resize paints the new picture; going back to the end afterwards is a change again.
+    box_->resize(400, 260);
+    QTest::qWait(1);
+    bar->setValue(bar->maximum());
+    QTest::qWait(1);
+    QVERIFY(showsWhatAFreshPaintShows());
 }
 
 QTEST_MAIN(TestLogBox)

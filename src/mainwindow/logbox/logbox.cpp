@@ -1,5 +1,7 @@
 #include "mainwindow/logbox/logbox.h"
 
+#include "mainwindow/logbox/log_scroll_bar.h"
+
 #include <QClipboard>
 #include <QFontDatabase>
 #include <QGuiApplication>
@@ -10,9 +12,11 @@
 namespace norvak {
 
 LogBox::LogBox(QWidget* parent)
-    : QAbstractScrollArea(parent) {
+    : QAbstractScrollArea(parent)
+    , scrollBar_(new LogScrollBar(this)) {
     setFocusPolicy(Qt::StrongFocus);
     setAttribute(Qt::WA_InputMethodEnabled);
+    setVerticalScrollBar(scrollBar_);
     setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     viewport()->setCursor(Qt::IBeamCursor);
@@ -33,10 +37,12 @@ void LogBox::setText(const QString& text) {
     anchor_ = caret_ = 0;
     caretAtRowEnd_ = false;
     goalColumn_ = -1;
-    updateScrollRange();
-    if (followEnd) {
-        verticalScrollBar()->setValue(verticalScrollBar()->maximum());
-    }
+    scrollBar_->changeTogether([this, followEnd] {
+        updateScrollRange();
+        if (followEnd) {
+            scrollBar_->setValue(scrollBar_->maximum());
+        }
+    });
     viewport()->update();
     caretChanged();
 }
@@ -109,14 +115,16 @@ void LogBox::replaceSelection(QStringView text) {
     caretAtRowEnd_ = false;
     goalColumn_ = -1;
 
-    if (document_.rowCount() != oldRows) {
-        updateScrollRange();
-    }
-    if (followEnd && !isShowingEnd()) {
-        // The rows above move up on the screen as they are; the rows from the edit on are
-        // painted anew at their new place.
-        verticalScrollBar()->setValue(verticalScrollBar()->maximum());
-    }
+    scrollBar_->changeTogether([this, followEnd, oldRows] {
+        if (document_.rowCount() != oldRows) {
+            updateScrollRange();
+        }
+        if (followEnd && !isShowingEnd()) {
+            // The rows above move up on the screen as they are; the rows from the edit on
+            // are painted anew at their new place.
+            scrollBar_->setValue(scrollBar_->maximum());
+        }
+    });
     updateRows(firstChangedRow, firstVisibleRow() + visibleRows());
     caretChanged();
 }

@@ -17,6 +17,8 @@
 
 namespace norvak {
 
+class LogScrollBar;
+
 class LogBox : public QAbstractScrollArea {
     Q_OBJECT
 public:
@@ -136,6 +138,7 @@ private:
     void drawRowText(QPainter& painter, const QString& shown, ColumnRange selected,
                      int baseline) const;
 
+    LogScrollBar* scrollBar_; // the vertical one, owned by the scroll area
     TextDocument document_;
     qsizetype anchor_ = 0;
     qsizetype caret_ = 0;

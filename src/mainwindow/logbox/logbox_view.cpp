@@ -1,5 +1,6 @@
 #include "mainwindow/logbox/logbox.h"
 
+#include "mainwindow/logbox/log_scroll_bar.h"
 #include "mainwindow/logbox/logbox_cells.h"
 
 #include <QFontMetricsF>
@@ -54,12 +55,11 @@ void LogBox::updateColumns() {
     const qsizetype topPosition = document_.rowSpan(firstVisibleRow()).start;
     const qreal usable = viewport()->width() - 2 * textMargin;
     document_.setColumns(static_cast<qsizetype>(std::floor(usable / cellWidth_)));
-    updateScrollRange();
-    if (followEnd) {
-        verticalScrollBar()->setValue(verticalScrollBar()->maximum());
-    } else {
-        verticalScrollBar()->setValue(toInt(document_.cellOf(topPosition).row));
-    }
+    scrollBar_->changeTogether([this, followEnd, topPosition] {
+        updateScrollRange();
+        scrollBar_->setValue(followEnd ? scrollBar_->maximum()
+                                       : toInt(document_.cellOf(topPosition).row));
+    });
     viewport()->update();
 }
 
