@@ -43,9 +43,7 @@ timespec monotonicTimespec(Clock::time_point deadline) {
     return {static_cast<time_t>(seconds.count()), static_cast<long>((target - seconds).count())};
 }
 
-} // namespace
-
-void preciseSleepUntil(Clock::time_point deadline) {
+void sleepUntil(Clock::time_point deadline) {
     minimiseTimerSlack();
     if (Clock::now() >= deadline) {
         return;
@@ -53,9 +51,9 @@ void preciseSleepUntil(Clock::time_point deadline) {
     const timespec target = monotonicTimespec(deadline);
     while (::clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &target, nullptr) == EINTR) {
     }
-    // Both clocks are CLOCK_MONOTONIC on Linux; this guards against any other steady_clock.
-    std::this_thread::sleep_until(deadline);
 }
+
+} // namespace
 
 #elif defined(_WIN32)
 
@@ -106,9 +104,7 @@ private:
     bool raisedResolution_ = false;
 };
 
-} // namespace
-
-void preciseSleepUntil(Clock::time_point deadline) {
+void sleepUntil(Clock::time_point deadline) {
     thread_local const WaitableTimer timer;
     // A timer may wake a little early by the clocks' differing ticks: wait again for the rest.
     for (auto now = Clock::now(); now < deadline; now = Clock::now()) {
@@ -119,12 +115,28 @@ void preciseSleepUntil(Clock::time_point deadline) {
     }
 }
 
+} // namespace
+
 #else
 
-void preciseSleepUntil(Clock::time_point deadline) {
+namespace {
+
+void sleepUntil(Clock::time_point deadline) {
     std::this_thread::sleep_until(deadline);
 }
 
+} // namespace
+
 #endif
+
+void preciseSleepUntil(Clock::time_point deadline) {
+    sleepUntil(deadline - spinMargin);
+    // The system wakes a sleeping thread a tenth of a millisecond or more after its deadline,
+    // and every such delay lengthens the pause. The last stretch is spent awake: it ends at
+    // the deadline, never before.
+    while (Clock::now() < deadline) {
+        std::this_thread::yield();
+    }
+}
 
 } // namespace norvak

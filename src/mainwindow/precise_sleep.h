@@ -6,11 +6,14 @@
 //
 // Linux: clock_nanosleep on CLOCK_MONOTONIC with an absolute deadline, with the thread's timer
 // slack set to its minimum. Windows: a high-resolution waitable timer, or the 1 ms system timer
-// resolution where such timers are missing. Elsewhere: std::this_thread::sleep_until.
+// resolution where such timers are missing. Elsewhere: std::this_thread::sleep_until. On every
+// platform the sleep ends `spinMargin` early and the thread waits out the rest awake.
 
 #include <chrono>
 
 namespace norvak {
+
+inline constexpr std::chrono::microseconds spinMargin{250};
 
 // Returns once std::chrono::steady_clock has reached `deadline` (at once if it has passed).
 void preciseSleepUntil(std::chrono::steady_clock::time_point deadline);

@@ -1,5 +1,6 @@
 // The real toolkit's 0 ms timer ticks on the next event-loop pass, also while a socket stays
-// ready (a flooding serial line), and never after it was disabled or destroyed.
+// ready (a flooding serial line), and never after it was disabled or destroyed. Its sleep never
+// ends before the deadline, however near or far the deadline lies.
 
 #include "mainwindow/qt_toolkit.h"
 
@@ -18,6 +19,7 @@ class TestQtToolkit : public QObject {
 private slots:
     void aZeroTimerTicksOnTheNextPassWhileASocketStaysReady();
     void aZeroTimerTicksOnceForEachEnablingThatLasts();
+    void theSleepNeverEndsBeforeItsDeadline();
 };
 
 namespace {
@@ -104,6 +106,20 @@ void TestQtToolkit::aZeroTimerTicksOnceForEachEnablingThatLasts() {
     const int atReset = ticks;
     QTest::qWait(20);
     QCOMPARE(ticks, atReset);
+}
+
+void TestQtToolkit::theSleepNeverEndsBeforeItsDeadline() {
+    norvak::QtToolkit toolkit;
+    using Clock = std::chrono::steady_clock;
+    // Past, inside the part spent awake, across its edge, and a whole pause step.
+    for (const auto ahead : {-1000us, 0us, 50us, 249us, 251us, 1000us, 20000us}) {
+        for (int i = 0; i < 5; ++i) {
+            const auto deadline = Clock::now() + ahead;
+            toolkit.sleepUntil(deadline);
+            const auto early = std::chrono::nanoseconds(deadline - Clock::now());
+            QVERIFY2(early.count() <= 0, qPrintable(QString::number(early.count())));
+        }
+    }
 }
 
 QTEST_GUILESS_MAIN(TestQtToolkit)

@@ -59,6 +59,7 @@ private slots:
     void wrapsAtViewportWidth();
     void followsTheEndUnlessScrolledUp();
     void scrolledRowsShowWhatAFreshPaintShows();
+    void editsOfAShortTextShowWhatAFreshPaintShows();
     void resizeKeepsFollowing();
     void takesKeyboardFocus();
     void scrollBarRepaintsOnlyWhenItsPictureChanges();
@@ -450,6 +451,39 @@ void TestLogBox::scrolledRowsShowWhatAFreshPaintShows() {
     }
     QVERIFY(box_->isShowingEnd());
     QVERIFY(box_->firstVisibleRow() > 0);
+}
+
+void TestLogBox::editsOfAShortTextShowWhatAFreshPaintShows() {
+    box_->clearFocus();
+    const QRect viewport = box_->viewport()->geometry();
+    const auto showsWhatAFreshPaintShows = [this, &viewport] {
+        QTest::qWait(1);
+        const QImage shown = box_->screen()
+                                 ->grabWindow(box_->winId())
+                                 .toImage()
+                                 .copy(viewport)
+                                 .convertToFormat(QImage::Format_RGB32);
+        return shown == box_->grab(viewport).toImage().convertToFormat(QImage::Format_RGB32);
+    };
+    receive(*box_, u"first\r\nsecond\r\nthird");
+    QVERIFY(showsWhatAFreshPaintShows());
+    // Rows that an edit removes are cleared, wherever the edit was.
+    box_->setSelection(5, 9);             // "\r\nsecond\r\n"
+    QVERIFY(showsWhatAFreshPaintShows()); // the selection is painted before the edit
+    box_->setSelText(QStringLiteral(" "));
+    QVERIFY(showsWhatAFreshPaintShows());
+    receive(*box_, u"\r\nlast");
+    QVERIFY(showsWhatAFreshPaintShows());
+    box_->setSelection(0, box_->length());
+    QVERIFY(showsWhatAFreshPaintShows());
+    box_->setSelText(QStringLiteral("x"));
+    QVERIFY(showsWhatAFreshPaintShows());
+    // Rows that an insertion in the middle adds push the rest down.
+    box_->setSelection(0, 0);
+    box_->setSelText(QStringLiteral("a\r\nb\r\nc\r\n"));
+    QVERIFY(showsWhatAFreshPaintShows());
+    receive(*box_, u"...");
+    QVERIFY(showsWhatAFreshPaintShows());
 }
 
 namespace {

@@ -11,9 +11,9 @@ LogScrollBar::LogScrollBar(QWidget* parent)
 LogScrollBar::Look LogScrollBar::currentLook() const {
     QStyleOptionSlider option;
     initStyleOption(&option);
-    return {style()->subControlRect(QStyle::CC_ScrollBar, &option, QStyle::SC_ScrollBarSlider,
-                                    this),
-            value() == minimum(), value() == maximum()};
+    return {
+        style()->subControlRect(QStyle::CC_ScrollBar, &option, QStyle::SC_ScrollBarSlider, this),
+        value() == minimum(), value() == maximum()};
 }
 
 void LogScrollBar::sliderChange(SliderChange change) {

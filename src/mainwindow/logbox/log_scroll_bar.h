@@ -18,8 +18,7 @@ public:
 
     // Makes several changes as one (a new range, then the value that follows it to the end):
     // the steps between are never painted, and the bar repaints once if its picture changed.
-    template <typename Changes>
-    void changeTogether(Changes&& changes) {
+    template <typename Changes> void changeTogether(Changes&& changes) {
         ++holding_;
         std::forward<Changes>(changes)();
         --holding_;

@@ -125,7 +125,9 @@ void LogBox::replaceSelection(QStringView text) {
             scrollBar_->setValue(scrollBar_->maximum());
         }
     });
-    updateRows(firstChangedRow, firstVisibleRow() + visibleRows());
+    // Rows past the end, before and after the edit, stay empty: a character appended to a
+    // short text repaints its own row, not the empty box below it.
+    updateRows(firstChangedRow, std::max(oldRows, document_.rowCount()) - 1);
     caretChanged();
 }
 
