@@ -482,8 +482,15 @@ void TestLogBox::editsOfAShortTextShowWhatAFreshPaintShows() {
     box_->setSelection(0, 0);
     box_->setSelText(QStringLiteral("a\r\nb\r\nc\r\n"));
     QVERIFY(showsWhatAFreshPaintShows());
-    receive(*box_, u"...");
+    // Only the cells from an edit on are painted anew: inside a row, control codes in their
+    // boxes, characters from a fallback font, one at a time.
+    box_->setSelection(1, 0);
+    box_->setSelText(QStringLiteral("XY"));
     QVERIFY(showsWhatAFreshPaintShows());
+    for (const QChar c : u"..\x01.\u6F22\u5B57\u00E4\x7F.") {
+        receive(*box_, QStringView(&c, 1));
+        QVERIFY(showsWhatAFreshPaintShows());
+    }
 }
 
 namespace {

@@ -20,6 +20,7 @@ void LogScrollBar::sliderChange(SliderChange change) {
     // Resizing, restyling, hovering and pressing repaint through their own events; only the
     // slider's own changes come here. A repaint already due paints the newest look anyway.
     if (holding_ > 0) {
+        changedWhileHolding_ = true;
         return;
     }
     if (change == SliderOrientationChange || currentLook() != painted_) {
@@ -28,7 +29,7 @@ void LogScrollBar::sliderChange(SliderChange change) {
 }
 
 void LogScrollBar::repaintIfChanged() {
-    if (holding_ == 0 && currentLook() != painted_) {
+    if (currentLook() != painted_) {
         update();
     }
 }

@@ -22,7 +22,9 @@ public:
         ++holding_;
         std::forward<Changes>(changes)();
         --holding_;
-        repaintIfChanged();
+        if (holding_ == 0 && std::exchange(changedWhileHolding_, false)) {
+            repaintIfChanged();
+        }
     }
 
 protected:
@@ -42,6 +44,7 @@ private:
 
     Look painted_; // as last painted: resizes and restyles paint without a slider change
     int holding_ = 0;
+    bool changedWhileHolding_ = false; // most appends leave the range as it was
 };
 
 } // namespace norvak

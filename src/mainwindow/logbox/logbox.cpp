@@ -108,7 +108,7 @@ void LogBox::replaceSelection(QStringView text) {
     const bool followEnd = isShowingEnd();
     const qsizetype start = selStart();
     const qsizetype oldRows = document_.rowCount();
-    const qsizetype firstChangedRow = document_.cellOf(start).row;
+    const Cell firstChanged = document_.cellOf(start);
 
     document_.replace(start, selLength(), text);
     anchor_ = caret_ = start + text.size();
@@ -127,7 +127,7 @@ void LogBox::replaceSelection(QStringView text) {
     });
     // Rows past the end, before and after the edit, stay empty: a character appended to a
     // short text repaints its own row, not the empty box below it.
-    updateRows(firstChangedRow, std::max(oldRows, document_.rowCount()) - 1);
+    updateFrom(firstChanged, std::max(oldRows, document_.rowCount()) - 1);
     caretChanged();
 }
 

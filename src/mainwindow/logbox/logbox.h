@@ -129,14 +129,19 @@ private:
     void caretChanged();
     void selectionChanged(qsizetype oldStart, qsizetype oldEnd);
     void updateRows(qsizetype first, qsizetype last);
+    // From a changed cell to the end of its row, and the rows after it up to `lastRow`.
+    void updateFrom(Cell firstChanged, qsizetype lastRow);
     [[nodiscard]] QRect caretRect() const;
     [[nodiscard]] qreal xOfColumn(qsizetype column) const;
+    // The columns a paint of `area` has to draw.
+    [[nodiscard]] ColumnRange columnsAcross(const QRect& area) const;
     [[nodiscard]] ColumnRange selectedColumns(const RowSpan& span) const;
-    void drawRow(QPainter& painter, qsizetype row, int y) const;
+    void drawRow(QPainter& painter, qsizetype row, int y, ColumnRange columns) const;
     void drawSelection(QPainter& painter, const RowSpan& span, ColumnRange selected, int y) const;
-    void drawControlBoxes(QPainter& painter, QStringView cells, int baseline) const;
-    void drawRowText(QPainter& painter, const QString& shown, ColumnRange selected,
-                     int baseline) const;
+    void drawControlBoxes(QPainter& painter, QStringView cells, ColumnRange columns,
+                          int baseline) const;
+    void drawRowText(QPainter& painter, const QString& shown, ColumnRange columns,
+                     ColumnRange selected, int baseline) const;
 
     LogScrollBar* scrollBar_; // the vertical one, owned by the scroll area
     TextDocument document_;

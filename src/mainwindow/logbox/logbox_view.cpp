@@ -131,6 +131,18 @@ void LogBox::updateRows(qsizetype first, qsizetype last) {
     viewport()->update(0, y, viewport()->width(), height);
 }
 
+void LogBox::updateFrom(Cell firstChanged, qsizetype lastRow) {
+    const qsizetype top = firstVisibleRow();
+    if (firstChanged.row >= top && firstChanged.row <= top + visibleRows()) {
+        // The cell before the change too, should its glyph reach into the changed cell.
+        const qsizetype column = std::max<qsizetype>(0, firstChanged.column - 1);
+        const int x = column == 0 ? 0 : static_cast<int>(std::floor(xOfColumn(column)));
+        const int y = toInt(firstChanged.row - top) * rowHeight_;
+        viewport()->update(x, y, viewport()->width() - x, rowHeight_);
+    }
+    updateRows(firstChanged.row + 1, lastRow);
+}
+
 // ---- painting ---------------------------------------------------------------------------
 
 void LogBox::paintEvent(QPaintEvent* event) {
@@ -141,13 +153,14 @@ void LogBox::paintEvent(QPaintEvent* event) {
     const qsizetype first = top + area.top() / rowHeight_;
     const qsizetype last = std::min(lastRow, top + area.bottom() / rowHeight_);
     const QRegion clip = event->region();
+    const ColumnRange columns = columnsAcross(area);
     for (qsizetype row = first; row <= last; ++row) {
         // Each row stays inside its own band: a glyph reaching above its row would be wiped
         // where only the row above is painted again, and the screen would differ from a
         // full paint.
         const int y = toInt(row - top) * rowHeight_;
         painter.setClipRegion(clip & QRect(0, y, viewport()->width(), rowHeight_));
-        drawRow(painter, row, y);
+        drawRow(painter, row, y, columns);
     }
     painter.setClipRegion(clip);
     if (hasFocus() && caretShown_) {
@@ -159,25 +172,37 @@ qreal LogBox::xOfColumn(qsizetype column) const {
     return textMargin + static_cast<qreal>(column) * cellWidth_;
 }
 
+LogBox::ColumnRange LogBox::columnsAcross(const QRect& area) const {
+    // Two cells more on each side: a glyph wider than its cell (a fallback font's) may
+    // reach into the area from a neighbour. The clip keeps everything else as it was.
+    constexpr qsizetype reach = 2;
+    const auto columnAt = [this](int x) {
+        return static_cast<qsizetype>(std::floor((x - textMargin) / cellWidth_));
+    };
+    return {std::max<qsizetype>(0, columnAt(area.left()) - reach),
+            std::max<qsizetype>(0, columnAt(area.right() + 1) + 1 + reach)};
+}
+
 LogBox::ColumnRange LogBox::selectedColumns(const RowSpan& span) const {
     const qsizetype selectionEnd = selStart() + selLength();
     return {std::clamp(selStart(), span.start, span.end) - span.start,
             std::clamp(selectionEnd, span.start, span.end) - span.start};
 }
 
-void LogBox::drawRow(QPainter& painter, qsizetype row, int y) const {
+void LogBox::drawRow(QPainter& painter, qsizetype row, int y, ColumnRange columns) const {
     const RowSpan span = document_.rowSpan(row);
     const qsizetype count = span.end - span.start;
     QString shown(count, Qt::Uninitialized);
     auto* cells = reinterpret_cast<char16_t*>(shown.data());
     document_.copy(span.start, count, cells);
+    columns = {std::min(columns.from, count), std::min(columns.to, count)};
     const ColumnRange selected = selectedColumns(span);
     drawSelection(painter, span, selected, y);
     const int baseline = y + ascent_;
-    drawControlBoxes(painter, shown, baseline);
+    drawControlBoxes(painter, shown, columns, baseline);
     // The text then shows the control codes as blanks inside their boxes.
     std::transform(cells, cells + count, cells, displayed);
-    drawRowText(painter, shown, selected, baseline);
+    drawRowText(painter, shown, columns, selected, baseline);
 }
 
 // The selection background, with half a cell more for a selected line break.
@@ -194,13 +219,14 @@ void LogBox::drawSelection(QPainter& painter, const RowSpan& span, ColumnRange s
     }
 }
 
-void LogBox::drawControlBoxes(QPainter& painter, QStringView cells, int baseline) const {
+void LogBox::drawControlBoxes(QPainter& painter, QStringView cells, ColumnRange columns,
+                              int baseline) const {
     QColor boxColor = palette().color(QPalette::Text);
     boxColor.setAlphaF(0.55f);
     painter.setPen(QPen(boxColor, 1));
     painter.setBrush(Qt::NoBrush);
     const qreal boxHeight = std::max<qreal>(3, ascent_ * 0.7);
-    for (qsizetype i = 0; i < cells.size(); ++i) {
+    for (qsizetype i = columns.from; i < columns.to; ++i) {
         if (isControl(cells[i].unicode())) {
             painter.drawRect(QRectF(xOfColumn(i) + cellWidth_ * 0.15, baseline - boxHeight,
                                     cellWidth_ * 0.7 - 1, boxHeight - 1));
@@ -208,9 +234,11 @@ void LogBox::drawControlBoxes(QPainter& painter, QStringView cells, int baseline
     }
 }
 
-void LogBox::drawRowText(QPainter& painter, const QString& shown, ColumnRange selected,
-                         int baseline) const {
+void LogBox::drawRowText(QPainter& painter, const QString& shown, ColumnRange columns,
+                         ColumnRange selected, int baseline) const {
     const auto drawPart = [&](qsizetype from, qsizetype to, QPalette::ColorRole role) {
+        from = std::max(from, columns.from);
+        to = std::min(to, columns.to);
         if (to > from) {
             painter.setPen(palette().color(role));
             painter.drawText(QPointF(xOfColumn(from), baseline), shown.mid(from, to - from));
