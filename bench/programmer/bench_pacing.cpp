@@ -26,6 +26,7 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <numeric>
 #include <optional>
 #include <string>
 #include <vector>
@@ -151,8 +152,14 @@ std::string itemName(int item) {
 void reportGaps(const std::string& name, const Measured& run, int item) {
     const double pause = std::chrono::duration<double, std::milli>(pauseStep * (item + 1)).count();
     if (!run.hostGapsMs.empty()) {
-        printFigure(name + ": shortest gap in the program, LF written to next line",
-                    distribution(run.hostGapsMs).min, "ms", atLeast(pause));
+        const Distribution program = distribution(run.hostGapsMs);
+        printFigure(name + ": shortest gap in the program, LF written to next line", program.min,
+                    "ms", atLeast(pause));
+        // Without the pseudo-terminal's jitter: what the program itself adds to the pause.
+        const double sum = std::accumulate(run.hostGapsMs.begin(), run.hostGapsMs.end(), 0.0);
+        printInfo(name + ": gap in the program, median", program.median, "ms");
+        printInfo(name + ": gap in the program, mean",
+                  sum / static_cast<double>(run.hostGapsMs.size()), "ms");
     }
     const Distribution gaps = distribution(run.gapsMs);
     printFigure(name + ": shortest gap at the device", gaps.min, "ms",

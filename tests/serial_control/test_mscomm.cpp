@@ -100,19 +100,22 @@ void TestMSComm::outputLargerThanThePendingLimitArrivesWhole() {
     for (qsizetype i = 0; i < big.size(); ++i) {
         big[i] = static_cast<char>((i * 7 + i / 251) & 0xff);
     }
+    const QByteArray after("after the big one\n");
     QByteArray got;
     std::atomic<bool> done = false;
     // The device side reads while Output blocks on the full system buffer.
     std::thread reader([&] {
-        got = pty.read(60s, big.size());
+        got = pty.read(60s, big.size() + after.size());
         done = true;
     });
     comm->Output(big);
-    // Output returns with at most a few KiB left for the event loop to send.
+    // Output returns with at most a few KiB left for the event loop to send; what comes next
+    // waits behind them.
+    comm->Output(after);
     QTRY_VERIFY_WITH_TIMEOUT(done, 60000);
     reader.join();
-    QCOMPARE(got.size(), big.size());
-    QVERIFY(got == big);
+    QCOMPARE(got.size(), big.size() + after.size());
+    QVERIFY(got == big + after);
 }
 
 void TestMSComm::outputFailsWhileClosedAndSendsNothing() {

@@ -1,10 +1,12 @@
 #pragma once
 
 // What only the operating system can tell about a serial port: whether its device is there,
-// whether we may use it, what it holds that Qt has not read, and whether the line hung up.
+// whether we may use it, what it holds that Qt has not read, and whether the line hung up;
+// and writing to it without Qt's buffer where the system allows.
 // CMake builds one implementation per platform: POSIX ttys, or ports that are no files
 // (Windows' COMn).
 
+#include <QByteArrayView>
 #include <QSerialPort>
 #include <QString>
 
@@ -19,6 +21,13 @@ namespace norvak::line_watch {
 // Bytes the system holds for an open port that Qt has not read yet; 0 where it cannot be
 // asked.
 [[nodiscard]] qint64 bytesHeldBySystem(const QSerialPort& port);
+
+// Writes to an open port whose Qt buffer is empty as much of `bytes` as the system takes at
+// once, and returns how much that was; 0 where ports are no files. Qt's own write arms a
+// write notifier for every piece and disarms it on the next pass of the event loop: two
+// wake-ups of the loop for every line of a file. What is not taken, and any failure, is left
+// to Qt's write, which reports it.
+[[nodiscard]] qint64 writeDirectly(QSerialPort& port, QByteArrayView bytes);
 
 // Whether `error`, reported on an open port, means the line is gone (adapter removed, other
 // end closed) rather than a passing condition.

@@ -194,9 +194,13 @@ void MSComm::Output(QByteArrayView bytes) {
     if (bytes.isEmpty()) {
         return;
     }
-    const qint64 accepted = port_.write(bytes.data(), bytes.size());
+    const QByteArrayView rest = bytes.sliced(line_watch::writeDirectly(port_, bytes));
+    if (rest.isEmpty()) {
+        return;
+    }
+    const qint64 accepted = port_.write(rest.data(), rest.size());
     throwIfLost();
-    if (accepted != bytes.size()) {
+    if (accepted != rest.size()) {
         throw SerialError(describeSendFailure(commPort_, devicePath_, port_.errorString()));
     }
     flushToSystem();

@@ -19,6 +19,12 @@ qint64 bytesHeldBySystem(const QSerialPort& port) {
     return 0;
 }
 
+qint64 writeDirectly(QSerialPort& port, QByteArrayView bytes) {
+    Q_UNUSED(port);
+    Q_UNUSED(bytes);
+    return 0;
+}
+
 bool lineIsGone(const QSerialPort& port, QSerialPort::SerialPortError error) {
     Q_UNUSED(port);
     return error == QSerialPort::ResourceError;

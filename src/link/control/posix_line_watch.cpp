@@ -27,6 +27,26 @@ qint64 bytesHeldBySystem(const QSerialPort& port) {
     return 0;
 }
 
+qint64 writeDirectly(QSerialPort& port, QByteArrayView bytes) {
+    if (!port.isOpen() || port.bytesToWrite() > 0) {
+        return 0; // behind what Qt still holds, the bytes would go out of order
+    }
+    qint64 written = 0;
+    while (written < bytes.size()) {
+        // Qt opens the port non-blocking: a full system buffer answers EAGAIN.
+        const ssize_t result = ::write(port.handle(), bytes.data() + written,
+                                       static_cast<size_t>(bytes.size() - written));
+        if (result > 0) {
+            written += result;
+        } else if (result < 0 && errno == EINTR) {
+            continue;
+        } else {
+            break;
+        }
+    }
+    return written;
+}
+
 bool lineIsGone(const QSerialPort& port, QSerialPort::SerialPortError error) {
     if (error != QSerialPort::ResourceError && error != QSerialPort::ReadError &&
         error != QSerialPort::WriteError && error != QSerialPort::UnknownError) {
