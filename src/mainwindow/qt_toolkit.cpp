@@ -6,6 +6,7 @@
 #include <QFileDialog>
 #include <QLocale>
 #include <QMessageBox>
+#include <QPointer>
 #include <QTime>
 #include <QTimer>
 
@@ -65,8 +66,13 @@ private:
         if (!enabled_) {
             return;
         }
-        post(); // the next tick, unless the handler switches the timer off
+        // The next tick only if the handler leaves the timer on: most switch it off at once,
+        // and a call posted before them would wake the loop for nothing.
+        const QPointer<QObject> alive(&context_);
         fireTick();
+        if (alive && enabled_) {
+            post();
+        }
     }
 
     QObject context_;

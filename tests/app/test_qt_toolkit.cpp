@@ -106,6 +106,17 @@ void TestQtToolkit::aZeroTimerTicksOnceForEachEnablingThatLasts() {
     const int atReset = ticks;
     QTest::qWait(20);
     QCOMPARE(ticks, atReset);
+
+    // Destroyed by its own handler, as a port closed from a receive event drops its pump.
+    next = toolkit.makeTimer(0ms);
+    next->onTick([&] {
+        ++ticks;
+        next.reset();
+    });
+    next->setEnabled(true);
+    QTRY_VERIFY(!next);
+    QTest::qWait(20);
+    QCOMPARE(ticks, atReset + 1);
 }
 
 void TestQtToolkit::theSleepNeverEndsBeforeItsDeadline() {
