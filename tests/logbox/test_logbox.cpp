@@ -66,6 +66,8 @@ private slots:
 
 private:
     [[nodiscard]] QPoint pointOfCell(qsizetype row, qsizetype column) const;
+    // Whether the window on the screen shows `part` as painting it afresh would.
+    [[nodiscard]] bool screenShowsAFreshPaintOf(QWidget& part) const;
     std::unique_ptr<LogBox> box_;
 };
 
@@ -89,6 +91,16 @@ QPoint TestLogBox::pointOfCell(qsizetype row, qsizetype column) const {
     const auto visibleRow = row - box_->firstVisibleRow();
     return {3 + static_cast<int>(static_cast<qreal>(column) * cell + cell / 4),
             static_cast<int>(visibleRow) * rowHeight + rowHeight / 2};
+}
+
+bool TestLogBox::screenShowsAFreshPaintOf(QWidget& part) const {
+    const QRect area(part.mapTo(box_.get(), QPoint(0, 0)), part.size());
+    const QImage shown = box_->screen()
+                             ->grabWindow(box_->winId())
+                             .toImage()
+                             .copy(area)
+                             .convertToFormat(QImage::Format_RGB32);
+    return shown == part.grab().toImage().convertToFormat(QImage::Format_RGB32);
 }
 
 void TestLogBox::appendKeepsEveryByte() {
@@ -455,15 +467,9 @@ void TestLogBox::scrolledRowsShowWhatAFreshPaintShows() {
 
 void TestLogBox::editsOfAShortTextShowWhatAFreshPaintShows() {
     box_->clearFocus();
-    const QRect viewport = box_->viewport()->geometry();
-    const auto showsWhatAFreshPaintShows = [this, &viewport] {
+    const auto showsWhatAFreshPaintShows = [this] {
         QTest::qWait(1);
-        const QImage shown = box_->screen()
-                                 ->grabWindow(box_->winId())
-                                 .toImage()
-                                 .copy(viewport)
-                                 .convertToFormat(QImage::Format_RGB32);
-        return shown == box_->grab(viewport).toImage().convertToFormat(QImage::Format_RGB32);
+        return screenShowsAFreshPaintOf(*box_->viewport());
     };
     receive(*box_, u"first\r\nsecond\r\nthird");
     QVERIFY(showsWhatAFreshPaintShows());
@@ -512,13 +518,7 @@ void TestLogBox::scrollBarRepaintsOnlyWhenItsPictureChanges() {
     box_->clearFocus();
     QScrollBar* bar = box_->verticalScrollBar();
     const auto showsWhatAFreshPaintShows = [this, bar] {
-        const QRect area(bar->mapTo(box_.get(), QPoint(0, 0)), bar->size());
-        const QImage shown = box_->screen()
-                                 ->grabWindow(box_->winId())
-                                 .toImage()
-                                 .copy(area)
-                                 .convertToFormat(QImage::Format_RGB32);
-        return shown == bar->grab().toImage().convertToFormat(QImage::Format_RGB32);
+        return screenShowsAFreshPaintOf(*bar);
     };
     PaintCounter counter;
     bar->installEventFilter(&counter);
