@@ -6,7 +6,6 @@
 #include <QFileDialog>
 #include <QLocale>
 #include <QMessageBox>
-#include <QPointer>
 #include <QTime>
 #include <QTimer>
 
@@ -66,13 +65,8 @@ private:
         if (!enabled_) {
             return;
         }
-        // The next tick only if the handler leaves the timer on: most switch it off at once,
-        // and a call posted before them would wake the loop for nothing.
-        const QPointer<QObject> alive(&context_);
+        post(); // the next tick, unless the handler switches the timer off
         fireTick();
-        if (alive && enabled_) {
-            post();
-        }
     }
 
     QObject context_;
