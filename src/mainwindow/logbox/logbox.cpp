@@ -115,6 +115,14 @@ void LogBox::replaceSelection(QStringView text) {
     caretAtRowEnd_ = false;
     goalColumn_ = -1;
 
+    scrollAfterEdit(oldRows, followEnd);
+    // Rows past the end, before and after the edit, stay empty: a character appended to a
+    // short text repaints its own row, not the empty box below it.
+    updateFrom(firstChanged, std::max(oldRows, document_.rowCount()) - 1);
+    caretChanged();
+}
+
+void LogBox::scrollAfterEdit(qsizetype oldRows, bool followEnd) {
     scrollBar_->changeTogether([this, followEnd, oldRows] {
         if (document_.rowCount() != oldRows) {
             updateScrollRange();
@@ -125,10 +133,6 @@ void LogBox::replaceSelection(QStringView text) {
             scrollBar_->setValue(scrollBar_->maximum());
         }
     });
-    // Rows past the end, before and after the edit, stay empty: a character appended to a
-    // short text repaints its own row, not the empty box below it.
-    updateFrom(firstChanged, std::max(oldRows, document_.rowCount()) - 1);
-    caretChanged();
 }
 
 void LogBox::typeText(QStringView text) {

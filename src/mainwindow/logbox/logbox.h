@@ -99,6 +99,9 @@ private:
 
     // Editing the text: logbox.cpp.
     void replaceSelection(QStringView text);
+    // The scroll range after an edit that left `oldRows` rows before it; a view that showed
+    // the end keeps showing it.
+    void scrollAfterEdit(qsizetype oldRows, bool followEnd);
     void typeText(QStringView text);
 
     // Caret motions and hit testing: logbox_caret.cpp.
