@@ -45,7 +45,9 @@ constexpr double ptyJitterMs = 0.3;
 struct Measured {
     std::optional<StreamSpan> span;
     std::vector<double> gapsMs;
-    std::vector<double> hostGapsMs; // the program's runs only
+    std::vector<double> spansMs;
+    std::vector<double> hostGapsMs;  // the program's runs only
+    std::vector<double> hostSpansMs; // the program's runs only
     std::size_t expectedLines = 0;
     ToolkitTimes times; // the program's runs only
 
@@ -59,6 +61,9 @@ Measured measure(const SimRecording& recording, std::size_t from, std::size_t li
     measured.span = streamSpan(recording, from);
     for (const Millis gap : lineGaps(recording, from)) {
         measured.gapsMs.push_back(gap.count());
+    }
+    for (const Millis span : lineSpans(recording, from)) {
+        measured.spansMs.push_back(span.count());
     }
     // The last LF is followed by nothing of the file; anything after it is no line gap.
     if (measured.gapsMs.size() >= lines) {
@@ -114,6 +119,7 @@ Measured programmerRun(const QString& file, std::size_t lines, int item, Load lo
     // The wake-up characters before the file are single Output calls too; only gaps that
     // follow a line's LF count.
     measured.hostGapsMs = hostLineGaps(rig.outputCalls());
+    measured.hostSpansMs = hostLineSpans(rig.outputCalls());
     return measured;
 }
 
@@ -149,6 +155,12 @@ std::string itemName(int item) {
     return "item " + std::to_string(item) + " (" + std::to_string((item + 1) * 20) + " ms)";
 }
 
+double mean(const std::vector<double>& values) {
+    return values.empty() ? nan
+                          : std::accumulate(values.begin(), values.end(), 0.0) /
+                                static_cast<double>(values.size());
+}
+
 void reportGaps(const std::string& name, const Measured& run, int item) {
     const double pause = std::chrono::duration<double, std::milli>(pauseStep * (item + 1)).count();
     if (!run.hostGapsMs.empty()) {
@@ -156,11 +168,12 @@ void reportGaps(const std::string& name, const Measured& run, int item) {
         printFigure(name + ": shortest gap in the program, LF written to next line", program.min,
                     "ms", atLeast(pause));
         // Without the pseudo-terminal's jitter: what the program itself adds to the pause.
-        const double sum = std::accumulate(run.hostGapsMs.begin(), run.hostGapsMs.end(), 0.0);
         printInfo(name + ": gap in the program, median", program.median, "ms");
-        printInfo(name + ": gap in the program, mean",
-                  sum / static_cast<double>(run.hostGapsMs.size()), "ms");
+        printInfo(name + ": gap in the program, mean", mean(run.hostGapsMs), "ms");
+        printInfo(name + ": line in the program, first write to its LF written, mean",
+                  mean(run.hostSpansMs), "ms");
     }
+    printInfo(name + ": line at the device, first byte to its LF, mean", mean(run.spansMs), "ms");
     const Distribution gaps = distribution(run.gapsMs);
     printFigure(name + ": shortest gap at the device", gaps.min, "ms",
                 atLeast(pause - ptyJitterMs));

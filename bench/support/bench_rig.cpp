@@ -86,6 +86,29 @@ std::vector<double> hostLineGaps(const std::vector<OutputCall>& calls) {
     return gaps;
 }
 
+std::vector<double> hostLineSpans(const std::vector<OutputCall>& calls) {
+    std::vector<double> spans;
+    // A line begins with the first call after an LF; the calls before the first LF are the
+    // wake-up characters and the file request.
+    for (std::size_t i = 0; i + 1 < calls.size(); ++i) {
+        if (!calls[i].lineEnd) {
+            continue;
+        }
+        const auto lineBegan = calls[i + 1].began;
+        std::size_t end = i + 1;
+        while (end < calls.size() && !calls[end].lineEnd) {
+            ++end;
+        }
+        if (end == calls.size()) {
+            break;
+        }
+        spans.push_back(
+            std::chrono::duration<double, std::milli>(calls[end].returned - lineBegan).count());
+        i = end - 1;
+    }
+    return spans;
+}
+
 ProgrammerRig::ProgrammerRig(const QString& ttyPath, bool shown)
     : outputCalls_(std::make_shared<std::vector<OutputCall>>()) {
     window_ = std::make_unique<frmProg>(

@@ -71,6 +71,9 @@ struct OutputCall {
 // From each line's LF (its Output call returned) to the next line (its Output call began),
 // in milliseconds: the pause as the program kept it, without the line's own jitter.
 [[nodiscard]] std::vector<double> hostLineGaps(const std::vector<OutputCall>& calls);
+// From each line's first piece (its Output call began) to its LF (that call returned), in
+// milliseconds: what writing one line costs the program.
+[[nodiscard]] std::vector<double> hostLineSpans(const std::vector<OutputCall>& calls);
 
 class ProgrammerRig {
 public:

@@ -42,6 +42,19 @@ std::vector<Millis> lineGaps(const SimRecording& recording, std::size_t from) {
     return gaps;
 }
 
+std::vector<Millis> lineSpans(const SimRecording& recording, std::size_t from) {
+    std::vector<Millis> spans;
+    const std::string& received = recording.received;
+    if (recording.receivedAt.size() != received.size()) {
+        return spans;
+    }
+    for (std::size_t first = from, end = received.find('\n', from); end != std::string::npos;
+         first = end + 1, end = received.find('\n', first)) {
+        spans.emplace_back(recording.receivedAt[end] - recording.receivedAt[first]);
+    }
+    return spans;
+}
+
 Distribution distribution(std::vector<double> values) {
     if (values.empty()) {
         const double nan = std::numeric_limits<double>::quiet_NaN();

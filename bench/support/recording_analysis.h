@@ -36,6 +36,10 @@ struct StreamSpan {
 // a byte arrives as it is written.
 [[nodiscard]] std::vector<Millis> lineGaps(const SimRecording& recording, std::size_t from);
 
+// From the first byte of each line to its LF, for the lines from index `from` on: how long a
+// line took to arrive whole. Needs a line without pacing.
+[[nodiscard]] std::vector<Millis> lineSpans(const SimRecording& recording, std::size_t from);
+
 struct Distribution {
     double min = 0, p1 = 0, median = 0, p99 = 0, max = 0;
 };

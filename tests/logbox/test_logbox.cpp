@@ -5,6 +5,7 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QFontMetricsF>
+#include <QPainter>
 #include <QScreen>
 #include <QScrollBar>
 #include <QTest>
@@ -55,6 +56,7 @@ private slots:
     void endOfWrappedRowStaysOnThatRow();
     void doubleClickSelectsWord();
     void controlCharactersAndSelectionAreDrawn();
+    void textLooksAsTheFontLaysItOut();
     void mouseClickAndDrag();
     void wrapsAtViewportWidth();
     void followsTheEndUnlessScrolledUp();
@@ -358,6 +360,29 @@ void TestLogBox::controlCharactersAndSelectionAreDrawn() {
     box_->setSelection(0, 2);
     QVERIFY(box_->viewport()->grab().toImage() != controls);
     QCOMPARE(render(QStringLiteral("a  b")), blank);
+}
+
+void TestLogBox::textLooksAsTheFontLaysItOut() {
+    // The box draws glyphs cell by cell; the text must look as the font's own layout draws
+    // it, in a run of the font's glyphs and in a run of characters it has no glyph for, with
+    // the whole descent inside the row ("_" is the boot program's answer).
+    box_->clearFocus(); // no caret in the picture
+    const QFontMetricsF metrics(box_->font());
+    const qreal baseline = std::ceil(metrics.lineSpacing()) - std::ceil(metrics.descent());
+    const QString samples[] = {QStringLiteral(">_S1130000FFee.!~ {}_ ABC xyz 0123 \u00e4\u00f6"),
+                               QStringLiteral("\u4e2d\u6587 \u00c5 ok")};
+    for (const QString& text : samples) {
+        box_->setText(QString());
+        QImage expected = box_->viewport()->grab().toImage();
+        {
+            QPainter painter(&expected);
+            painter.setFont(box_->font());
+            painter.setPen(box_->palette().color(QPalette::Text));
+            painter.drawText(QPointF(3, baseline), text);
+        }
+        box_->setText(text);
+        QCOMPARE(box_->viewport()->grab().toImage(), expected);
+    }
 }
 
 void TestLogBox::mouseClickAndDrag() {

@@ -21,7 +21,8 @@ LogBox::LogBox(QWidget* parent)
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     viewport()->setCursor(Qt::IBeamCursor);
     viewport()->setBackgroundRole(QPalette::Base);
-    viewport()->setAutoFillBackground(true);
+    // The paint event fills its own background: no second painter for Qt's fill.
+    viewport()->setAttribute(Qt::WA_OpaquePaintEvent);
     setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
     updateMetrics();
 }

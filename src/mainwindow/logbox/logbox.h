@@ -6,6 +6,7 @@
 //
 // The text model API and editing live in logbox.cpp, caret motions in logbox_caret.cpp,
 // painting and scrolling in logbox_view.cpp, keyboard and mouse input in logbox_input.cpp.
+#include "mainwindow/logbox/cell_glyphs.h"
 #include "mainwindow/logbox/text_document.h"
 
 #include <QAbstractScrollArea>
@@ -156,6 +157,7 @@ private:
     qsizetype goalColumn_ = -1; // kept while moving up and down
     bool dragging_ = false;
 
+    std::optional<CellGlyphs> glyphs_; // of the current font
     qreal cellWidth_ = 8;
     int rowHeight_ = 16;
     int ascent_ = 12;

@@ -45,8 +45,12 @@ void LogBox::updateMetrics() {
     viewport()->setFont(font());
     const QFontMetricsF metrics(font());
     cellWidth_ = std::max<qreal>(1, metrics.horizontalAdvance(QLatin1Char('M')));
+    glyphs_.emplace(font());
     rowHeight_ = std::max(1, static_cast<int>(std::ceil(metrics.lineSpacing())));
-    ascent_ = static_cast<int>(std::ceil(metrics.ascent()));
+    // The baseline leaves the whole descent inside the row: each row is clipped to its band,
+    // and an underscore rounded below it would not be seen at all.
+    const int descent = static_cast<int>(std::ceil(metrics.descent()));
+    ascent_ = std::min(static_cast<int>(std::ceil(metrics.ascent())), rowHeight_ - descent);
     updateColumns();
 }
 
@@ -153,6 +157,8 @@ void LogBox::paintEvent(QPaintEvent* event) {
     const qsizetype first = top + area.top() / rowHeight_;
     const qsizetype last = std::min(lastRow, top + area.bottom() / rowHeight_);
     const QRegion clip = event->region();
+    painter.setClipRegion(clip);
+    painter.fillRect(area, viewport()->palette().brush(QPalette::Base));
     const ColumnRange columns = columnsAcross(area);
     for (qsizetype row = first; row <= last; ++row) {
         // Each row stays inside its own band: a glyph reaching above its row would be wiped
@@ -236,12 +242,17 @@ void LogBox::drawControlBoxes(QPainter& painter, QStringView cells, ColumnRange 
 
 void LogBox::drawRowText(QPainter& painter, const QString& shown, ColumnRange columns,
                          ColumnRange selected, int baseline) const {
+    const CellGlyphs::Grid grid{textMargin, cellWidth_, static_cast<qreal>(baseline)};
+    const auto drawAsText = [&painter](QPointF at, QStringView text) {
+        painter.drawText(at, text.toString());
+    };
     const auto drawPart = [&](qsizetype from, qsizetype to, QPalette::ColorRole role) {
         from = std::max(from, columns.from);
         to = std::min(to, columns.to);
         if (to > from) {
             painter.setPen(palette().color(role));
-            painter.drawText(QPointF(xOfColumn(from), baseline), shown.mid(from, to - from));
+            glyphs_->draw(painter, QStringView(shown).sliced(from, to - from), from, grid,
+                          drawAsText);
         }
     };
     drawPart(0, selected.from, QPalette::Text);
