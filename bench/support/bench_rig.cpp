@@ -3,10 +3,12 @@
 #include "link/control/forwarding_serial_control.h"
 #include "link/control/mscomm.h"
 
+#include <QApplication>
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QEventLoop>
 #include <QLineEdit>
+#include <QMouseEvent>
 #include <QPushButton>
 #include <QScopedValueRollback>
 #include <QTimer>
@@ -109,6 +111,27 @@ std::vector<double> hostLineSpans(const std::vector<OutputCall>& calls) {
     return spans;
 }
 
+namespace {
+
+// A press and release of the left mouse button on the button's middle, as the operator
+// clicks: unlike click(), it also moves the keyboard focus to the button, as the window system
+// path of a real click does before the press reaches the button.
+void clickWithMouse(QAbstractButton& button) {
+    if ((button.focusPolicy() & Qt::ClickFocus) != 0) {
+        button.setFocus(Qt::MouseFocusReason);
+    }
+    const QPointF middle = QRectF(button.rect()).center();
+    const QPointF global = button.mapToGlobal(middle);
+    for (const QEvent::Type type : {QEvent::MouseButtonPress, QEvent::MouseButtonRelease}) {
+        const Qt::MouseButtons held =
+            type == QEvent::MouseButtonPress ? Qt::LeftButton : Qt::NoButton;
+        QMouseEvent event(type, middle, global, Qt::LeftButton, held, Qt::NoModifier);
+        QApplication::sendEvent(&button, &event);
+    }
+}
+
+} // namespace
+
 ProgrammerRig::ProgrammerRig(const QString& ttyPath, bool shown)
     : outputCalls_(std::make_shared<std::vector<OutputCall>>()) {
     window_ = std::make_unique<frmProg>(
@@ -126,7 +149,7 @@ ProgrammerRig::~ProgrammerRig() {
 }
 
 void ProgrammerRig::connectPort() {
-    WindowControls::of(*window_).connectButton.click();
+    clickWithMouse(WindowControls::of(*window_).connectButton);
     if (!window_->PortOpen()) {
         throw std::runtime_error("the port did not open: " + window_->windowTitle().toStdString());
     }
@@ -134,7 +157,7 @@ void ProgrammerRig::connectPort() {
 
 void ProgrammerRig::chooseFile(const QString& path) {
     toolkit_.dialogAnswers.push_back(path);
-    WindowControls::of(*window_).browseButton.click();
+    clickWithMouse(WindowControls::of(*window_).browseButton);
 }
 
 void ProgrammerRig::setSpeedItem(int index) {
@@ -153,7 +176,7 @@ void ProgrammerRig::start() {
     if (!flashButton.isEnabled()) {
         throw std::runtime_error("the programming button is disabled");
     }
-    flashButton.click();
+    clickWithMouse(flashButton);
     if (window_->shared().flashState != FlashState::WaitingForBoot) {
         throw std::runtime_error("no run started");
     }
