@@ -52,13 +52,19 @@ void CellGlyphs::draw(QPainter& painter, QStringView cells, qsizetype firstColum
             i = end;
         }
     }
-    if (!indexes.isEmpty()) {
-        QGlyphRun run;
-        run.setRawFont(rawFont_);
-        run.setGlyphIndexes(indexes);
-        run.setPositions(positions);
-        painter.drawGlyphRun(QPointF(0, 0), run);
+    drawGlyphs(painter, indexes, positions);
+}
+
+void CellGlyphs::drawGlyphs(QPainter& painter, const QList<quint32>& indexes,
+                            const QList<QPointF>& positions) const {
+    if (indexes.isEmpty()) {
+        return;
     }
+    QGlyphRun run;
+    run.setRawFont(rawFont_);
+    run.setGlyphIndexes(indexes);
+    run.setPositions(positions);
+    painter.drawGlyphRun(QPointF(0, 0), run);
 }
 
 } // namespace norvak

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QFont>
+#include <QList>
 #include <QPointF>
 #include <QRawFont>
 #include <QStringView>
@@ -37,6 +38,9 @@ private:
     static constexpr quint32 noGlyph = 0;
     // Where the run of cells without a glyph that begins at `from` ends (a blank ends it).
     [[nodiscard]] qsizetype endOfTextRun(QStringView cells, qsizetype from) const;
+    // One run for all glyphs of a row part: one call into the paint engine.
+    void drawGlyphs(QPainter& painter, const QList<quint32>& indexes,
+                    const QList<QPointF>& positions) const;
     [[nodiscard]] quint32 glyphOf(char16_t c) const {
         return c < glyphs_.size() ? glyphs_[c] : noGlyph;
     }
