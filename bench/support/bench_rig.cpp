@@ -90,8 +90,9 @@ std::vector<double> hostLineGaps(const std::vector<OutputCall>& calls) {
 
 std::vector<double> hostLineSpans(const std::vector<OutputCall>& calls) {
     std::vector<double> spans;
-    // A line begins with the first call after an LF; the calls before the first LF are the
-    // wake-up characters and the file request.
+    // A line begins with the first call after an LF. Before the first LF come the wake-up
+    // characters and the file request, which cannot be told from the first line's pieces, so
+    // the first line is left out.
     for (std::size_t i = 0; i + 1 < calls.size(); ++i) {
         if (!calls[i].lineEnd) {
             continue;

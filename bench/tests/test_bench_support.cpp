@@ -3,6 +3,7 @@
 // process statistics. A wrong helper would print a wrong figure with a confident "yes".
 
 #include "bench_report.h"
+#include "bench_rig.h"
 #include "boot_script.h"
 #include "firmware_files.h"
 #include "process_stats.h"
@@ -35,6 +36,7 @@ private slots:
     void streamSpanRunsFromTheFirstLineByteToTheLastLineFeed();
     void arrivalsAreCountedWithinTheWindowOfTheFirst();
     void lineGapsAndTheirDistribution();
+    void linesRunFromTheirFirstPieceToTheirLineFeed();
     void medianAndDifferences();
     void srecFilesHaveTheAskedLinesAndValidRecords();
     void srecFilesOfASizeAndUnbrokenFiles();
@@ -133,6 +135,34 @@ void TestBenchSupport::lineGapsAndTheirDistribution() {
     QCOMPARE(d.p99, 198.0);
     QCOMPARE(d.max, 200.0);
     QVERIFY(std::isnan(distribution({}).median));
+}
+
+void TestBenchSupport::linesRunFromTheirFirstPieceToTheirLineFeed() {
+    SimRecording recording;
+    recording.received = "fab\ncd\nx";
+    const SimClock::time_point t0{};
+    for (const int ms : {0, 1, 2, 3, 23, 24, 26, 60}) {
+        recording.receivedAt.push_back(t0 + std::chrono::milliseconds(ms));
+    }
+    const std::vector<Millis> spans = lineSpans(recording, 1);
+    QCOMPARE(spans.size(), std::size_t{2}); // "x" has no LF yet
+    QCOMPARE(spans[0].count(), 2.0);
+    QCOMPARE(spans[1].count(), 3.0);
+
+    // In the program: the wake-up "i", "f" and the first line come before any LF and are
+    // left out; a line of two pieces runs from the first piece's call to its LF's return.
+    const std::chrono::steady_clock::time_point p0{};
+    const auto call = [p0](int began, int returned, bool lineEnd) {
+        return OutputCall{p0 + std::chrono::milliseconds(began),
+                          p0 + std::chrono::milliseconds(returned), lineEnd};
+    };
+    const std::vector<OutputCall> calls = {
+        call(0, 1, false),   call(5, 6, false),   call(10, 11, false), call(11, 12, true),
+        call(40, 42, false), call(43, 44, false), call(44, 47, true),  call(70, 71, false)};
+    const std::vector<double> host = hostLineSpans(calls);
+    QCOMPARE(host.size(), std::size_t{1});
+    QCOMPARE(host[0], 7.0);
+    QCOMPARE(hostLineGaps(calls), (std::vector<double>{28.0, 23.0}));
 }
 
 void TestBenchSupport::medianAndDifferences() {
