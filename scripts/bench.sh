@@ -17,7 +17,7 @@ case "${1:-}" in
 esac
 
 benches="bench_line_count bench_check bench_wakeup bench_reaction bench_receive bench_drain
-  bench_flood bench_pacing bench_memory bench_logbox"
+  bench_flood bench_pty_write bench_pacing bench_memory bench_logbox"
 
 cmake --preset release >/dev/null
 # shellcheck disable=SC2086
