@@ -365,23 +365,30 @@ void TestLogBox::controlCharactersAndSelectionAreDrawn() {
 void TestLogBox::textLooksAsTheFontLaysItOut() {
     // The box draws glyphs cell by cell; the text must look as the font's own layout draws
     // it, in a run of the font's glyphs and in a run of characters it has no glyph for, with
-    // the whole descent inside the row ("_" is the boot program's answer).
+    // the whole descent inside the row ("_" is the boot program's answer). Also after the
+    // font changes: the glyphs then come from the new font.
     box_->clearFocus(); // no caret in the picture
-    const QFontMetricsF metrics(box_->font());
-    const qreal baseline = std::ceil(metrics.lineSpacing()) - std::ceil(metrics.descent());
+    box_->resize(800, 200); // one row for each sample, also in the larger font
     const QString samples[] = {QStringLiteral(">_S1130000FFee.!~ {}_ ABC xyz 0123 \u00e4\u00f6"),
                                QStringLiteral("\u4e2d\u6587 \u00c5 ok")};
-    for (const QString& text : samples) {
-        box_->setText(QString());
-        QImage expected = box_->viewport()->grab().toImage();
-        {
-            QPainter painter(&expected);
-            painter.setFont(box_->font());
-            painter.setPen(box_->palette().color(QPalette::Text));
-            painter.drawText(QPointF(3, baseline), text);
+    QFont larger = box_->font();
+    larger.setPointSizeF(larger.pointSizeF() * 1.5);
+    for (const QFont& font : {box_->font(), larger}) {
+        box_->setFont(font);
+        const QFontMetricsF metrics(font);
+        const qreal baseline = std::ceil(metrics.lineSpacing()) - std::ceil(metrics.descent());
+        for (const QString& text : samples) {
+            box_->setText(QString());
+            QImage expected = box_->viewport()->grab().toImage();
+            {
+                QPainter painter(&expected);
+                painter.setFont(font);
+                painter.setPen(box_->palette().color(QPalette::Text));
+                painter.drawText(QPointF(3, baseline), text);
+            }
+            box_->setText(text);
+            QCOMPARE(box_->viewport()->grab().toImage(), expected);
         }
-        box_->setText(text);
-        QCOMPARE(box_->viewport()->grab().toImage(), expected);
     }
 }
 
