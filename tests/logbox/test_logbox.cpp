@@ -367,7 +367,7 @@ void TestLogBox::textLooksAsTheFontLaysItOut() {
     // it, in a run of the font's glyphs and in a run of characters it has no glyph for, with
     // the whole descent inside the row ("_" is the boot program's answer). Also after the
     // font changes: the glyphs then come from the new font.
-    box_->clearFocus(); // no caret in the picture
+    box_->clearFocus();     // no caret in the picture
     box_->resize(800, 200); // one row for each sample, also in the larger font
     const QString samples[] = {QStringLiteral(">_S1130000FFee.!~ {}_ ABC xyz 0123 \u00e4\u00f6"),
                                QStringLiteral("\u4e2d\u6587 \u00c5 ok")};
