@@ -11,7 +11,11 @@
 // device's reading thread waits for a core. The program's own gaps are therefore also taken
 // where it hands each piece to the serial control: from the return of a line's LF to the call
 // that writes the next line. That figure has no jitter allowance.
+//
+// The cores are kept from halting while the figures are taken (awake_cores.h), for our runs and
+// ascii-xfr's alike; --let-cores-idle measures without that.
 
+#include "awake_cores.h"
 #include "bench_report.h"
 #include "bench_rig.h"
 #include "firmware_files.h"
@@ -224,6 +228,13 @@ int main(int argc, char** argv) {
     writeSrecLines(slowFile, static_cast<qint64>(slowLines));
 
     printHeader();
+    std::optional<AwakeCores> awake;
+    if (options.letCoresIdle) {
+        printNote("the cores are left to halt between events");
+    } else {
+        awake.emplace();
+        printNote("the cores are kept from halting by spinners at the lowest priority");
+    }
     const QString xfrProgram = QStandardPaths::findExecutable(QStringLiteral("ascii-xfr"));
     if (xfrProgram.isEmpty()) {
         printNote("ascii-xfr not found (Debian package minicom): no comparison");

@@ -4,8 +4,10 @@
 // simulated device does. Nothing of the program takes part. Figures: how long the two writes take
 // (median, 99th percentile) and the share of lines whose writes take over 1 ms: on a machine where
 // waking the reader can hold up the writer, that time counts in every writer's time at the device,
-// ours and ascii-xfr's.
+// ours and ascii-xfr's. Measured twice in one run: with the cores left to halt between lines, and
+// with them kept awake (awake_cores.h), as bench_pacing measures.
 
+#include "awake_cores.h"
 #include "bench_report.h"
 #include "raw_pty.h"
 #include "recording_analysis.h"
@@ -15,6 +17,7 @@
 #include <algorithm>
 #include <array>
 #include <chrono>
+#include <optional>
 #include <string_view>
 #include <thread>
 #include <vector>
@@ -83,24 +86,19 @@ std::vector<double> writeLines(int fd, int lines) {
     return took;
 }
 
-} // namespace
-
-int main(int argc, char** argv) {
-    const QCoreApplication app(argc, argv);
-    const int lines = parseOptions(argc, argv).quick ? 300 : 1500;
+void measureWrites(const std::string& cores, int lines) {
     const RawPty pty;
     const std::jthread device(answerDots, pty.master());
     const int fd =
         ::open(pty.slavePath().toLocal8Bit().constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
     if (fd < 0) {
         printNote("the pseudo-terminal did not open");
-        return 1;
+        return;
     }
     const std::vector<double> took = writeLines(fd, lines);
     ::close(fd);
-    printHeader();
-    const std::string name =
-        "Pseudo-terminal alone, " + std::to_string(took.size()) + " lines 20 ms apart";
+    const std::string name = "Pseudo-terminal alone, cores " + cores + ", " +
+                             std::to_string(took.size()) + " lines 20 ms apart";
     const Distribution d = distribution(took);
     printInfo(name + ": a line and its LF written, median", d.median, "us");
     printInfo(name + ": a line and its LF written, 99th percentile", d.p99, "us");
@@ -109,5 +107,18 @@ int main(int argc, char** argv) {
               took.empty() ? 0.0
                            : 100.0 * static_cast<double>(slow) / static_cast<double>(took.size()),
               "%");
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    const QCoreApplication app(argc, argv);
+    const int lines = parseOptions(argc, argv).quick ? 300 : 1500;
+    printHeader();
+    measureWrites("left to halt", lines);
+    {
+        const AwakeCores awake;
+        measureWrites("kept awake", lines);
+    }
     return 0;
 }

@@ -53,9 +53,9 @@ void printNote(std::string_view text) {
 Options parseOptions(int argc, char** argv) {
     Options options;
     for (int i = 1; i < argc; ++i) {
-        if (std::string_view(argv[i]) == "--quick") {
-            options.quick = true;
-        }
+        const std::string_view option(argv[i]);
+        options.quick = options.quick || option == "--quick";
+        options.letCoresIdle = options.letCoresIdle || option == "--let-cores-idle";
     }
     return options;
 }

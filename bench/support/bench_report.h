@@ -34,9 +34,11 @@ void printInfo(std::string_view figure, double value, std::string_view unit);
 // A line the table ignores: what ran, and why a figure is missing.
 void printNote(std::string_view text);
 
-// The command line every benchmark takes: --quick for a shorter run.
+// The command line every benchmark takes: --quick for a shorter run; --let-cores-idle for
+// timing figures taken with the cores left to halt (see awake_cores.h).
 struct Options {
     bool quick = false;
+    bool letCoresIdle = false;
 };
 [[nodiscard]] Options parseOptions(int argc, char** argv);
 

@@ -2,6 +2,7 @@
 // off a device recording, the generated firmware files, the scripted boot program and the
 // process statistics. A wrong helper would print a wrong figure with a confident "yes".
 
+#include "awake_cores.h"
 #include "bench_report.h"
 #include "bench_rig.h"
 #include "boot_script.h"
@@ -22,6 +23,8 @@
 #include <limits>
 #include <thread>
 
+#include <pthread.h>
+#include <sched.h>
 #include <sys/mman.h>
 
 using namespace norvak;
@@ -38,6 +41,7 @@ private slots:
     void lineGapsAndTheirDistribution();
     void linesRunFromTheirFirstPieceToTheirLineFeed();
     void medianAndDifferences();
+    void spinnersKeepingTheCoresAwakeGiveWayToEveryOtherThread();
     void srecFilesHaveTheAskedLinesAndValidRecords();
     void srecFilesOfASizeAndUnbrokenFiles();
     void bootScriptAnswersAfterThePowerOnDelay();
@@ -291,6 +295,19 @@ void TestBenchSupport::peakResidentCanBeReset() {
         QSKIP("this kernel does not reset VmHWM");
     }
     QVERIFY(statusBytes("VmHWM").value_or(0) < peakWithBlock - size / 2);
+}
+
+// A spinner at the normal class would take time from the program it measures.
+void TestBenchSupport::spinnersKeepingTheCoresAwakeGiveWayToEveryOtherThread() {
+    AwakeCores awake;
+    const auto spinners = awake.spinners();
+    QCOMPARE(spinners.size(), std::size_t{std::max(1U, std::thread::hardware_concurrency())});
+    for (const auto spinner : spinners) {
+        int policy = -1;
+        sched_param param{};
+        QCOMPARE(pthread_getschedparam(spinner, &policy, &param), 0);
+        QCOMPARE(policy, SCHED_IDLE);
+    }
 }
 
 QTEST_GUILESS_MAIN(TestBenchSupport)

@@ -1,0 +1,29 @@
+#pragma once
+
+// Keeps the machine's cores from halting while a timing figure is taken. On a virtual machine a
+// halted core takes milliseconds to wake: a write to the pseudo-terminal that wakes the simulated
+// device's thread on such a core can hold the writer for about 3 ms, whoever the writer is (the
+// program or ascii-xfr). A real serial port wakes no thread of ours. One thread per core spins at
+// the lowest scheduling class (SCHED_IDLE), which every other thread displaces at once: the cores
+// stay awake, and no thread of the program or of the device ever waits for a spinner.
+
+#include <thread>
+#include <vector>
+
+namespace norvak::bench {
+
+class AwakeCores {
+public:
+    AwakeCores();
+    ~AwakeCores();
+    AwakeCores(const AwakeCores&) = delete;
+    AwakeCores& operator=(const AwakeCores&) = delete;
+
+    // The spinners, for a check of their scheduling class.
+    [[nodiscard]] std::vector<std::thread::native_handle_type> spinners();
+
+private:
+    std::vector<std::jthread> spinners_;
+};
+
+} // namespace norvak::bench
