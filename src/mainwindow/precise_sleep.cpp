@@ -133,9 +133,10 @@ void preciseSleepUntil(Clock::time_point deadline) {
     sleepUntil(deadline - spinMargin);
     // The system wakes a sleeping thread a tenth of a millisecond or more after its deadline,
     // and every such delay lengthens the pause. The last stretch is spent awake: it ends at
-    // the deadline, never before.
+    // the deadline, never before. It does not yield the core: any thread that is ready, even
+    // one at the lowest priority, could keep it for a whole time slice, milliseconds past the
+    // deadline.
     while (Clock::now() < deadline) {
-        std::this_thread::yield();
     }
 }
 
