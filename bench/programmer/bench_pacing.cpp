@@ -185,6 +185,12 @@ void reportGaps(const std::string& name, const Measured& run, int item) {
     printInfo(name + ": gap, median", gaps.median, "ms");
     printInfo(name + ": gap, 99th percentile", gaps.p99, "ms");
     printInfo(name + ": gap, longest", gaps.max, "ms");
+    // How rare the short gaps are: a handful of late reads, or a pause the device did not get.
+    const auto shortGaps = std::count_if(run.gapsMs.begin(), run.gapsMs.end(),
+                                         [&](double gap) { return gap < pause - ptyJitterMs; });
+    printInfo(name + ": gaps shorter than the pause less the jitter, of " +
+                  std::to_string(run.gapsMs.size()),
+              static_cast<double>(shortGaps), "gaps");
 }
 
 void reportRun(const std::string& name, const Measured& run, std::size_t lines, int item) {
