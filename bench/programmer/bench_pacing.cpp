@@ -52,6 +52,7 @@ struct Measured {
     std::vector<double> spansMs;
     std::vector<double> hostGapsMs;  // the program's runs only
     std::vector<double> hostSpansMs; // the program's runs only
+    std::vector<double> lfDelaysMs;  // the program's runs only
     std::size_t expectedLines = 0;
     ToolkitTimes times; // the program's runs only
 
@@ -124,6 +125,7 @@ Measured programmerRun(const QString& file, std::size_t lines, int item, Load lo
     // follow a line's LF count.
     measured.hostGapsMs = hostLineGaps(rig.outputCalls());
     measured.hostSpansMs = hostLineSpans(rig.outputCalls());
+    measured.lfDelaysMs = lineFeedDelays(rig.outputCalls(), recording, ready + 1);
     return measured;
 }
 
@@ -178,6 +180,15 @@ void reportGaps(const std::string& name, const Measured& run, int item) {
                   mean(run.hostSpansMs), "ms");
     }
     printInfo(name + ": line at the device, first byte to its LF, mean", mean(run.spansMs), "ms");
+    if (!run.lfDelaysMs.empty()) {
+        // What shortens a gap at the device below the program's: the LF read late.
+        const Distribution delays = distribution(run.lfDelaysMs);
+        printInfo(name + ": LF at the device after its write returned, median", delays.median,
+                  "ms");
+        printInfo(name + ": LF at the device after its write returned, 99th percentile", delays.p99,
+                  "ms");
+        printInfo(name + ": LF at the device after its write returned, longest", delays.max, "ms");
+    }
     const Distribution gaps = distribution(run.gapsMs);
     printFigure(name + ": shortest gap at the device", gaps.min, "ms",
                 atLeast(pause - ptyJitterMs));

@@ -53,6 +53,26 @@ QString BenchToolkit::showOpenDialog(const OpenDialogRequest& request) {
     return answer;
 }
 
+std::vector<double> lineFeedDelays(const std::vector<OutputCall>& calls,
+                                   const SimRecording& recording, std::size_t from) {
+    std::vector<double> delays;
+    auto written = calls.begin();
+    for (std::size_t i = from; i < recording.received.size(); ++i) {
+        if (recording.received[i] != '\n') {
+            continue;
+        }
+        written = std::find_if(written, calls.end(), [](const OutputCall& c) { return c.lineEnd; });
+        if (written == calls.end()) {
+            break;
+        }
+        delays.push_back(
+            std::chrono::duration<double, std::milli>(recording.receivedAt[i] - written->returned)
+                .count());
+        ++written;
+    }
+    return delays;
+}
+
 namespace {
 
 // The real serial control, with the time of every Output call noted.

@@ -6,6 +6,7 @@
 #include "mainwindow/frmprog.h"
 #include "mainwindow/qt_toolkit.h"
 #include "mainwindow/window_controls.h"
+#include "simdevice.h"
 
 #include <QString>
 
@@ -74,6 +75,11 @@ struct OutputCall {
 // From each line's first piece (its Output call began) to its LF (that call returned), in
 // milliseconds: what writing one line costs the program.
 [[nodiscard]] std::vector<double> hostLineSpans(const std::vector<OutputCall>& calls);
+// From the return of each LF's Output call to that LF's arrival at the device, in milliseconds:
+// the n-th LF written is met with the n-th LF the device received from index `from` on. A gap
+// at the device can fall short of the program's own only by this delay of the LF before it.
+[[nodiscard]] std::vector<double> lineFeedDelays(const std::vector<OutputCall>& calls,
+                                                 const SimRecording& recording, std::size_t from);
 
 class ProgrammerRig {
 public:

@@ -167,6 +167,15 @@ void TestBenchSupport::linesRunFromTheirFirstPieceToTheirLineFeed() {
     QCOMPARE(host.size(), std::size_t{1});
     QCOMPARE(host[0], 7.0);
     QCOMPARE(hostLineGaps(calls), (std::vector<double>{28.0, 23.0}));
+
+    // The same two LFs at a device that got the wake-ups and "f" first: each is met with the
+    // LF that arrived in its turn.
+    SimRecording device;
+    device.received = "iifab\ncd\n";
+    for (const int ms : {0, 5, 10, 11, 11, 13, 40, 43, 49}) {
+        device.receivedAt.push_back(t0 + std::chrono::milliseconds(ms));
+    }
+    QCOMPARE(lineFeedDelays(calls, device, 3), (std::vector<double>{1.0, 2.0}));
 }
 
 void TestBenchSupport::medianAndDifferences() {
