@@ -12,10 +12,10 @@
 // where it hands each piece to the serial control: from the return of a line's LF to the call
 // that writes the next line. That figure has no jitter allowance.
 //
-// The cores are kept from halting while the figures are taken (awake_cores.h), for our runs and
-// ascii-xfr's alike; --let-cores-idle measures without that.
+// The simulated device polls its line without sleeping, for our runs and ascii-xfr's alike, so
+// that no byte waits for its thread to be woken; --device-sleeps measures with a device that
+// sleeps until bytes arrive.
 
-#include "awake_cores.h"
 #include "bench_report.h"
 #include "bench_rig.h"
 #include "firmware_files.h"
@@ -77,10 +77,10 @@ Measured measure(const SimRecording& recording, std::size_t from, std::size_t li
     return measured;
 }
 
-SimDeviceConfig unpacedDevice() {
+SimDeviceConfig recordingDevice(bool sleeps) {
     SimDeviceConfig config;
     config.paced = false;
-    config.autoPowerCycleAfter = 300ms;
+    config.busyPoll = !sleeps;
     return config;
 }
 
@@ -90,8 +90,11 @@ struct Load {
 };
 
 // A whole programming run at speed item `item`, from START to the device's last dot.
-Measured programmerRun(const QString& file, std::size_t lines, int item, Load load = {}) {
-    SimDevice device(unpacedDevice());
+Measured programmerRun(const QString& file, std::size_t lines, int item, bool deviceSleeps,
+                       Load load = {}) {
+    SimDeviceConfig config = recordingDevice(deviceSleeps);
+    config.autoPowerCycleAfter = 300ms;
+    SimDevice device(config);
     ProgrammerRig rig(QString::fromStdString(device.slavePath()));
     rig.setSpeedItem(item);
     rig.connectPort();
@@ -130,10 +133,9 @@ Measured programmerRun(const QString& file, std::size_t lines, int item, Load lo
 }
 
 // ascii-xfr sends the file on its stdout, redirected by the shell to the device's tty.
-Measured asciiXfrRun(const QString& program, const QString& file, std::size_t lines, int pauseMs) {
-    SimDeviceConfig config;
-    config.paced = false;
-    SimDevice device(config); // never powered on: it only records
+Measured asciiXfrRun(const QString& program, const QString& file, std::size_t lines, int pauseMs,
+                     bool deviceSleeps) {
+    SimDevice device(recordingDevice(deviceSleeps)); // never powered on: it only records
     QProcess xfr;
     xfr.setProgram(QStringLiteral("/bin/sh"));
     xfr.setArguments({QStringLiteral("-c"),
@@ -245,13 +247,8 @@ int main(int argc, char** argv) {
     writeSrecLines(slowFile, static_cast<qint64>(slowLines));
 
     printHeader();
-    std::optional<AwakeCores> awake;
-    if (options.letCoresIdle) {
-        printNote("the cores are left to halt between events");
-    } else {
-        awake.emplace();
-        printNote("the cores are kept from halting by spinners at the lowest priority");
-    }
+    printNote(options.deviceSleeps ? "the simulated device sleeps until bytes arrive"
+                                   : "the simulated device polls its line without sleeping");
     const QString xfrProgram = QStandardPaths::findExecutable(QStringLiteral("ascii-xfr"));
     if (xfrProgram.isEmpty()) {
         printNote("ascii-xfr not found (Debian package minicom): no comparison");
@@ -261,12 +258,13 @@ int main(int argc, char** argv) {
         const std::size_t lines = item == 0 ? fastLines : slowLines;
         const QString& file = item == 0 ? fastFile : slowFile;
         const std::string name = "Pacing, " + std::to_string(lines) + " lines at " + itemName(item);
-        const Measured ours = programmerRun(file, lines, item);
+        const Measured ours = programmerRun(file, lines, item, options.deviceSleeps);
         reportRun(name, ours, lines, item);
         if (xfrProgram.isEmpty()) {
             continue;
         }
-        const Measured xfr = asciiXfrRun(xfrProgram, file, lines, (item + 1) * 20);
+        const Measured xfr =
+            asciiXfrRun(xfrProgram, file, lines, (item + 1) * 20, options.deviceSleeps);
         printFigure(name + ": our time / ascii-xfr's", ours.seconds() / xfr.seconds(), "x",
                     atMost(1.0));
         printInfo("ascii-xfr -s -l " + std::to_string((item + 1) * 20) + ", " +
@@ -281,7 +279,8 @@ int main(int argc, char** argv) {
     for (const int item : {0, 2}) {
         const std::string name = "Pacing under a 5 ms handler every 7th yield, " +
                                  std::to_string(slowLines) + " lines at " + itemName(item);
-        const Measured loaded = programmerRun(slowFile, slowLines, item, load);
+        const Measured loaded =
+            programmerRun(slowFile, slowLines, item, options.deviceSleeps, load);
         if (!loaded.complete()) {
             printNote(name + ": the run did not complete");
         }

@@ -4,8 +4,9 @@
 // simulated device does. Nothing of the program takes part. Figures: how long the two writes take
 // (median, 99th percentile) and the share of lines whose writes take over 1 ms: on a machine where
 // waking the reader can hold up the writer, that time counts in every writer's time at the device,
-// ours and ascii-xfr's. Measured twice in one run: with the cores left to halt between lines, and
-// with them kept awake (awake_cores.h), as bench_pacing measures.
+// ours and ascii-xfr's. Measured three ways in one run: with the cores left to halt between
+// lines; with them kept awake (awake_cores.h); and with a reader that polls without sleeping, as
+// bench_pacing's simulated device does.
 
 #include "awake_cores.h"
 #include "bench_report.h"
@@ -31,12 +32,15 @@ using namespace norvak::bench;
 
 namespace {
 
+enum class Reader { Sleeps, Polls };
+
 // The device: takes whatever arrives and answers every LF with a dot.
-void answerDots(const std::stop_token& stop, int master) {
+void answerDots(const std::stop_token& stop, int master, Reader reader) {
     std::array<char, 4096> buffer{};
+    const int timeoutMs = reader == Reader::Polls ? 0 : 100;
     while (!stop.stop_requested()) {
         pollfd ready{master, POLLIN, 0};
-        if (::poll(&ready, 1, 100) <= 0) {
+        if (::poll(&ready, 1, timeoutMs) <= 0) {
             continue;
         }
         const auto got = ::read(master, buffer.data(), buffer.size());
@@ -86,9 +90,9 @@ std::vector<double> writeLines(int fd, int lines) {
     return took;
 }
 
-void measureWrites(const std::string& cores, int lines) {
+void measureWrites(const std::string& how, int lines, Reader reader = Reader::Sleeps) {
     const RawPty pty;
-    const std::jthread device(answerDots, pty.master());
+    const std::jthread device(answerDots, pty.master(), reader);
     const int fd =
         ::open(pty.slavePath().toLocal8Bit().constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
     if (fd < 0) {
@@ -97,8 +101,8 @@ void measureWrites(const std::string& cores, int lines) {
     }
     const std::vector<double> took = writeLines(fd, lines);
     ::close(fd);
-    const std::string name = "Pseudo-terminal alone, cores " + cores + ", " +
-                             std::to_string(took.size()) + " lines 20 ms apart";
+    const std::string name =
+        "Pseudo-terminal alone, " + how + ", " + std::to_string(took.size()) + " lines 20 ms apart";
     const Distribution d = distribution(took);
     printInfo(name + ": a line and its LF written, median", d.median, "us");
     printInfo(name + ": a line and its LF written, 99th percentile", d.p99, "us");
@@ -115,10 +119,11 @@ int main(int argc, char** argv) {
     const QCoreApplication app(argc, argv);
     const int lines = parseOptions(argc, argv).quick ? 300 : 1500;
     printHeader();
-    measureWrites("left to halt", lines);
+    measureWrites("cores left to halt", lines);
     {
         const AwakeCores awake;
-        measureWrites("kept awake", lines);
+        measureWrites("cores kept awake", lines);
     }
+    measureWrites("reader polling", lines, Reader::Polls);
     return 0;
 }

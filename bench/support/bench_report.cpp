@@ -55,7 +55,7 @@ Options parseOptions(int argc, char** argv) {
     for (int i = 1; i < argc; ++i) {
         const std::string_view option(argv[i]);
         options.quick = options.quick || option == "--quick";
-        options.letCoresIdle = options.letCoresIdle || option == "--let-cores-idle";
+        options.deviceSleeps = options.deviceSleeps || option == "--device-sleeps";
     }
     return options;
 }

@@ -34,11 +34,11 @@ void printInfo(std::string_view figure, double value, std::string_view unit);
 // A line the table ignores: what ran, and why a figure is missing.
 void printNote(std::string_view text);
 
-// The command line every benchmark takes: --quick for a shorter run; --let-cores-idle for
-// timing figures taken with the cores left to halt (see awake_cores.h).
+// The command line every benchmark takes: --quick for a shorter run; --device-sleeps for
+// timing figures taken with a simulated device that sleeps until bytes arrive (bench_pacing).
 struct Options {
     bool quick = false;
-    bool letCoresIdle = false;
+    bool deviceSleeps = false;
 };
 [[nodiscard]] Options parseOptions(int argc, char** argv);
 

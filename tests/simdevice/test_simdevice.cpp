@@ -169,13 +169,18 @@ class TestSimDevice : public QObject {
 private slots:
     void programsAFile_data() {
         QTest::addColumn<QByteArray>("lineEnd");
-        QTest::newRow("CRLF") << QByteArray("\r\n");
-        QTest::newRow("LF") << QByteArray("\n");
+        QTest::addColumn<bool>("busyPoll");
+        QTest::newRow("CRLF") << QByteArray("\r\n") << false;
+        QTest::newRow("LF") << QByteArray("\n") << false;
+        QTest::newRow("LF, polling without sleep") << QByteArray("\n") << true;
     }
 
     void programsAFile() {
         QFETCH(QByteArray, lineEnd);
-        SimDevice device(fast());
+        QFETCH(bool, busyPoll);
+        SimDeviceConfig config = fast();
+        config.busyPoll = busyPoll;
+        SimDevice device(config);
         Host host(device.slavePath());
         QVERIFY(host.isOpen());
 

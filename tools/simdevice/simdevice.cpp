@@ -291,7 +291,9 @@ void SimDevice::Impl::waitForEvents(std::unique_lock<std::mutex>& lock, TimePoin
                   !txQueue.empty() && !txBlocked ? std::optional(txClock.next()) : std::nullopt,
                   program.nextTimer(), nextNoiseAt, nextTextFloodAt, hangUpCheckAt});
     int timeout = -1;
-    if (deadline) {
+    if (config.busyPoll) {
+        timeout = 0;
+    } else if (deadline) {
         const auto wait = std::chrono::ceil<std::chrono::milliseconds>(*deadline - now);
         timeout =
             static_cast<int>(std::clamp(wait, std::chrono::milliseconds{0}, longestWait).count());

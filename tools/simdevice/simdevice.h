@@ -65,6 +65,9 @@ struct SimDeviceConfig {
     std::size_t receiveBufferSize = 256;
     std::string linkPath;   // if set, a symlink to the slave, replaced if it is a symlink already
     std::uint32_t seed = 1; // for noise, garbage and floods
+    // Polls the line without ever sleeping, at the cost of a core: no byte then waits for the
+    // device's thread to be woken, which on some machines takes milliseconds (benchmarks).
+    bool busyPoll = false;
 
     // Fault modes.
     bool silent = false;                   // never answers anything, yet takes and programs lines
