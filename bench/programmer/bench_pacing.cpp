@@ -169,28 +169,28 @@ double mean(const std::vector<double>& values) {
                                 static_cast<double>(values.size());
 }
 
-void reportGaps(const std::string& name, const Measured& run, int item) {
-    const double pause = std::chrono::duration<double, std::milli>(pauseStep * (item + 1)).count();
-    if (!run.hostGapsMs.empty()) {
-        const Distribution program = distribution(run.hostGapsMs);
-        printFigure(name + ": shortest gap in the program, LF written to next line", program.min,
-                    "ms", atLeast(pause));
-        // Without the pseudo-terminal's jitter: what the program itself adds to the pause.
-        printInfo(name + ": gap in the program, median", program.median, "ms");
-        printInfo(name + ": gap in the program, mean", mean(run.hostGapsMs), "ms");
-        printInfo(name + ": line in the program, first write to its LF written, mean",
-                  mean(run.hostSpansMs), "ms");
-    }
-    printInfo(name + ": line at the device, first byte to its LF, mean", mean(run.spansMs), "ms");
-    if (!run.lfDelaysMs.empty()) {
-        // What shortens a gap at the device below the program's: the LF read late.
-        const Distribution delays = distribution(run.lfDelaysMs);
-        printInfo(name + ": LF at the device after its write returned, median", delays.median,
-                  "ms");
-        printInfo(name + ": LF at the device after its write returned, 99th percentile", delays.p99,
-                  "ms");
-        printInfo(name + ": LF at the device after its write returned, longest", delays.max, "ms");
-    }
+// Where the program hands each piece to the serial control, without the line's jitter.
+void reportProgramGaps(const std::string& name, const Measured& run, double pause) {
+    const Distribution program = distribution(run.hostGapsMs);
+    printFigure(name + ": shortest gap in the program, LF written to next line", program.min, "ms",
+                atLeast(pause));
+    // What the program itself adds to the pause.
+    printInfo(name + ": gap in the program, median", program.median, "ms");
+    printInfo(name + ": gap in the program, mean", mean(run.hostGapsMs), "ms");
+    printInfo(name + ": line in the program, first write to its LF written, mean",
+              mean(run.hostSpansMs), "ms");
+}
+
+// What shortens a gap at the device below the program's: the LF read late.
+void reportLineFeedDelays(const std::string& name, const Measured& run) {
+    const Distribution delays = distribution(run.lfDelaysMs);
+    const std::string figure = name + ": LF at the device after its write returned, ";
+    printInfo(figure + "median", delays.median, "ms");
+    printInfo(figure + "99th percentile", delays.p99, "ms");
+    printInfo(figure + "longest", delays.max, "ms");
+}
+
+void reportDeviceGaps(const std::string& name, const Measured& run, double pause) {
     const Distribution gaps = distribution(run.gapsMs);
     printFigure(name + ": shortest gap at the device", gaps.min, "ms",
                 atLeast(pause - ptyJitterMs));
@@ -204,6 +204,18 @@ void reportGaps(const std::string& name, const Measured& run, int item) {
     printInfo(name + ": gaps shorter than the pause less the jitter, of " +
                   std::to_string(run.gapsMs.size()),
               static_cast<double>(shortGaps), "gaps");
+}
+
+void reportGaps(const std::string& name, const Measured& run, int item) {
+    const double pause = std::chrono::duration<double, std::milli>(pauseStep * (item + 1)).count();
+    if (!run.hostGapsMs.empty()) {
+        reportProgramGaps(name, run, pause);
+    }
+    printInfo(name + ": line at the device, first byte to its LF, mean", mean(run.spansMs), "ms");
+    if (!run.lfDelaysMs.empty()) {
+        reportLineFeedDelays(name, run);
+    }
+    reportDeviceGaps(name, run, pause);
 }
 
 void reportRun(const std::string& name, const Measured& run, std::size_t lines, int item) {
