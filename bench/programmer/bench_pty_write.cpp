@@ -18,7 +18,6 @@
 #include <algorithm>
 #include <array>
 #include <chrono>
-#include <optional>
 #include <string_view>
 #include <thread>
 #include <vector>
