@@ -22,8 +22,9 @@ namespace norvak::bench {
 struct ToolkitTimes {
     std::chrono::nanoseconds asked{};    // sleep durations requested
     std::chrono::nanoseconds slept{};    // time actually spent in those sleeps
-    std::chrono::nanoseconds late{};     // past the deadlines, summed over the wake-ups
+    std::chrono::nanoseconds late{};     // past the deadlines, summed over the sleeps that slept
     std::chrono::nanoseconds yielding{}; // outermost yields only: handlers yield again inside
+    std::chrono::nanoseconds handlers{}; // of that, what the yields counted as handlers' time
     long sleeps = 0;
     long yields = 0;
 };
@@ -36,7 +37,7 @@ public:
         return real_.makeTimer(interval);
     }
     void sleepUntil(TimePoint deadline) override;
-    void yield() override;
+    TimePoint::duration yield() override;
     void showMessage(const MessageBoxRequest& request) override {
         messages.push_back(request.text);
         if (realMessageBoxes) {

@@ -6,8 +6,11 @@
 #include <QFileDialog>
 #include <QLocale>
 #include <QMessageBox>
+#include <QPointer>
 #include <QTime>
 #include <QTimer>
+
+#include <optional>
 
 namespace norvak {
 
@@ -39,6 +42,9 @@ private:
 // A 0 ms timer ticks at the event loop's next pass through a queued call, as Qt's own
 // "as soon as possible" work does: a 0 ms QTimer is run by the GLib loop only once the loop
 // finds itself idle, which under a stream of readable bytes comes later and less often.
+// The next tick is queued when a handler returns with the timer still enabled, so that a
+// handler that switches its timer off (the receive checks all do) leaves no call behind
+// that wakes the event loop for nothing.
 class NextPassTimer final : public Timer {
 public:
     void setEnabled(bool on) override {
@@ -65,13 +71,40 @@ private:
         if (!enabled_) {
             return;
         }
-        post(); // the next tick, unless the handler switches the timer off
+        const QPointer<QObject> alive(&context_); // the handler may destroy the timer
         fireTick();
+        if (alive && enabled_) {
+            post();
+        }
     }
 
     QObject context_;
     bool enabled_ = false;
     bool posted_ = false;
+};
+
+// Notes when the application first hands an event to a receiver while it exists.
+class FirstEventClock final : public QObject {
+public:
+    FirstEventClock() { QCoreApplication::instance()->installEventFilter(this); }
+    ~FirstEventClock() override { QCoreApplication::instance()->removeEventFilter(this); }
+    FirstEventClock(const FirstEventClock&) = delete;
+    FirstEventClock& operator=(const FirstEventClock&) = delete;
+
+    [[nodiscard]] TimePoint::duration sinceFirstEvent() const {
+        return first_ ? std::chrono::steady_clock::now() - *first_ : TimePoint::duration::zero();
+    }
+
+protected:
+    bool eventFilter(QObject* /*receiver*/, QEvent* /*event*/) override {
+        if (!first_) {
+            first_ = std::chrono::steady_clock::now();
+        }
+        return false;
+    }
+
+private:
+    std::optional<TimePoint> first_;
 };
 
 QMessageBox::Icon toQtIcon(MessageIcon icon) {
@@ -99,8 +132,10 @@ void QtToolkit::sleepUntil(TimePoint deadline) {
     preciseSleepUntil(deadline);
 }
 
-void QtToolkit::yield() {
+TimePoint::duration QtToolkit::yield() {
+    FirstEventClock firstEvent;
     QCoreApplication::processEvents(QEventLoop::AllEvents);
+    return firstEvent.sinceFirstEvent();
 }
 
 void QtToolkit::showMessage(const MessageBoxRequest& request) {

@@ -13,7 +13,7 @@ public:
 
     [[nodiscard]] std::unique_ptr<Timer> makeTimer(Milliseconds interval) override;
     void sleepUntil(TimePoint deadline) override;
-    void yield() override;
+    TimePoint::duration yield() override;
     void showMessage(const MessageBoxRequest& request) override;
     [[nodiscard]] QString showOpenDialog(const OpenDialogRequest& request) override;
     [[nodiscard]] QString timeOfDayText() override;

@@ -130,11 +130,11 @@ FirmwareStreamer::AfterYield FirmwareStreamer::pauseAfterLine(TimePoint lineSent
     PauseSchedule schedule(lineSent);
     for (int i = 0; i < steps; ++i) {
         toolkit.sleepUntil(schedule.nextStepEnd());
-        const TimePoint yieldBegan = toolkit.monotonicNow();
-        if (const AfterYield after = yieldToEvents(); after != AfterYield::CarryOn) {
+        const TimePoint::duration handlersRan = toolkit.yield();
+        if (const AfterYield after = whatTheYieldLeft(); after != AfterYield::CarryOn) {
             return after;
         }
-        schedule.addHandlerTime(toolkit.monotonicNow() - yieldBegan);
+        schedule.addHandlerTime(handlersRan);
     }
     return AfterYield::CarryOn;
 }
@@ -147,6 +147,10 @@ void FirmwareStreamer::showProgress(qint64 lineNumber, qint64 lineTotal) {
 
 FirmwareStreamer::AfterYield FirmwareStreamer::yieldToEvents() {
     w_.toolkit().yield();
+    return whatTheYieldLeft();
+}
+
+FirmwareStreamer::AfterYield FirmwareStreamer::whatTheYieldLeft() const {
     // The lost port's report stays in the caption: no progress text replaces it.
     if (w_.isClosing()) {
         return AfterYield::WindowClosed;

@@ -51,6 +51,8 @@ private:
     [[nodiscard]] AfterYield pauseAfterLine(TimePoint lineSent);
     void showProgress(qint64 lineNumber, qint64 lineTotal);
     [[nodiscard]] AfterYield yieldToEvents();
+    // Whether the window or the port went during the last yield.
+    [[nodiscard]] AfterYield whatTheYieldLeft() const;
 
     MainWindow& w_;
     SerialControl& comm_;

@@ -5,8 +5,9 @@
 // written: step k ends no earlier than that moment + k × 20 ms, plus the time the handlers
 // took in the yields before it. A sleep that woke late is not added to the next step's
 // deadline, so late wake-ups do not add up over the steps; time spent in handlers is added,
-// so no step is shortened to make up for a handler that ran long. Each line starts its own
-// schedule: nothing carries over from one pause to the next.
+// so no step is shortened to make up for a handler that ran long. The event loop's own look
+// for events in a yield is no handler's time and, like a late wake-up, is not added. Each
+// line starts its own schedule: nothing carries over from one pause to the next.
 
 #include "mainwindow/interface/toolkit.h"
 

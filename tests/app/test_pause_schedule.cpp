@@ -19,6 +19,7 @@ private slots:
     void busyHandlersBetweenLinesNeverShortenTheNextPause_data();
     void busyHandlersBetweenLinesNeverShortenTheNextPause();
     void lateWakeUpsDoNotAddUpWithinAPause();
+    void handlersAddToThePauseTheEventLoopsOwnLookDoesNot();
 };
 
 namespace {
@@ -140,6 +141,28 @@ void TestPauseSchedule::lateWakeUpsDoNotAddUpWithinAPause() {
     // LF, so only the last wake-up's lateness shows (not five times 3 ms).
     for (const Milliseconds gap : gaps) {
         QCOMPARE(gap, 103ms);
+    }
+}
+
+void TestPauseSchedule::handlersAddToThePauseTheEventLoopsOwnLookDoesNot() {
+    WindowRig rig;
+    const auto dots = streamWithSpeedItem(rig, 4, 10);
+    dots->setEnabled(false); // ten lines pass well within the dot watchdog
+    rig.toolkit.yieldLooksFor = 1ms;
+    // A handler busy for 7 ms, due 10 ms after each LF: it runs in the pause's first yield.
+    rig.serial->onOutput = [&rig](QByteArrayView bytes) {
+        if (bytes == "\n") {
+            rig.toolkit.after(10ms, [&rig] { rig.toolkit.busy(7ms); });
+        }
+    };
+    rig.tick(5s);
+    const QList<Milliseconds> gaps = gapsBetweenLines(*rig.serial);
+    QCOMPARE(gaps.size(), 9);
+    // 100 ms, the handler's 7 ms, and the looks of the three yields after the last step (its
+    // own and the two before the next line); the looks of the yields between the steps are
+    // not added, like late wake-ups.
+    for (const Milliseconds gap : gaps) {
+        QCOMPARE(gap, 110ms);
     }
 }
 

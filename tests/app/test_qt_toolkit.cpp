@@ -20,6 +20,7 @@ private slots:
     void aZeroTimerTicksOnTheNextPassWhileASocketStaysReady();
     void aZeroTimerTicksOnceForEachEnablingThatLasts();
     void theSleepNeverEndsBeforeItsDeadline();
+    void aYieldCountsItsHandlersTimeAndNothingWhenThereWasNothingToHandle();
 };
 
 namespace {
@@ -131,6 +132,36 @@ void TestQtToolkit::theSleepNeverEndsBeforeItsDeadline() {
             QVERIFY2(early.count() <= 0, qPrintable(QString::number(early.count())));
         }
     }
+}
+
+void TestQtToolkit::aYieldCountsItsHandlersTimeAndNothingWhenThereWasNothingToHandle() {
+    norvak::QtToolkit toolkit;
+    QCoreApplication::processEvents();
+    QCOMPARE(toolkit.yield(), norvak::TimePoint::duration::zero());
+
+    using Clock = std::chrono::steady_clock;
+    const auto busyFor = [](std::chrono::microseconds duration) {
+        const auto until = Clock::now() + duration;
+        while (Clock::now() < until) {
+        }
+    };
+    QObject context;
+    QMetaObject::invokeMethod(
+        &context, [&] { busyFor(3ms); }, Qt::QueuedConnection);
+    // A handler that yields in turn: the outer yield counts its whole time once.
+    QMetaObject::invokeMethod(
+        &context,
+        [&] {
+            busyFor(2ms);
+            QMetaObject::invokeMethod(
+                &context, [&] { busyFor(1ms); }, Qt::QueuedConnection);
+            QVERIFY(toolkit.yield() >= 1ms);
+        },
+        Qt::QueuedConnection);
+    const auto handlers = toolkit.yield();
+    QVERIFY2(
+        handlers >= 6ms && handlers < 1s,
+        qPrintable(QString::number(std::chrono::duration<double, std::milli>(handlers).count())));
 }
 
 QTEST_GUILESS_MAIN(TestQtToolkit)

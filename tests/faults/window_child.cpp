@@ -38,7 +38,7 @@ public:
         return real_.makeTimer(interval);
     }
     void sleepUntil(TimePoint deadline) override { real_.sleepUntil(deadline); }
-    void yield() override { real_.yield(); }
+    TimePoint::duration yield() override { return real_.yield(); }
     void showMessage(const MessageBoxRequest& request) override {
         std::printf("message: %s\n", qPrintable(request.text));
         std::fflush(stdout);

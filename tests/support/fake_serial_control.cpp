@@ -65,6 +65,9 @@ void FakeSerialControl::Output(QByteArrayView bytes) {
     wire.append(bytes);
     outputs.append(bytes.toByteArray());
     outputTimes.append(toolkit_.now());
+    if (onOutput) {
+        onOutput(bytes);
+    }
 }
 
 std::int16_t FakeSerialControl::InBufferCount() const {

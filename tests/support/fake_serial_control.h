@@ -11,6 +11,7 @@
 #include <QStringList>
 
 #include <chrono>
+#include <functional>
 #include <optional>
 
 namespace norvak::test {
@@ -50,6 +51,8 @@ public:
     void raiseError(std::int16_t event, const QByteArray& bytes = {});
     // An event that brings no data (a modem-line change).
     void raiseEmptyEvent();
+    // Runs after each Output call has been recorded.
+    std::function<void(QByteArrayView)> onOutput;
     // Opening fails with this description.
     std::optional<QString> openFailure;
     // Writes on the open port fail with this description (the adapter is going away).

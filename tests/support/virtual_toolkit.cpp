@@ -64,9 +64,12 @@ void VirtualToolkit::busy(Milliseconds duration) {
     now_ += duration;
 }
 
-void VirtualToolkit::yield() {
+TimePoint::duration VirtualToolkit::yield() {
     ++yieldCount;
+    now_ += yieldLooksFor; // the event loop's own look for events: no handler runs meanwhile
+    const Milliseconds handlersFrom = now_;
     runDue();
+    return now_ - handlersFrom;
 }
 
 void VirtualToolkit::showMessage(const MessageBoxRequest& request) {

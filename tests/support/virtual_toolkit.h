@@ -23,7 +23,7 @@ public:
 
     [[nodiscard]] std::unique_ptr<Timer> makeTimer(Milliseconds interval) override;
     void sleepUntil(TimePoint deadline) override;
-    void yield() override;
+    TimePoint::duration yield() override;
     void showMessage(const MessageBoxRequest& request) override;
     [[nodiscard]] QString showOpenDialog(const OpenDialogRequest& request) override;
     [[nodiscard]] QString timeOfDayText() override;
@@ -56,6 +56,7 @@ public:
     int yieldCount = 0;
     std::vector<Milliseconds> sleeps; // how long each sleep held the thread
     Milliseconds wakeUpLate{0};       // each sleep wakes this long after its deadline
+    Milliseconds yieldLooksFor{0};    // each yield spends this long before it runs a handler
 
     class VirtualTimer;
 

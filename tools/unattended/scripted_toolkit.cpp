@@ -10,8 +10,8 @@ void ScriptedToolkit::sleepUntil(TimePoint deadline) {
     real_.sleepUntil(deadline);
 }
 
-void ScriptedToolkit::yield() {
-    real_.yield();
+TimePoint::duration ScriptedToolkit::yield() {
+    return real_.yield();
 }
 
 void ScriptedToolkit::showMessage(const MessageBoxRequest& request) {

@@ -28,7 +28,7 @@ public:
 
     [[nodiscard]] std::unique_ptr<Timer> makeTimer(Milliseconds interval) override;
     void sleepUntil(TimePoint deadline) override;
-    void yield() override;
+    TimePoint::duration yield() override;
     void showMessage(const MessageBoxRequest& request) final;
     [[nodiscard]] QString showOpenDialog(const OpenDialogRequest& request) final;
     [[nodiscard]] QString timeOfDayText() override;

@@ -70,8 +70,11 @@ public:
     // Blocks the interface thread until `deadline` on monotonicNow()'s clock, and returns at
     // once when it has passed; nothing else runs meanwhile. Never ends before the deadline.
     virtual void sleepUntil(TimePoint deadline) = 0;
-    // Handles every pending event (clicks, ticks, serial events, close requests) and returns.
-    virtual void yield() = 0;
+    // Handles every pending event (clicks, ticks, serial events, close requests) and returns
+    // how long handlers ran in it: from the moment the first event was handed to one until
+    // the yield returns. The event loop's own look for events before that is not counted, so
+    // that a yield with nothing to handle counts as none.
+    virtual TimePoint::duration yield() = 0;
     // Modal, OK only; returns when the operator has closed it.
     virtual void showMessage(const MessageBoxRequest& request) = 0;
     // Modal; the chosen path, or previousPath when the operator cancels.
