@@ -55,7 +55,11 @@ Options parseOptions(int argc, char** argv) {
     for (int i = 1; i < argc; ++i) {
         const std::string_view option(argv[i]);
         options.quick = options.quick || option == "--quick";
-        options.deviceSleeps = options.deviceSleeps || option == "--device-sleeps";
+        if (option == "--device-sleeps") {
+            options.deviceReading = DeviceReading::SleepsUntilBytesCome;
+        } else if (option == "--device-idle") {
+            options.deviceReading = DeviceReading::PollsAtIdlePriority;
+        }
     }
     return options;
 }
