@@ -14,10 +14,7 @@
 //
 // The simulated device polls its line without sleeping, for our runs and ascii-xfr's alike, so
 // that no byte waits for its thread to be woken; --device-sleeps measures with a device that
-// sleeps until bytes arrive. --device-idle polls at idle priority: the device's thread then
-// never keeps a core from the kernel's threads that hand the bytes on, nor from the program,
-// so it reads each byte close to its arrival, but the program's thread often wakes on the
-// core the device polls on and runs slower there.
+// sleeps until bytes arrive.
 
 #include "bench_report.h"
 #include "bench_rig.h"
@@ -80,24 +77,11 @@ Measured measure(const SimRecording& recording, std::size_t from, std::size_t li
     return measured;
 }
 
-SimDeviceConfig recordingDevice(DeviceReading reading) {
+SimDeviceConfig recordingDevice(bool sleeps) {
     SimDeviceConfig config;
     config.paced = false;
-    config.busyPoll = reading != DeviceReading::SleepsUntilBytesCome;
-    config.pollAtIdlePriority = reading == DeviceReading::PollsAtIdlePriority;
+    config.busyPoll = !sleeps;
     return config;
-}
-
-std::string describe(DeviceReading reading) {
-    switch (reading) {
-    case DeviceReading::Polls:
-        break;
-    case DeviceReading::PollsAtIdlePriority:
-        return "the simulated device polls its line without sleeping, at idle priority";
-    case DeviceReading::SleepsUntilBytesCome:
-        return "the simulated device sleeps until bytes arrive";
-    }
-    return "the simulated device polls its line without sleeping";
 }
 
 struct Load {
@@ -106,9 +90,9 @@ struct Load {
 };
 
 // A whole programming run at speed item `item`, from START to the device's last dot.
-Measured programmerRun(const QString& file, std::size_t lines, int item, DeviceReading reading,
+Measured programmerRun(const QString& file, std::size_t lines, int item, bool deviceSleeps,
                        Load load = {}) {
-    SimDeviceConfig config = recordingDevice(reading);
+    SimDeviceConfig config = recordingDevice(deviceSleeps);
     config.autoPowerCycleAfter = 300ms;
     SimDevice device(config);
     ProgrammerRig rig(QString::fromStdString(device.slavePath()));
@@ -150,8 +134,8 @@ Measured programmerRun(const QString& file, std::size_t lines, int item, DeviceR
 
 // ascii-xfr sends the file on its stdout, redirected by the shell to the device's tty.
 Measured asciiXfrRun(const QString& program, const QString& file, std::size_t lines, int pauseMs,
-                     DeviceReading reading) {
-    SimDevice device(recordingDevice(reading)); // never powered on: it only records
+                     bool deviceSleeps) {
+    SimDevice device(recordingDevice(deviceSleeps)); // never powered on: it only records
     QProcess xfr;
     xfr.setProgram(QStringLiteral("/bin/sh"));
     xfr.setArguments({QStringLiteral("-c"),
@@ -256,6 +240,7 @@ void reportRun(const std::string& name, const Measured& run, std::size_t lines, 
     printInfo(name + ": late wake-ups from sleep, per line", perLine(run.times.late), "ms");
     printInfo(name + ": yields to the event loop, per line", perLine(run.times.yielding), "ms");
     printInfo(name + ": of that, handlers' time, per line", perLine(run.times.handlers), "ms");
+    printInfo(name + ": of that, handlers' time, per line", perLine(run.times.handlers), "ms");
 }
 
 } // namespace
@@ -276,7 +261,8 @@ int main(int argc, char** argv) {
     writeSrecLines(slowFile, static_cast<qint64>(slowLines));
 
     printHeader();
-    printNote(describe(options.deviceReading));
+    printNote(options.deviceSleeps ? "the simulated device sleeps until bytes arrive"
+                                   : "the simulated device polls its line without sleeping");
     const QString xfrProgram = QStandardPaths::findExecutable(QStringLiteral("ascii-xfr"));
     if (xfrProgram.isEmpty()) {
         printNote("ascii-xfr not found (Debian package minicom): no comparison");
@@ -286,13 +272,13 @@ int main(int argc, char** argv) {
         const std::size_t lines = item == 0 ? fastLines : slowLines;
         const QString& file = item == 0 ? fastFile : slowFile;
         const std::string name = "Pacing, " + std::to_string(lines) + " lines at " + itemName(item);
-        const Measured ours = programmerRun(file, lines, item, options.deviceReading);
+        const Measured ours = programmerRun(file, lines, item, options.deviceSleeps);
         reportRun(name, ours, lines, item);
         if (xfrProgram.isEmpty()) {
             continue;
         }
         const Measured xfr =
-            asciiXfrRun(xfrProgram, file, lines, (item + 1) * 20, options.deviceReading);
+            asciiXfrRun(xfrProgram, file, lines, (item + 1) * 20, options.deviceSleeps);
         printFigure(name + ": our time / ascii-xfr's", ours.seconds() / xfr.seconds(), "x",
                     atMost(1.0));
         printInfo("ascii-xfr -s -l " + std::to_string((item + 1) * 20) + ", " +
@@ -308,7 +294,7 @@ int main(int argc, char** argv) {
         const std::string name = "Pacing under a 5 ms handler every 7th yield, " +
                                  std::to_string(slowLines) + " lines at " + itemName(item);
         const Measured loaded =
-            programmerRun(slowFile, slowLines, item, options.deviceReading, load);
+            programmerRun(slowFile, slowLines, item, options.deviceSleeps, load);
         if (!loaded.complete()) {
             printNote(name + ": the run did not complete");
         }

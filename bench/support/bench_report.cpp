@@ -55,11 +55,7 @@ Options parseOptions(int argc, char** argv) {
     for (int i = 1; i < argc; ++i) {
         const std::string_view option(argv[i]);
         options.quick = options.quick || option == "--quick";
-        if (option == "--device-sleeps") {
-            options.deviceReading = DeviceReading::SleepsUntilBytesCome;
-        } else if (option == "--device-idle") {
-            options.deviceReading = DeviceReading::PollsAtIdlePriority;
-        }
+        options.deviceSleeps = options.deviceSleeps || option == "--device-sleeps";
     }
     return options;
 }

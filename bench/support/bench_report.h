@@ -34,18 +34,11 @@ void printInfo(std::string_view figure, double value, std::string_view unit);
 // A line the table ignores: what ran, and why a figure is missing.
 void printNote(std::string_view text);
 
-// How the simulated device of bench_pacing reads its line.
-enum class DeviceReading {
-    Polls,                // without ever sleeping, at normal priority (the default)
-    PollsAtIdlePriority,  // without sleeping, giving its core to any other thread at once
-    SleepsUntilBytesCome, // as a thread usually waits
-};
-
-// The command line every benchmark takes: --quick for a shorter run; for bench_pacing
-// --device-idle or --device-sleeps choose how the simulated device reads.
+// The command line every benchmark takes: --quick for a shorter run; --device-sleeps for
+// timing figures taken with a simulated device that sleeps until bytes arrive (bench_pacing).
 struct Options {
     bool quick = false;
-    DeviceReading deviceReading = DeviceReading::Polls;
+    bool deviceSleeps = false;
 };
 [[nodiscard]] Options parseOptions(int argc, char** argv);
 

@@ -1,6 +1,5 @@
 #include "simdevice.h"
 
-#include <QDir>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -18,7 +17,6 @@
 
 #include <fcntl.h>
 #include <poll.h>
-#include <sched.h>
 #include <unistd.h>
 
 using namespace norvak;
@@ -159,17 +157,6 @@ void enterBoot(SimDevice& device, Host& host) {
     host.forget();
 }
 
-// Threads of this process that run at idle priority.
-int threadsAtIdlePriority() {
-    int count = 0;
-    for (const QString& task : QDir(QStringLiteral("/proc/self/task")).entryList(QDir::Dirs)) {
-        bool isNumber = false;
-        const int id = task.toInt(&isNumber);
-        count += isNumber && ::sched_getscheduler(id) == SCHED_IDLE ? 1 : 0;
-    }
-    return count;
-}
-
 int countOf(std::string_view text, char c) {
     return static_cast<int>(std::count(text.begin(), text.end(), c));
 }
@@ -183,22 +170,17 @@ private slots:
     void programsAFile_data() {
         QTest::addColumn<QByteArray>("lineEnd");
         QTest::addColumn<bool>("busyPoll");
-        QTest::addColumn<bool>("atIdlePriority");
-        QTest::newRow("CRLF") << QByteArray("\r\n") << false << false;
-        QTest::newRow("LF") << QByteArray("\n") << false << false;
-        QTest::newRow("LF, polling without sleep") << QByteArray("\n") << true << false;
-        QTest::newRow("LF, polling at idle priority") << QByteArray("\n") << true << true;
+        QTest::newRow("CRLF") << QByteArray("\r\n") << false;
+        QTest::newRow("LF") << QByteArray("\n") << false;
+        QTest::newRow("LF, polling without sleep") << QByteArray("\n") << true;
     }
 
     void programsAFile() {
         QFETCH(QByteArray, lineEnd);
         QFETCH(bool, busyPoll);
-        QFETCH(bool, atIdlePriority);
         SimDeviceConfig config = fast();
         config.busyPoll = busyPoll;
-        config.pollAtIdlePriority = atIdlePriority;
         SimDevice device(config);
-        QCOMPARE(threadsAtIdlePriority(), atIdlePriority ? 1 : 0);
         Host host(device.slavePath());
         QVERIFY(host.isOpen());
 

@@ -19,9 +19,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
-#include <pthread.h>
 #include <pty.h>
-#include <sched.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <termios.h>
@@ -259,13 +257,6 @@ SimDevice::Impl::Impl(SimDeviceConfig cfg)
         scheduleNoise(SimClock::now());
     }
     thread = std::jthread([this](const std::stop_token& stop) { run(stop); });
-    if (config.busyPoll && config.pollAtIdlePriority) {
-        const sched_param lowest{};
-        if (const int error = ::pthread_setschedparam(thread.native_handle(), SCHED_IDLE, &lowest);
-            error != 0) {
-            throw std::system_error(error, std::generic_category(), "SCHED_IDLE");
-        }
-    }
 }
 
 SimDevice::Impl::~Impl() {

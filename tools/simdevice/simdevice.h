@@ -68,11 +68,6 @@ struct SimDeviceConfig {
     // Polls the line without ever sleeping, at the cost of a core: no byte then waits for the
     // device's thread to be woken, which on some machines takes milliseconds (benchmarks).
     bool busyPoll = false;
-    // With busyPoll: the polling thread runs at the lowest priority (SCHED_IDLE), so that any
-    // other thread, the kernel's own that hand bytes on included, takes its core at once, and
-    // it reads whenever a core is otherwise free. It never holds up the program it listens
-    // to, but the program's thread then often wakes on the core it shares.
-    bool pollAtIdlePriority = false;
 
     // Fault modes.
     bool silent = false;                   // never answers anything, yet takes and programs lines
