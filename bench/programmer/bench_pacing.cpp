@@ -240,7 +240,6 @@ void reportRun(const std::string& name, const Measured& run, std::size_t lines, 
     printInfo(name + ": late wake-ups from sleep, per line", perLine(run.times.late), "ms");
     printInfo(name + ": yields to the event loop, per line", perLine(run.times.yielding), "ms");
     printInfo(name + ": of that, handlers' time, per line", perLine(run.times.handlers), "ms");
-    printInfo(name + ": of that, handlers' time, per line", perLine(run.times.handlers), "ms");
 }
 
 } // namespace

@@ -24,7 +24,8 @@ void BenchToolkit::sleepUntil(TimePoint deadline) {
     const auto end = std::chrono::steady_clock::now();
     times.slept += end - begin;
     times.asked += std::max(deadline - begin, TimePoint::duration::zero());
-    if (deadline > begin) { // a step whose deadline passed in the yield before it sleeps not
+    // A step whose deadline passed during the yield before it does not sleep: it is not late.
+    if (deadline > begin) {
         times.late += std::max(end - deadline, TimePoint::duration::zero());
     }
     ++times.sleeps;
