@@ -16,6 +16,8 @@
 #include <QApplication>
 #include <QFileInfo>
 
+#include <optional>
+
 #ifdef Q_OS_WIN
 #include <io.h>
 #define isatty _isatty
@@ -55,6 +57,67 @@ QString portDescription(const QString& status, const QString& timeOfDay) {
     }
     const QString rest = status.mid(errorCaptionStart.size());
     return !timeOfDay.isEmpty() && rest.startsWith(timeOfDay) ? rest.mid(timeOfDay.size()) : rest;
+}
+
+// Ends the run before any window when the file cannot be read or, with --check, holds bad
+// records; nothing when it may be sent.
+std::optional<int> refuseUnfitFile(const CliOptions& options, RunReporter::Style style,
+                                   std::FILE* out, std::FILE* err) {
+    const auto refuseUnreadable = [&](const QString& why) {
+        RunReporter(style, out, err)
+            .end({exit_status::fileUnreadable, QStringLiteral("file-unreadable"), why,
+                  QStringLiteral("cannot read the firmware: ") + why});
+        return exit_status::fileUnreadable;
+    };
+    if (const auto why = whyUnreadable(options.file)) {
+        return refuseUnreadable(*why);
+    }
+    if (!options.check) {
+        return std::nullopt;
+    }
+    SrecReport report;
+    try {
+        report = checkSrecFile(options.file);
+    } catch (const FileReadError& e) {
+        return refuseUnreadable(QString::fromStdString(e.what()));
+    }
+    if (report.clean()) {
+        return std::nullopt;
+    }
+    writeText(err, problemsText(options.file, report));
+    RunReporter(style, out, err)
+        .end({exit_status::badRecords, QStringLiteral("bad-records"),
+              QStringLiteral("%1 problems in %2").arg(report.problemCount).arg(options.file),
+              QStringLiteral("the file was not sent: mend the records named above.")});
+    return exit_status::badRecords;
+}
+
+// Tells the reporter what the run does as the window shows it.
+void reportRunSteps(unattended::RunDriver& driver, RunReporter& reporter, const frmProg& window) {
+    QObject::connect(&driver, &unattended::RunDriver::step, &driver,
+                     [&reporter](const QString& action) { reporter.step(action); });
+    QObject::connect(&driver, &unattended::RunDriver::captionChanged, &driver,
+                     [&reporter, &window](const QString& caption) {
+                         const QString status = unattended::statusPart(caption);
+                         if (status.startsWith(QStringLiteral("progress: "))) {
+                             reporter.progress(window.shared().progressPercent, caption);
+                         } else {
+                             reporter.caption(caption, status);
+                         }
+                     });
+    QObject::connect(&driver, &unattended::RunDriver::buttonChanged, &driver,
+                     [&reporter, prompted = false](const QString& caption) mutable {
+                         reporter.button(caption);
+                         if (!prompted && caption.startsWith(QStringLiteral("Waiting restart: "))) {
+                             prompted = true;
+                             reporter.prompt(QStringLiteral(
+                                 "Switch the device off and on now: its boot program must answer "
+                                 "before the countdown runs out."));
+                         }
+                     });
+    QObject::connect(
+        &driver, &unattended::RunDriver::messageShown, &driver,
+        [&reporter](const QString& text, bool critical) { reporter.message(text, critical); });
 }
 
 } // namespace
@@ -98,32 +161,8 @@ RunEnd runEnd(const unattended::RunVerdict& verdict, const QString& portDescript
 
 int runProgram(const CliOptions& options, int& argc, char** argv, std::FILE* out, std::FILE* err) {
     const RunReporter::Style style = styleFor(options, out);
-    if (const auto why = whyUnreadable(options.file)) {
-        RunReporter reporter(style, out, err);
-        reporter.end({exit_status::fileUnreadable, QStringLiteral("file-unreadable"), *why,
-                      QStringLiteral("cannot read the firmware: ") + *why});
-        return exit_status::fileUnreadable;
-    }
-    if (options.check) {
-        SrecReport report;
-        try {
-            report = checkSrecFile(options.file);
-        } catch (const FileReadError& e) {
-            const QString why = QString::fromStdString(e.what());
-            RunReporter reporter(style, out, err);
-            reporter.end({exit_status::fileUnreadable, QStringLiteral("file-unreadable"), why,
-                          QStringLiteral("cannot read the firmware: ") + why});
-            return exit_status::fileUnreadable;
-        }
-        if (!report.clean()) {
-            writeText(err, problemsText(options.file, report));
-            RunReporter reporter(style, out, err);
-            reporter.end(
-                {exit_status::badRecords, QStringLiteral("bad-records"),
-                 QStringLiteral("%1 problems in %2").arg(report.problemCount).arg(options.file),
-                 QStringLiteral("the file was not sent: mend the records named above.")});
-            return exit_status::badRecords;
-        }
+    if (const auto refused = refuseUnfitFile(options, style, out, err)) {
+        return *refused;
     }
 
     // Offscreen whatever the desktop: the window is never shown to anyone.
@@ -147,31 +186,7 @@ int runProgram(const CliOptions& options, int& argc, char** argv, std::FILE* out
     const QString firmware = QFileInfo(options.file).absoluteFilePath();
     unattended::RunDriver driver(
         window, toolkit, {.port = port, .firmware = firmware, .speedItem = options.speedItem()});
-    QObject::connect(&driver, &unattended::RunDriver::step, &driver,
-                     [&reporter](const QString& action) { reporter.step(action); });
-    QObject::connect(&driver, &unattended::RunDriver::captionChanged, &driver,
-                     [&reporter, &window](const QString& caption) {
-                         const QString status = unattended::statusPart(caption);
-                         if (status.startsWith(QStringLiteral("progress: "))) {
-                             reporter.progress(window.shared().progressPercent, caption);
-                         } else {
-                             reporter.caption(caption, status);
-                         }
-                     });
-    bool prompted = false;
-    QObject::connect(&driver, &unattended::RunDriver::buttonChanged, &driver,
-                     [&reporter, &prompted](const QString& caption) {
-                         reporter.button(caption);
-                         if (!prompted && caption.startsWith(QStringLiteral("Waiting restart: "))) {
-                             prompted = true;
-                             reporter.prompt(QStringLiteral(
-                                 "Switch the device off and on now: its boot program must answer "
-                                 "before the countdown runs out."));
-                         }
-                     });
-    QObject::connect(
-        &driver, &unattended::RunDriver::messageShown, &driver,
-        [&reporter](const QString& text, bool critical) { reporter.message(text, critical); });
+    reportRunSteps(driver, reporter, window);
     QObject::connect(&signalWatcher, &SignalWatcher::terminationRequested, &driver,
                      [&driver] { driver.interrupt(); });
 
