@@ -206,170 +206,234 @@ std::string scenarioName(const Scenario& s) {
            std::to_string(s.duration.count()) + " s";
 }
 
-int runScenario(const Scenario& scenario) {
-    const std::vector<long> threadsBefore = threadIds();
+// A 10 ms single-shot timer, rescheduled from its own tick: how late each tick comes.
+class LatencyProbe {
+public:
+    LatencyProbe() {
+        timer_.setSingleShot(true);
+        timer_.setTimerType(Qt::PreciseTimer);
+        QObject::connect(&timer_, &QTimer::timeout, [this] {
+            const auto now = Clock::now();
+            latencies_.push_back(millis(now - due_));
+            scheduleFrom(now);
+        });
+    }
+    void start() { scheduleFrom(Clock::now()); }
+    void stop() { timer_.stop(); }
+    [[nodiscard]] const std::vector<double>& latencies() const { return latencies_; }
+
+private:
+    void scheduleFrom(Clock::time_point now) {
+        due_ = now + kPeriod;
+        timer_.start(kPeriod);
+    }
+
+    static constexpr auto kPeriod = 10ms;
+    QTimer timer_;
+    Clock::time_point due_;
+    std::vector<double> latencies_;
+};
+
+// What the process has used so far; two of them give the flood's share.
+struct Usage {
+    Clock::time_point wall;
+    Seconds process{};
+    Seconds device{};
+    double resident = 0;
+    qsizetype logLength = 0;
+};
+
+// Figures over the flood, from the usage before and after it.
+struct FloodUsage {
+    Seconds wall{};
+    Seconds programCpu{}; // the process less the simulated device's thread
+    Seconds deviceCpu{};
+    double residentGrowth = 0;
+    double received = 0; // characters the log box gained
+};
+
+FloodUsage usageBetween(const Usage& before, const Usage& after) {
+    const Seconds device = after.device - before.device;
+    return {after.wall - before.wall, after.process - before.process - device, device,
+            after.resident - before.resident,
+            static_cast<double>(after.logLength - before.logLength)};
+}
+
+SimDeviceConfig floodDeviceConfig(const Scenario& scenario) {
     SimDeviceConfig config;
     config.paced = false; // the flood keeps its own pace; a baud rate would cap it
     if (scenario.duringRun) {
         config.autoPowerCycleAfter = 300ms;
     }
-    SimDevice device(config);
-    const std::optional<long> deviceThread = newThread(threadsBefore);
-    const auto deviceCpu = [&deviceThread] {
-        return deviceThread ? Seconds(threadCpuTime(*deviceThread).value_or(0ns)) : Seconds{0};
-    };
+    return config;
+}
 
-    ProgrammerRig rig(QString::fromStdString(device.slavePath()));
-    rig.toolkit().realMessageBoxes = true;
-    rig.connectPort();
-    QTemporaryDir dir;
-    if (scenario.duringRun) {
-        // Longer than the flood at about 21 ms a line, Help's boxes included.
-        const QString firmware = dir.filePath(QStringLiteral("long.srec"));
-        writeSrecLines(firmware, scenario.duration.count() * 60 + 600);
-        rig.chooseFile(firmware);
-        rig.setSpeedItem(0);
-        rig.start();
-    }
-    frmProg& window = rig.window();
-    LogBox& log = WindowControls::of(window).logBox;
-    const auto total = static_cast<std::size_t>(scenario.megabytesPerSecond * 1e6 *
-                                                static_cast<double>(scenario.duration.count()));
+bool isFloodCharacter(char c) {
+    return c != '.' && c != '>' && c != '_';
+}
 
-    OrderCheck order;
-    HelpClicker clicker(WindowControls::of(window).helpButton);
-    std::vector<double> probeLatencies;
-    bool measuring = false;
-    bool floodDone = false;
-    bool programmed = false;
-    std::size_t floodSent = 0;
-    Clock::time_point wallBefore;
-    Seconds processBefore{};
-    Seconds deviceBefore{};
-    double residentBefore = 0;
-    qsizetype logBefore = 0;
-    Seconds wall{};
-    Seconds process{};
-    Seconds deviceTime{};
-    double residentAfter = 0;
-    qsizetype logAfter = 0;
-
-    // The probe: each tick measures how late it came and schedules the next.
-    QTimer probe;
-    probe.setSingleShot(true);
-    probe.setTimerType(Qt::PreciseTimer);
-    Clock::time_point probeDue;
-    QObject::connect(&probe, &QTimer::timeout, [&] {
-        const auto now = Clock::now();
-        if (measuring) {
-            probeLatencies.push_back(millis(now - probeDue));
-        }
-        probeDue = now + 10ms;
-        probe.start(10ms);
-    });
-
-    const auto startFlood = [&] {
-        wallBefore = Clock::now();
-        processBefore = processCpuTime();
-        deviceBefore = deviceCpu();
-        residentBefore = statusBytes("VmRSS").value_or(std::nan(""));
-        logBefore = log.length();
-        measuring = true;
-        if (total > 0) {
-            device.textFlood(scenario.megabytesPerSecond * 1e6, total);
-        }
-        probeDue = Clock::now() + 10ms;
-        probe.start(10ms);
-        clicker.start();
-    };
-    const auto endFlood = [&] {
-        wall = Clock::now() - wallBefore;
-        process = processCpuTime() - processBefore;
-        deviceTime = deviceCpu() - deviceBefore;
-        residentAfter = statusBytes("VmRSS").value_or(std::nan(""));
-        logAfter = log.length();
-        measuring = false;
-        floodDone = true;
-        probe.stop();
-        clicker.stop();
-    };
-
-    QObject::connect(&window, &QWidget::windowTitleChanged, [&programmed](const QString& title) {
-        programmed = programmed || title == QStringLiteral("Norvak Flash Programmer, PROGRAMMED");
-    });
-    // Everything is driven from here: a run sends its file inside nested event loops.
-    bool started = false;
-    QTimer watch;
-    watch.setInterval(50ms);
-    QObject::connect(&watch, &QTimer::timeout, [&] {
-        if (!started &&
-            (!scenario.duringRun || window.shared().flashState == FlashState::Sending)) {
-            started = true;
-            startFlood();
-        }
-        const SimRecording recording = device.takeRecording();
-        order.take(recording);
-        order.check(log);
-        if (started && !floodDone) {
-            floodSent += static_cast<std::size_t>(
-                std::count_if(recording.sent.begin(), recording.sent.end(),
-                              [](char c) { return c != '.' && c != '>' && c != '_'; }));
-            const bool baselineOver = total == 0 && Clock::now() - wallBefore >= scenario.duration;
-            if ((total > 0 && floodSent >= total && order.caughtUp(log)) || baselineOver) {
-                endFlood();
-            }
-        }
-    });
-    watch.start();
-    const auto limit = scenario.duration * 3 + 120s;
-    runEventsUntil(
-        [&] {
-            return floodDone &&
-                   (!scenario.duringRun || window.shared().flashState == FlashState::Idle);
-        },
-        limit, 50ms);
-    watch.stop();
-    order.take(device.takeRecording());
-    order.check(log);
-    if (!floodDone) {
-        printNote(scenarioName(scenario) + ": the flood did not end in time");
-        endFlood();
+// One flood against one window, measured from its start to the moment everything the device
+// sent stands in the log box (or, without a flood, for the scenario's duration).
+class FloodRun {
+public:
+    explicit FloodRun(const Scenario& scenario)
+        : scenario_(scenario)
+        , threadsBefore_(threadIds())
+        , device_(floodDeviceConfig(scenario))
+        , deviceThread_(newThread(threadsBefore_))
+        , rig_(QString::fromStdString(device_.slavePath()))
+        , log_(WindowControls::of(rig_.window()).logBox)
+        , clicker_(WindowControls::of(rig_.window()).helpButton)
+        , total_(static_cast<std::size_t>(scenario.megabytesPerSecond * 1e6 *
+                                          static_cast<double>(scenario.duration.count()))) {
+        QObject::connect(
+            &rig_.window(), &QWidget::windowTitleChanged, [this](const QString& title) {
+                programmed_ =
+                    programmed_ || title == QStringLiteral("Norvak Flash Programmer, PROGRAMMED");
+            });
     }
 
-    const std::string name = scenarioName(scenario);
-    const std::vector<double> help = clicker.latencies();
-    if (total == 0) {
-        // The same probes without a flood: what the machine itself adds.
-        printInfo(name + ": event-loop latency p50", percentile(probeLatencies, 50), "ms");
-        printInfo(name + ": event-loop latency p99", percentile(probeLatencies, 99), "ms");
-        printInfo(name + ": Help click to box shown p50", percentile(help, 50), "ms");
-        printInfo(name + ": Help click to box shown p99", percentile(help, 99), "ms");
-        printInfo(name + ": CPU of the program, % of one core",
-                  (process - deviceTime) / wall * 100.0, "%");
+    int run() {
+        rig_.toolkit().realMessageBoxes = true;
+        rig_.connectPort();
+        if (scenario_.duringRun) {
+            startProgramming();
+        }
+        watchUntilDone();
+        printResults();
         return 0;
     }
-    const double received = static_cast<double>(logAfter - logBefore);
-    printFigure(name + ": event-loop latency p50", percentile(probeLatencies, 50), "ms",
-                atMost(100));
-    printFigure(name + ": event-loop latency p99", percentile(probeLatencies, 99), "ms",
-                atMost(100));
-    printFigure(name + ": Help click to box shown p50", percentile(help, 50), "ms", atMost(100));
-    printFigure(name + ": Help click to box shown p99", percentile(help, 99), "ms", atMost(100));
-    printFigure(name + ": Help clicks without a box", static_cast<double>(clicker.missed()),
-                "clicks", atMost(0));
-    printFigure(name + ": CPU of the program, % of one core", (process - deviceTime) / wall * 100.0,
-                "%", atMost(30));
-    printFigure(name + ": memory growth per character received",
-                (residentAfter - residentBefore) / received, "B/char", atMost(3));
-    printFigure(name + ": characters missing or wrong in the log box",
-                static_cast<double>(order.differences(log)), "chars", atMost(0));
-    if (scenario.duringRun) {
-        printFigure(name + ": the run ended PROGRAMMED", programmed ? 1 : 0, "yes=1", atLeast(1));
+
+private:
+    void startProgramming() {
+        // Longer than the flood at about 21 ms a line, Help's boxes included.
+        const QString firmware = dir_.filePath(QStringLiteral("long.srec"));
+        writeSrecLines(firmware, scenario_.duration.count() * 60 + 600);
+        rig_.chooseFile(firmware);
+        rig_.setSpeedItem(0);
+        rig_.start();
     }
-    printInfo(name + ": characters received per second", received / wall.count(), "1/s");
-    printInfo(name + ": simulated device thread, % of one core", deviceTime / wall * 100.0, "%");
-    return 0;
-}
+
+    void watchUntilDone() {
+        // Everything is driven from here: a run sends its file inside nested event loops.
+        QTimer watch;
+        watch.setInterval(50ms);
+        QObject::connect(&watch, &QTimer::timeout, [this] { watchTick(); });
+        watch.start();
+        runEventsUntil(
+            [this] {
+                return floodDone_ && (!scenario_.duringRun ||
+                                      rig_.window().shared().flashState == FlashState::Idle);
+            },
+            scenario_.duration * 3 + 120s, 50ms);
+        watch.stop();
+        order_.take(device_.takeRecording());
+        order_.check(log_);
+        if (!floodDone_) {
+            printNote(scenarioName(scenario_) + ": the flood did not end in time");
+            endFlood();
+        }
+    }
+
+    void watchTick() {
+        if (!started_ &&
+            (!scenario_.duringRun || rig_.window().shared().flashState == FlashState::Sending)) {
+            started_ = true;
+            startFlood();
+        }
+        const SimRecording recording = device_.takeRecording();
+        order_.take(recording);
+        order_.check(log_);
+        if (!started_ || floodDone_) {
+            return;
+        }
+        floodSent_ += static_cast<std::size_t>(
+            std::count_if(recording.sent.begin(), recording.sent.end(), isFloodCharacter));
+        const bool allShown = total_ > 0 && floodSent_ >= total_ && order_.caughtUp(log_);
+        const bool baselineOver = total_ == 0 && Clock::now() - before_.wall >= scenario_.duration;
+        if (allShown || baselineOver) {
+            endFlood();
+        }
+    }
+
+    [[nodiscard]] Usage usageNow() const {
+        const Seconds device =
+            deviceThread_ ? Seconds(threadCpuTime(*deviceThread_).value_or(0ns)) : Seconds{0};
+        return {Clock::now(), processCpuTime(), device, statusBytes("VmRSS").value_or(std::nan("")),
+                log_.length()};
+    }
+
+    void startFlood() {
+        before_ = usageNow();
+        if (total_ > 0) {
+            device_.textFlood(scenario_.megabytesPerSecond * 1e6, total_);
+        }
+        probe_.start();
+        clicker_.start();
+    }
+
+    void endFlood() {
+        usage_ = usageBetween(before_, usageNow());
+        floodDone_ = true;
+        probe_.stop();
+        clicker_.stop();
+    }
+
+    void printResults() const {
+        const std::string name = scenarioName(scenario_);
+        const std::vector<double>& probes = probe_.latencies();
+        const std::vector<double> help = clicker_.latencies();
+        const double cpuPercent = usage_.programCpu / usage_.wall * 100.0;
+        if (total_ == 0) {
+            // The same probes without a flood: what the machine itself adds.
+            printInfo(name + ": event-loop latency p50", percentile(probes, 50), "ms");
+            printInfo(name + ": event-loop latency p99", percentile(probes, 99), "ms");
+            printInfo(name + ": Help click to box shown p50", percentile(help, 50), "ms");
+            printInfo(name + ": Help click to box shown p99", percentile(help, 99), "ms");
+            printInfo(name + ": CPU of the program, % of one core", cpuPercent, "%");
+            return;
+        }
+        printFigure(name + ": event-loop latency p50", percentile(probes, 50), "ms", atMost(100));
+        printFigure(name + ": event-loop latency p99", percentile(probes, 99), "ms", atMost(100));
+        printFigure(name + ": Help click to box shown p50", percentile(help, 50), "ms",
+                    atMost(100));
+        printFigure(name + ": Help click to box shown p99", percentile(help, 99), "ms",
+                    atMost(100));
+        printFigure(name + ": Help clicks without a box", static_cast<double>(clicker_.missed()),
+                    "clicks", atMost(0));
+        printFigure(name + ": CPU of the program, % of one core", cpuPercent, "%", atMost(30));
+        printFigure(name + ": memory growth per character received",
+                    usage_.residentGrowth / usage_.received, "B/char", atMost(3));
+        printFigure(name + ": characters missing or wrong in the log box",
+                    static_cast<double>(order_.differences(log_)), "chars", atMost(0));
+        if (scenario_.duringRun) {
+            printFigure(name + ": the run ended PROGRAMMED", programmed_ ? 1 : 0, "yes=1",
+                        atLeast(1));
+        }
+        printInfo(name + ": characters received per second", usage_.received / usage_.wall.count(),
+                  "1/s");
+        printInfo(name + ": simulated device thread, % of one core",
+                  usage_.deviceCpu / usage_.wall * 100.0, "%");
+    }
+
+    const Scenario scenario_;
+    const std::vector<long> threadsBefore_;
+    SimDevice device_;
+    const std::optional<long> deviceThread_;
+    ProgrammerRig rig_;
+    LogBox& log_;
+    QTemporaryDir dir_;
+    OrderCheck order_;
+    HelpClicker clicker_;
+    LatencyProbe probe_;
+    const std::size_t total_;
+    std::size_t floodSent_ = 0;
+    bool started_ = false;
+    bool floodDone_ = false;
+    bool programmed_ = false;
+    Usage before_;
+    FloodUsage usage_;
+};
 
 } // namespace
 
@@ -385,7 +449,7 @@ int main(int argc, char** argv) {
         scenario.megabytesPerSecond = args[scenarioAt + 1].toDouble();
         scenario.duringRun = args[scenarioAt + 2] == QStringLiteral("run");
         scenario.duration = std::chrono::seconds(args[scenarioAt + 3].toInt());
-        return runScenario(scenario);
+        return FloodRun(scenario).run();
     }
 
     const Options options = parseOptions(argc, argv);
