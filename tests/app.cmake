@@ -9,9 +9,11 @@ norvak_add_test(test_operator_commands SOURCES app/test_operator_commands.cpp
 
 # Real bytes on a real tty: the link over a pseudo-terminal, and whole runs against the
 # simulated device with the real Qt event loop.
-norvak_add_test(test_link_pty SOURCES app/test_link_pty.cpp LIBS norvak_testsupport)
-norvak_add_test(test_end_to_end SOURCES app/test_end_to_end.cpp
-                LIBS norvak_faults_support)
+if(NORVAK_HAVE_PTY)
+  norvak_add_test(test_link_pty SOURCES app/test_link_pty.cpp LIBS norvak_testsupport)
+  norvak_add_test(test_end_to_end SOURCES app/test_end_to_end.cpp
+                  LIBS norvak_faults_support)
+endif()
 
 # The real toolkit's own promises, on the real event loop.
 norvak_add_test(test_qt_toolkit SOURCES app/test_qt_toolkit.cpp LIBS norvak_testsupport)

@@ -7,7 +7,9 @@ target_compile_definitions(test_srec_check PRIVATE NORVAK_FIRMWARE_DIR="${NORVAK
 
 norvak_add_test(test_cli_parts SOURCES cli/test_cli_parts.cpp LIBS norvak_cli)
 
-norvak_add_test(test_cli_program SOURCES cli/test_cli_program.cpp LIBS norvak_faults_support)
-add_dependencies(test_cli_program norvak-flash-cli)
-target_compile_definitions(test_cli_program PRIVATE
-  NORVAK_CLI="$<TARGET_FILE:norvak-flash-cli>" NORVAK_SOURCE_DIR="${PROJECT_SOURCE_DIR}")
+if(NORVAK_HAVE_PTY)
+  norvak_add_test(test_cli_program SOURCES cli/test_cli_program.cpp LIBS norvak_faults_support)
+  add_dependencies(test_cli_program norvak-flash-cli)
+  target_compile_definitions(test_cli_program PRIVATE
+    NORVAK_CLI="$<TARGET_FILE:norvak-flash-cli>" NORVAK_SOURCE_DIR="${PROJECT_SOURCE_DIR}")
+endif()

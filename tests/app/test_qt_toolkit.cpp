@@ -5,11 +5,18 @@
 #include "mainwindow/qt_toolkit.h"
 
 #include <QEventLoop>
-#include <QSocketNotifier>
 #include <QTest>
 #include <QTimer>
 
+#include <array>
+
+#ifdef Q_OS_WIN
+#include <QWinEventNotifier>
+#include <windows.h>
+#else
+#include <QSocketNotifier>
 #include <unistd.h>
+#endif
 
 using namespace std::chrono_literals;
 
@@ -25,35 +32,69 @@ private slots:
 
 namespace {
 
-// A pipe with a byte nobody reads: its read notifier is ready on every pass.
-class ReadyPipe {
+#ifdef Q_OS_WIN
+// An event that stays signalled: its notifier is ready on every pass, as a flooding serial
+// line's overlapped read is.
+using ReadyNotifier = QWinEventNotifier;
+class ReadySource {
 public:
-    ReadyPipe() {
-        if (::pipe(fds_) != 0 || ::write(fds_[1], "x", 1) != 1) {
-            qFatal("no pipe");
+    ReadySource()
+        : event_(::CreateEventW(nullptr, TRUE, TRUE, nullptr))
+        , notifier_(event_) {
+        if (event_ == nullptr) {
+            qFatal("no event");
         }
     }
-    ~ReadyPipe() {
+    ~ReadySource() {
+        notifier_.setEnabled(false);
+        ::CloseHandle(event_);
+    }
+    ReadySource(const ReadySource&) = delete;
+    ReadySource& operator=(const ReadySource&) = delete;
+    [[nodiscard]] ReadyNotifier& notifier() { return notifier_; }
+
+private:
+    HANDLE event_;
+    QWinEventNotifier notifier_;
+};
+#else
+// A pipe with a byte nobody reads: its read notifier is ready on every pass.
+using ReadyNotifier = QSocketNotifier;
+class ReadySource {
+public:
+    ReadySource()
+        : fds_(makeReadyPipe())
+        , notifier_(fds_[0], QSocketNotifier::Read) {}
+    ~ReadySource() {
+        notifier_.setEnabled(false);
         ::close(fds_[0]);
         ::close(fds_[1]);
     }
-    ReadyPipe(const ReadyPipe&) = delete;
-    ReadyPipe& operator=(const ReadyPipe&) = delete;
-    [[nodiscard]] int readEnd() const { return fds_[0]; }
+    ReadySource(const ReadySource&) = delete;
+    ReadySource& operator=(const ReadySource&) = delete;
+    [[nodiscard]] ReadyNotifier& notifier() { return notifier_; }
 
 private:
-    int fds_[2] = {-1, -1};
+    static std::array<int, 2> makeReadyPipe() {
+        std::array<int, 2> fds{-1, -1};
+        if (::pipe(fds.data()) != 0 || ::write(fds[1], "x", 1) != 1) {
+            qFatal("no pipe");
+        }
+        return fds;
+    }
+    std::array<int, 2> fds_;
+    QSocketNotifier notifier_;
 };
+#endif
 
 } // namespace
 
 void TestQtToolkit::aZeroTimerTicksOnTheNextPassWhileASocketStaysReady() {
     norvak::QtToolkit toolkit;
-    ReadyPipe pipe;
+    ReadySource line;
     QEventLoop loop;
-    QSocketNotifier line(pipe.readEnd(), QSocketNotifier::Read);
     int passes = 0;
-    QObject::connect(&line, &QSocketNotifier::activated, [&] {
+    QObject::connect(&line.notifier(), &ReadyNotifier::activated, [&] {
         if (++passes > 10000) {
             loop.quit(); // the tick never came
         }

@@ -16,8 +16,10 @@ constexpr std::size_t mappedFrom = 1024 * 1024; // bytes
 } // namespace
 
 GapBuffer::Block GapBuffer::allocateBlock(qsizetype codeUnits) {
-    const std::size_t bytes = static_cast<std::size_t>(codeUnits) * sizeof(char16_t);
 #ifdef Q_OS_UNIX
+    // Windows' heap takes blocks this large straight from VirtualAlloc and returns them on
+    // delete, as munmap does here.
+    const std::size_t bytes = static_cast<std::size_t>(codeUnits) * sizeof(char16_t);
     if (bytes >= mappedFrom) {
         void* mapped =
             ::mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
