@@ -293,8 +293,9 @@ void TestDemoSetup::unattendedToolkitAnswersWithoutShowingAnything() {
 void TestDemoSetup::dialogStartsInTheSampleFolderThenBesideTheLastChoice() {
     const DemoToolkit toolkit(QStringLiteral("/usr/share/norvak-flash/firmware"));
     QCOMPARE(toolkit.dialogStartFolder({}), QStringLiteral("/usr/share/norvak-flash/firmware"));
+    // Windows puts the drive in front of a rooted path.
     QCOMPARE(toolkit.dialogStartFolder(QStringLiteral("/home/op/fw/new.srec")),
-             QStringLiteral("/home/op/fw"));
+             QDir(QStringLiteral("/home/op/fw")).absolutePath());
 }
 
 void TestDemoSetup::deviceStatusWindowNamesPortAndFolder() {

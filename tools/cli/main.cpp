@@ -15,6 +15,11 @@
 #include <csignal>
 #include <cstdio>
 
+#ifdef Q_OS_WIN
+#include <memory>
+#include <windows.h>
+#endif
+
 namespace {
 
 using namespace norvak::cli;
@@ -59,6 +64,28 @@ int checkFile(const CliOptions& options) {
     return report.clean() ? exit_status::ok : exit_status::badRecords;
 }
 
+// The words of the command line as the user typed them. Windows hands main() its arguments in
+// the ANSI code page, which loses letters of a path outside it: they are read from the wide
+// command line instead.
+QStringList commandLineArguments(int argc, char* argv[]) {
+    QStringList arguments;
+#ifdef Q_OS_WIN
+    int count = 0;
+    const std::unique_ptr<LPWSTR, decltype(&::LocalFree)> wide(
+        ::CommandLineToArgvW(::GetCommandLineW(), &count), &::LocalFree);
+    if (wide) {
+        for (int i = 0; i < count; ++i) {
+            arguments << QString::fromWCharArray(wide.get()[i]);
+        }
+        return arguments;
+    }
+#endif
+    for (int i = 0; i < argc; ++i) {
+        arguments << QString::fromLocal8Bit(argv[i]);
+    }
+    return arguments;
+}
+
 // Qt's own notes (a missing runtime folder and the like) are not the program's to print;
 // only its critical messages pass.
 void quietQtMessages(QtMsgType type, const QMessageLogContext&, const QString& message) {
@@ -74,11 +101,12 @@ int main(int argc, char* argv[]) {
     // A reader of the output that goes away must not end a run in the middle of the file.
     std::signal(SIGPIPE, SIG_IGN);
 #endif
+#ifdef Q_OS_WIN
+    // The program writes UTF-8; the console shows it as such.
+    ::SetConsoleOutputCP(CP_UTF8);
+#endif
     qInstallMessageHandler(quietQtMessages);
-    QStringList arguments;
-    for (int i = 0; i < argc; ++i) {
-        arguments << QString::fromLocal8Bit(argv[i]);
-    }
+    const QStringList arguments = commandLineArguments(argc, argv);
     const ParsedCli parsed = parseCli(arguments);
     if (!parsed.options) {
         const QString help =

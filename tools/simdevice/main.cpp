@@ -33,6 +33,8 @@ constexpr std::string_view usage = R"(usage: norvak-simdevice [options]
   --no-pace                pass bytes as fast as possible
   --seed N                 seed for noise, garbage and floods (default 1)
   --silent                 never answer
+  --report-received        print what arrived, about five times a second: how many bytes
+                           of each kind, first and last arrival in seconds since the start
   --stop-dots-after K      no "." after line K
   --slow-dots MS           extra delay before every "."
   --hang-up-after K        close the line after answering line K
@@ -49,6 +51,7 @@ struct Options {
     SimDeviceConfig config;
     std::size_t floodBytes = 1000;
     std::optional<norvak::SimNoise> textFlood; // rate and count, as for the noise
+    bool reportReceived = false;
 };
 
 template <typename T> T parseNumber(std::string_view text, std::string_view option) {
@@ -99,6 +102,8 @@ Options parseOptions(const std::vector<std::string_view>& args) {
             config.seed = parseNumber<std::uint32_t>(value(), option);
         } else if (option == "--silent") {
             config.silent = true;
+        } else if (option == "--report-received") {
+            options.reportReceived = true;
         } else if (option == "--stop-dots-after") {
             config.dotsStopAfterLine = parseNumber<int>(value(), option);
         } else if (option == "--slow-dots") {
@@ -141,6 +146,19 @@ std::string printable(std::string text) {
     return text;
 }
 
+// "received 40 bytes (40 'i') 1.005-1.200 s": a rig measures the host's wake-up rate by it.
+void printReceived(const norvak::SimRecording& recording, norvak::SimClock::time_point start) {
+    if (recording.received.empty()) {
+        return;
+    }
+    const auto seconds = [start](norvak::SimClock::time_point at) {
+        return std::chrono::duration<double>(at - start).count();
+    };
+    const auto wakeUps = std::count(recording.received.begin(), recording.received.end(), 'i');
+    std::printf("received %zu bytes (%td 'i') %.3f-%.3f s\n", recording.received.size(), wakeUps,
+                seconds(recording.receivedAt.front()), seconds(recording.receivedAt.back()));
+}
+
 void printFile(std::size_t index, const norvak::SimProgrammedFile& file) {
     const std::chrono::duration<double> took = file.finished - file.started;
     std::printf("file %zu programmed: %d lines, %d data records, %zu data bytes, %.2f s, "
@@ -159,6 +177,7 @@ int run(const Options& options) {
     }
     pthread_sigmask(SIG_BLOCK, &signals, nullptr);
 
+    const auto start = norvak::SimClock::now();
     norvak::SimDevice device(options.config);
     std::printf("device at %s\n", device.slavePath().c_str());
     if (!options.config.linkPath.empty()) {
@@ -189,6 +208,9 @@ int run(const Options& options) {
         }
         // taken, not copied: a device left running does not keep all its traffic
         const norvak::SimRecording recording = device.takeRecording();
+        if (options.reportReceived) {
+            printReceived(recording, start);
+        }
         for (const auto& line : recording.rejectedLines) {
             std::printf("line %d rejected: %s\n", line.number, printable(line.text).c_str());
         }
