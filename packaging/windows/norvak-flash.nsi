@@ -5,6 +5,8 @@
 ;   Silent: norvak-flash-setup.exe /S [/ADDTOPATH] [/D=folder]
 
 Unicode true
+; A 64-bit installer for the 64-bit programs (it also runs where Wine has no 32-bit half).
+Target amd64-unicode
 !include "MUI2.nsh"
 !include "LogicLib.nsh"
 !include "FileFunc.nsh"

@@ -3,9 +3,10 @@
  * waits for a received character the way Qt Serial Port's Windows backend does (SetCommMask
  * EV_RXCHAR, overlapped WaitCommEvent), then the plain way (overlapped ReadFile), each for up
  * to five seconds, and prints one line for each:
- *   waitcommevent: pending|immediate mask=0x.. after=<ms>
+ *   waitcommevent: pending|immediate mask=0x.. after=<ms>   (EV_RXCHAR is 0x1)
  *   readfile: bytes=<n> after=<ms>
- * The other end of the pseudo-terminal sends a byte a second. */
+ * The other end of the pseudo-terminal sends its first byte two seconds after the port opens,
+ * then one a second: a wait that ends sooner ended with nothing received. */
 #include <stdio.h>
 #include <windows.h>
 
@@ -25,6 +26,18 @@ int wmain(int argc, wchar_t* argv[]) {
     if (port == INVALID_HANDLE_VALUE) {
         printf("open: failed, error %lu\n", GetLastError());
         return 1;
+    }
+    /* The line as the programmer sets it: 57600 baud, 8N1, raw. */
+    DCB dcb = {0};
+    dcb.DCBlength = sizeof dcb;
+    GetCommState(port, &dcb);
+    dcb.BaudRate = 57600;
+    dcb.ByteSize = 8;
+    dcb.Parity = NOPARITY;
+    dcb.StopBits = ONESTOPBIT;
+    dcb.fBinary = TRUE;
+    if (!SetCommState(port, &dcb)) {
+        printf("setcommstate: failed, error %lu\n", GetLastError());
     }
     COMMTIMEOUTS timeouts = {MAXDWORD, 0, 0, 0, 0}; /* reads return what is there */
     SetCommTimeouts(port, &timeouts);
@@ -49,7 +62,7 @@ int wmain(int argc, wchar_t* argv[]) {
     /* Reads wait until a byte is there. */
     COMMTIMEOUTS blocking = {0, 0, 0, 0, 0};
     SetCommTimeouts(port, &blocking);
-    char byte[16];
+    char byte[1];
     DWORD got = 0;
     ResetEvent(overlapped.hEvent);
     started = GetTickCount();
