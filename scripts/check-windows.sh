@@ -179,6 +179,26 @@ else
     tail -n 5 "$out/cli.log" | sed 's/^/      /'
 fi
 
+# A port that is not there: the caption carries the system's own words (FormatMessage's).
+status=0
+(cd "$bin" && timeout 60 "$wine" norvak-flash-cli.exe program --port 13 --file firmware/small-lf.srec \
+    >"$out/cli-missing.log" 2>&1) || status=$?
+caption="$(grep -m 1 'Result:' "$out/cli-missing.log" | tr -d '\r' | sed 's/^ *[0-9.]* s  //')"
+if ((status == 4)) && [[ "$caption" == *"Port 13 (COM13): no such device (the system said: "* ]]; then
+    pass "norvak-flash-cli.exe on a missing COM13: exit 4, \"${caption#*: }\""
+else
+    fail "norvak-flash-cli.exe on a missing COM13: exit $status, ${caption:-no result line}"
+fi
+
+# A file whose path has letters outside the ANSI code page.
+mkdir -p "$out/Äiti ŝ"
+cp "$bin/firmware/small-lf.srec" "$out/Äiti ŝ/määrä €.srec"
+checked="$(cd "$out" && timeout 60 "$wine" "$bin/norvak-flash-cli.exe" check "Äiti ŝ/määrä €.srec" 2>&1 |
+    tr -d '\r' | head -n 1 || true)"
+[[ "$checked" == "Äiti ŝ/määrä €.srec: clean" ]] &&
+    pass "norvak-flash-cli.exe check on a path with Ä, ŝ, ä and €: \"$checked\"" ||
+    fail "norvak-flash-cli.exe check on a non-ASCII path: \"$checked\""
+
 # Why the run cannot complete under Wine: the probe's other end sends a byte a second.
 python3 - "$out/pty" >/dev/null <<'PY' &
 import os, pty, sys, time
@@ -228,13 +248,13 @@ if [[ -n "$setup" ]]; then
         fail "installed norvak-flash-cli.exe --version answered \"$version\""
     [[ -f "$WINEPREFIX/drive_c/ProgramData/Microsoft/Windows/Start Menu/Programs/Norvak Flash Programmer.lnk" ]] &&
         pass "Start-menu entry" || fail "no Start-menu entry"
-    path_value="$("$wine" reg query 'HKLM\SYSTEM\CurrentControlSet\Control\Session Manager\Environment' /v Path 2>/dev/null | tr -d '\r')"
+    path_value="$("$wine" reg query 'HKLM\SYSTEM\CurrentControlSet\Control\Session Manager\Environment' /v Path 2>/dev/null | tr -d '\r' || true)"
     [[ "$path_value" == *"C:\\Program Files\\Norvak Flash Programmer"* ]] &&
         pass "/ADDTOPATH put the folder on the system PATH" || fail "PATH after install: $path_value"
     "$wine" "C:\\Program Files\\Norvak Flash Programmer\\uninstall.exe" /S >"$out/uninstall.log" 2>&1 || true
     "$wineserver" -w
-    left="$(find "$target" 2>/dev/null | head -n 5)"
-    path_after="$("$wine" reg query 'HKLM\SYSTEM\CurrentControlSet\Control\Session Manager\Environment' /v Path 2>/dev/null | tr -d '\r')"
+    left="$(find "$target" 2>/dev/null | head -n 5 || true)"
+    path_after="$("$wine" reg query 'HKLM\SYSTEM\CurrentControlSet\Control\Session Manager\Environment' /v Path 2>/dev/null | tr -d '\r' || true)"
     key="$("$wine" reg query 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\NorvakFlash' 2>&1 | tr -d '\r' || true)"
     if [[ -z "$left" && "$path_after" != *"Norvak Flash Programmer"* && "$key" != *DisplayName* &&
           ! -e "$WINEPREFIX/drive_c/ProgramData/Microsoft/Windows/Start Menu/Programs/Norvak Flash Programmer.lnk" ]]; then
