@@ -13,7 +13,7 @@ set -euo pipefail
 
 repo="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 src="$repo/src"
-cxx=x86_64-w64-mingw32-g++
+cxx=x86_64-w64-mingw32-g++-posix # the product's compiler: std::thread and std::mutex need posix threads
 wine=/usr/lib/wine/wine64 # Debian puts the loader here, not on PATH
 wineserver=/usr/lib/wine/wineserver
 
