@@ -60,7 +60,7 @@ unpack_qt() {
         echo "$key" >"$stamp"
     fi
     local top
-    top="$(find "$unpacked" -mindepth 1 -maxdepth 3 -type d -path '*/lib/cmake/Qt6' | head -n 1)"
+    top="$(find "$unpacked" -mindepth 3 -maxdepth 4 -type d -path '*/lib/cmake/Qt6' | head -n 1)"
     [[ -n "$top" ]] || { echo "$archive holds no lib/cmake/Qt6" >&2; exit 1; }
     dirname "$(dirname "$(dirname "$top")")"
 }
@@ -98,7 +98,14 @@ echo "Qt for Windows: $qt"
 started=$SECONDS
 export NORVAK_QT_WINDOWS_DIR="$qt"
 mkdir -p "$build"
-cmake --preset windows -DNORVAK_QT_WINDOWS_DIR="$qt" >"$build/configure.log" 2>&1 || {
+# Another Qt than the build was configured with: its cached package paths must go too.
+cached="$(sed -n 's/^NORVAK_QT_WINDOWS_DIR:[A-Z]*=//p' "$build/CMakeCache.txt" 2>/dev/null || true)"
+fresh=()
+if [[ -n "$cached" && "$cached" != "$qt" ]]; then
+    echo "Qt for Windows changed (was $cached): configuring afresh"
+    fresh=(--fresh)
+fi
+cmake --preset windows "${fresh[@]}" -DNORVAK_QT_WINDOWS_DIR="$qt" >"$build/configure.log" 2>&1 || {
     cat "$build/configure.log" >&2
     exit 1
 }
