@@ -32,7 +32,7 @@ for argument in "$@"; do
     esac
 done
 
-archive_name=qt-6.4.2-mingw-w64-x86_64
+archive_name="qt-6.4.2-mingw-w64-x86_64"
 unpacked="$repo/build/qt-windows"
 
 # The folder of shared/windows next to the clone, or next to one of its parents (a worktree

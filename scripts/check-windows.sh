@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# shellcheck disable=SC2015 # "test && pass || fail": pass and fail always return 0
 # Checks the Windows build (scripts/build-windows.sh) under Wine, one line per check, ending
 # "N passed, M failed"; exits non-zero on any failure. Everything runs in a throw-away
 # WINEPREFIX on an Xvfb display of its own; every process started here is stopped by its id.
@@ -31,7 +32,7 @@ cleanup() {
     for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
     "$wineserver" -k 2>/dev/null || true
     "$wineserver" -w 2>/dev/null || true
-    [[ -n "$xvfb" ]] && kill "$xvfb" 2>/dev/null || true
+    if [[ -n "$xvfb" ]]; then kill "$xvfb" 2>/dev/null || true; fi
     for pid in "${pids[@]}" $xvfb; do wait "$pid" 2>/dev/null || true; done
     rm -rf "$out"
 }

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# shellcheck disable=SC2016 # $INSTDIR is NSIS's, written as it stands
 # Packages the Windows build (scripts/build-windows.sh) into build/windows/dist/:
 #   norvak-flash-VERSION-windows-x86_64.zip        the folder to unpack anywhere
 #   norvak-flash-VERSION-windows-x86_64-setup.exe  its installer (NSIS; makensis)
