@@ -5,8 +5,16 @@
 #include "port_list.h"
 #include "program_run.h"
 #include "run_reporter.h"
+#include "signal_watcher.h"
 
+#include <QSignalSpy>
 #include <QTest>
+
+#include <csignal>
+
+#ifdef Q_OS_WIN
+#include <windows.h>
+#endif
 
 using namespace norvak;
 using namespace norvak::cli;
@@ -24,6 +32,7 @@ private slots:
     void portNumbersFollowTheWindowsMapping();
     void verdictBecomesExitStatus();
     void longDeviceLineKeepsHeadAndTail();
+    void anInterruptArrivesOnTheEventLoop();
 };
 
 namespace {
@@ -183,6 +192,32 @@ void TestCliParts::longDeviceLineKeepsHeadAndTail() {
     QVERIFY(shown.endsWith(QStringLiteral("Programmed successfully!")));
     QVERIFY2(shown.contains(QStringLiteral("(9846 characters)")), qPrintable(shown));
     QVERIFY(shown.size() < 300);
+}
+
+// SIGINT on Linux, Ctrl-Break in the console on Windows: the watcher reports it from the event
+// loop, as a signal to the thread it lives in, and only once it was asked for.
+void TestCliParts::anInterruptArrivesOnTheEventLoop() {
+#ifdef Q_OS_LINUX
+    blockTerminationSignals(); // this thread only: raise() below is sent to it
+#endif
+    SignalWatcher watcher;
+    QSignalSpy requests(&watcher, &SignalWatcher::terminationRequested);
+    QTest::qWait(50);
+    QCOMPARE(requests.count(), 0);
+#ifdef Q_OS_WIN
+    // A console of its own: Ctrl-Break in a shared one would reach the test runner too.
+    ::FreeConsole();
+    if (!::AllocConsole() || !::GenerateConsoleCtrlEvent(CTRL_BREAK_EVENT, 0)) {
+        QSKIP("no console of its own to send Ctrl-Break in (Wine 8 makes none)");
+    }
+#elif defined(Q_OS_LINUX)
+    QCOMPARE(std::raise(SIGINT), 0);
+#else
+    QSKIP("the watcher is inactive here");
+#endif
+    QVERIFY(requests.wait(5000));
+    QCOMPARE(requests.count(), 1);
+    QCOMPARE(requests.first().first().toInt(), SIGINT);
 }
 
 QTEST_MAIN(TestCliParts)
