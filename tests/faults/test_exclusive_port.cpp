@@ -1,0 +1,277 @@
+// One device, one program of ours at a time: norvak-flash-cli and the window, each reaching
+// the device by another name (its /dev/pts path, a link as /dev/serial/by-id has), run as root
+// and as another user; a holder that is no program of ours; holders that were killed.
+
+#include "faults/device_rig.h"
+#include "link/control/port_claim.h"
+#include "simdevice.h"
+
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <csignal>
+#include <memory>
+
+#include <fcntl.h>
+#include <grp.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+using namespace norvak;
+using namespace std::chrono_literals;
+
+class TestFaultsExclusivePort : public QObject {
+    Q_OBJECT
+
+private slots:
+    void twoRunsByTwoNamesOfOneDevice_data();
+    void twoRunsByTwoNamesOfOneDevice();
+    void windowAndCliOnOneDevice();
+    void holderThatIsNoProgramOfOursIsNamed();
+    void killedHolderDoesNotRefuseTheNext();
+};
+
+namespace {
+
+constexpr uid_t nobody = 65534;
+constexpr gid_t nobodyGroup = 65534;
+constexpr int couldNotDropRoot = 97;
+const QString cliPath = QStringLiteral(NORVAK_CLI);
+const QString windowChildPath = QStringLiteral(NORVAK_WINDOW_CHILD);
+
+// A device that never answers: a run holds its port through the whole countdown.
+struct SilentDevice {
+    SilentDevice() {
+        QVERIFY(dir.isValid());
+        SimDeviceConfig config;
+        config.silent = true;
+        config.linkPath =
+            dir.filePath(QStringLiteral("usb-Norvak_Adapter-if00-port0")).toStdString();
+        device = std::make_unique<SimDevice>(config);
+    }
+    [[nodiscard]] QString path() const { return QString::fromStdString(device->slavePath()); }
+    [[nodiscard]] QString link() const { return QString::fromStdString(device->config().linkPath); }
+    // Hands the device to nobody, as udev hands an adapter to its user.
+    void giveToNobody() const {
+        QCOMPARE(::chown(QFile::encodeName(path()).constData(), nobody, nobodyGroup), 0);
+        QVERIFY(QFile::setPermissions(dir.path(), QFile::permissions(dir.path()) | QFile::ExeGroup |
+                                                      QFile::ExeOther));
+    }
+
+    QTemporaryDir dir;
+    std::unique_ptr<SimDevice> device;
+};
+
+// Ends a child the test left running, a failed check's included.
+struct KillWhenDone {
+    void operator()(QProcess* process) const {
+        process->kill();
+        process->waitForFinished(10'000);
+        delete process;
+    }
+};
+using Child = std::unique_ptr<QProcess, KillWhenDone>;
+
+Child start(const QString& program, const QStringList& arguments, bool asNobody) {
+    Child process(new QProcess);
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    environment.insert(QStringLiteral("HOME"), QDir::tempPath());
+    process->setProcessEnvironment(environment);
+    if (asNobody) {
+        process->setChildProcessModifier([] {
+            if (::setgroups(0, nullptr) != 0 || ::setgid(nobodyGroup) != 0 ||
+                ::setuid(nobody) != 0) {
+                ::_exit(couldNotDropRoot);
+            }
+        });
+    }
+    process->start(program, arguments);
+    return process;
+}
+
+Child startCli(const QString& device, bool asNobody = false) {
+    return start(cliPath,
+                 {"program", "--device", device, "--file", faults::firmwarePath("small-lf.srec")},
+                 asNobody);
+}
+
+// Whether the process holds the device, as the serial control names holders.
+bool holds(const QString& device, const QProcess& process) {
+    return port_claim::holderOf(device).endsWith(
+        QStringLiteral("(pid %1)").arg(process.processId()));
+}
+
+bool waitUntilHolding(const QString& device, const QProcess& process) {
+    QDeadlineTimer deadline(30s);
+    while (!holds(device, process)) {
+        if (deadline.hasExpired() || process.state() == QProcess::NotRunning) {
+            return false;
+        }
+        QTest::qWait(20);
+    }
+    return true;
+}
+
+// The refused run's exit status and what it wrote to standard error.
+std::pair<int, QString> finish(QProcess& process) {
+    if (!process.waitForFinished(60'000) || process.exitStatus() != QProcess::NormalExit) {
+        return {-1, {}};
+    }
+    return {process.exitCode(), QString::fromLocal8Bit(process.readAllStandardError())};
+}
+
+QString ourProgramAndPid() {
+    return QStringLiteral("%1 (pid %2)")
+        .arg(QFileInfo(QCoreApplication::arguments().value(0)).fileName())
+        .arg(QCoreApplication::applicationPid());
+}
+
+QString inUseText(const QString& name, const QString& holder) {
+    return QStringLiteral("Port 1 (%1) is in use by %2. Close the other program, or choose "
+                          "another port number.")
+        .arg(name, holder);
+}
+
+void stop(QProcess& process) {
+    process.terminate();
+    process.waitForFinished(30'000);
+}
+
+} // namespace
+
+void TestFaultsExclusivePort::twoRunsByTwoNamesOfOneDevice_data() {
+    QTest::addColumn<bool>("asNobody");
+    QTest::newRow("root") << false;
+    QTest::newRow("another user") << true;
+}
+
+// As root the system's exclusive mode of the tty stops nobody; as another user it does. Either
+// way the second run is refused before it touches the line, and the first one is named.
+void TestFaultsExclusivePort::twoRunsByTwoNamesOfOneDevice() {
+    QFETCH(bool, asNobody);
+    if (asNobody && ::geteuid() != 0) {
+        QSKIP("switching to another user takes root");
+    }
+    SilentDevice line;
+    if (asNobody) {
+        line.giveToNobody();
+    }
+    const auto first = startCli(line.path(), asNobody);
+    if (!waitUntilHolding(line.path(), *first)) {
+        if (first->exitCode() == couldNotDropRoot || first->error() == QProcess::FailedToStart) {
+            QSKIP("the program cannot be run as another user here");
+        }
+        QFAIL(first->readAllStandardError().constData());
+    }
+    const auto second = startCli(line.link(), asNobody);
+    const auto [status, errors] = finish(*second);
+    QCOMPARE(status, 4);
+    const QString expected =
+        inUseText(line.link(), QStringLiteral("norvak-flash-cli (pid %1)").arg(first->processId()));
+    QVERIFY2(errors.contains(expected), qPrintable(errors));
+    QCOMPARE(first->state(), QProcess::Running);
+    QVERIFY(holds(line.path(), *first));
+    stop(*first);
+}
+
+// The window in this process, the command line in another, the device by two names.
+void TestFaultsExclusivePort::windowAndCliOnOneDevice() {
+    SimDeviceConfig silent;
+    silent.silent = true;
+    faults::DeviceRig rig(silent);
+    QTemporaryDir dir;
+    const QString link = dir.filePath(QStringLiteral("by-id-link"));
+    const QString path = QString::fromStdString(rig.device().slavePath());
+    QVERIFY(QFile::link(path, link));
+
+    rig.pressConnect();
+    QVERIFY2(rig.portOpen(), qPrintable(rig.caption()));
+    const auto refused = startCli(link);
+    const auto [status, errors] = finish(*refused);
+    QCOMPARE(status, 4);
+    QVERIFY2(errors.contains(inUseText(link, ourProgramAndPid())), qPrintable(errors));
+    QVERIFY(rig.portOpen());
+
+    rig.pressConnect(); // Disconnect
+    const auto running = startCli(link);
+    QVERIFY(waitUntilHolding(path, *running));
+    rig.pressConnect();
+    QVERIFY(!rig.portOpen());
+    const QString caption = rig.caption();
+    QVERIFY2(faults::errorCaption.match(caption).hasMatch(), qPrintable(caption));
+    const QString expected =
+        inUseText(path, QStringLiteral("norvak-flash-cli (pid %1)").arg(running->processId()));
+    QVERIFY2(caption.endsWith(expected), qPrintable(caption));
+    QCOMPARE(running->state(), QProcess::Running);
+    stop(*running);
+}
+
+// A modem manager or a braille daemon probing the adapter holds it open in the system's
+// exclusive mode, without our claim: another user is refused by the system, and told who.
+void TestFaultsExclusivePort::holderThatIsNoProgramOfOursIsNamed() {
+    if (::geteuid() != 0) {
+        QSKIP("switching to another user takes root");
+    }
+    SilentDevice line;
+    line.giveToNobody();
+    const QByteArray device = QFile::encodeName(line.path());
+    Child prober(new QProcess);
+    prober->setChildProcessModifier([&device] {
+        if (::setgroups(0, nullptr) != 0 || ::setgid(nobodyGroup) != 0 || ::setuid(nobody) != 0) {
+            ::_exit(couldNotDropRoot);
+        }
+        const int held = ::open(device.constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+        if (held < 0 || ::ioctl(held, TIOCEXCL) != 0) {
+            ::_exit(couldNotDropRoot + 1);
+        }
+    });
+    prober->start(QStringLiteral("sleep"), {QStringLiteral("60")});
+    QVERIFY(prober->waitForStarted());
+    QTest::qWait(200); // until it is sleep that holds the device, not the forked test
+
+    const auto window = start(windowChildPath, {"--connect", line.link()}, true);
+    QVERIFY(window->waitForFinished(30'000));
+    if (window->exitCode() == couldNotDropRoot) {
+        QSKIP("the window cannot be run as another user here");
+    }
+    const QString output = QString::fromLocal8Bit(window->readAllStandardOutput());
+    QVERIFY2(
+        output.contains(QStringLiteral("is in use by sleep (pid %1)").arg(prober->processId())),
+        qPrintable(output + window->readAllStandardError()));
+    QVERIFY(output.contains(QStringLiteral("port open: 0")));
+}
+
+// The window killed by SIGTERM and the command line killed outright leave nothing behind
+// that refuses the next opener. Root only: a pseudo-terminal, unlike an adapter, keeps the
+// exclusive mode a killed holder set for as long as its device side is open.
+void TestFaultsExclusivePort::killedHolderDoesNotRefuseTheNext() {
+    if (::geteuid() != 0) {
+        QSKIP("a pseudo-terminal keeps a killed holder's exclusive mode for other users");
+    }
+    SimDeviceConfig silent;
+    silent.silent = true;
+    faults::DeviceRig rig(silent);
+    const QString path = QString::fromStdString(rig.device().slavePath());
+    const auto window =
+        start(windowChildPath, {path, faults::firmwarePath("small-lf.srec"), "0"}, false);
+    QVERIFY(waitUntilHolding(path, *window));
+    ::kill(static_cast<pid_t>(window->processId()), SIGTERM);
+    QVERIFY(window->waitForFinished(30'000));
+    rig.pressConnect();
+    QCOMPARE(rig.caption(), QStringLiteral("Norvak Flash Programmer, Connect: True"));
+    rig.pressConnect(); // Disconnect
+
+    const auto cli = startCli(path);
+    QVERIFY(waitUntilHolding(path, *cli));
+    cli->kill();
+    QVERIFY(cli->waitForFinished(30'000));
+    rig.pressConnect();
+    QCOMPARE(rig.caption(), QStringLiteral("Norvak Flash Programmer, Connect: True"));
+}
+
+QTEST_MAIN(TestFaultsExclusivePort)
+#include "test_exclusive_port.moc"
