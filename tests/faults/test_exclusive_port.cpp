@@ -145,8 +145,8 @@ void stop(QProcess& process) {
 
 void TestFaultsExclusivePort::twoRunsByTwoNamesOfOneDevice_data() {
     QTest::addColumn<bool>("asNobody");
-    QTest::newRow("root") << false;
-    QTest::newRow("another user") << true;
+    QTest::newRow("the test's user (root in CI)") << false;
+    QTest::newRow("nobody") << true;
 }
 
 // As root the system's exclusive mode of the tty stops nobody; as another user it does. Either
@@ -250,7 +250,7 @@ void TestFaultsExclusivePort::holderThatIsNoProgramOfOursIsNamed() {
 // exclusive mode a killed holder set for as long as its device side is open.
 void TestFaultsExclusivePort::killedHolderDoesNotRefuseTheNext() {
     if (::geteuid() != 0) {
-        QSKIP("a pseudo-terminal keeps a killed holder's exclusive mode for other users");
+        QSKIP("a pseudo-terminal keeps a killed holder's exclusive mode, which only root passes");
     }
     SimDeviceConfig silent;
     silent.silent = true;
