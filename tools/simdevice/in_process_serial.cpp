@@ -112,7 +112,8 @@ void InProcessSerial::setPortOpen(bool open) {
         return;
     }
     if (commPort_ != devicePort_ || device_.lineGoneAt()) {
-        const QStringList tried = commPort_ == devicePort_ ? QStringList{devicePath} : QStringList{};
+        const QStringList tried =
+            commPort_ == devicePort_ ? QStringList{devicePath} : QStringList{};
         throw SerialError(describeNoPortFound(commPort_, tried));
     }
     open_ = true;
