@@ -16,12 +16,9 @@ public:
 
     [[nodiscard]] std::unique_ptr<SerialControl> makeSerialControl(Toolkit& toolkit,
                                                                    int port) override {
-        return std::make_unique<InProcessSerial>(toolkit, device_,
-                                                 static_cast<std::int16_t>(port));
+        return std::make_unique<InProcessSerial>(toolkit, device_, static_cast<std::int16_t>(port));
     }
-    [[nodiscard]] QString location() const override {
-        return QStringLiteral("in this process");
-    }
+    [[nodiscard]] QString location() const override { return QStringLiteral("in this process"); }
     void dropRecording() override { static_cast<void>(device_.takeRecording()); }
 
 private:
