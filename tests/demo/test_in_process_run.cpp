@@ -213,7 +213,8 @@ void TestInProcessRun::programsTheSample() {
     const Duration readyDelay = between(rec.sentAt[prompt], *handOvers.readyRequest);
     // The timer starts once the handler has seen ">": its interval is a floor. A millisecond
     // is left for a timer that rounds its start.
-    QVERIFY2(readyDelay >= readyRequestDelay - Duration{1}, qPrintable(QString::number(readyDelay.count())));
+    QVERIFY2(readyDelay >= readyRequestDelay - Duration{1},
+             qPrintable(QString::number(readyDelay.count())));
     QVERIFY2(readyDelay <= readyRequestDelay + Duration{5000},
              qPrintable(QString::number(readyDelay.count())));
 
@@ -228,7 +229,8 @@ void TestInProcessRun::programsTheSample() {
           pauseMs, handOvers.wakeUps.size(), wakeUpSpan.count(), wakeUpRate, readyDelay.count(),
           shortest.count(), percentile(pauses, 0.5).count(), percentile(pauses, 0.9).count(),
           percentile(pauses, 0.99).count(), percentile(pauses, 1.0).count(),
-          between(rec.programmedFiles[0].started, rec.programmedFiles[0].finished).count() / 1000.0);
+          between(rec.programmedFiles[0].started, rec.programmedFiles[0].finished).count() /
+              1000.0);
 }
 
 void TestInProcessRun::deviceThatStopsAnsweringEndsInProgrammingFailled() {
@@ -255,7 +257,8 @@ void TestInProcessRun::hangUpIsReportedAfterTheLastAnswerWasRead() {
         qPrintable(rig.run->verdict().reason()));
     QVERIFY(rig.run->verdict().reason().contains(InProcessSerial::devicePath));
     // The dot of line 10 was on the line before it went: the window read it.
-    QCOMPARE(rig.logBox(), QStringLiteral(">_") + QString(10, QLatin1Char('.')) + QLatin1Char('\n'));
+    QCOMPARE(rig.logBox(),
+             QStringLiteral(">_") + QString(10, QLatin1Char('.')) + QLatin1Char('\n'));
     QCOMPARE(rig.device.recording().mode, SimMode::HungUp);
 }
 

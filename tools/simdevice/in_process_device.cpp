@@ -206,12 +206,18 @@ void InProcessDevice::powerCycle(TimePoint now) {
     impl_->advance(now);
     impl_->acting = impl_->now;
     impl_->program.powerCycle();
+    if (onChangedFromOutside) {
+        onChangedFromOutside();
+    }
 }
 
 void InProcessDevice::hangUp(TimePoint now) {
     impl_->advance(now);
     if (!impl_->goneAt) {
         impl_->closeLine(impl_->now);
+    }
+    if (onChangedFromOutside) {
+        onChangedFromOutside();
     }
 }
 

@@ -20,6 +20,7 @@
 #include "sim_types.h"
 
 #include <chrono>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -61,6 +62,9 @@ public:
     [[nodiscard]] std::optional<TimePoint> nextEvent() const;
     // When the line went (a hang-up); none while it is there.
     [[nodiscard]] std::optional<TimePoint> lineGoneAt() const;
+
+    // Called after powerCycle() and hangUp(), so that the host's end looks at the line again.
+    std::function<void()> onChangedFromOutside;
 
     // --- The device's side, as SimDevice's ---
     void powerCycle(TimePoint now);

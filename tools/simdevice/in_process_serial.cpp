@@ -30,9 +30,14 @@ InProcessSerial::InProcessSerial(Toolkit& toolkit, InProcessDevice& device, std:
         lostReport_->setEnabled(false);
         reportLost();
     });
+    device_.onChangedFromOutside = [this] {
+        catchUp();
+    };
 }
 
-InProcessSerial::~InProcessSerial() = default;
+InProcessSerial::~InProcessSerial() {
+    device_.onChangedFromOutside = nullptr;
+}
 
 ReceiveLine InProcessSerial::receiveLine() {
     return {

@@ -38,7 +38,8 @@ public:
     static inline const QString devicePath = QStringLiteral("simulated device");
     static constexpr std::chrono::milliseconds kHangUpGrace{500};
 
-    // `device` outlives the control; only port number `port` reaches it.
+    // `device` outlives the control, and no other control reaches it meanwhile; only port
+    // number `port` reaches it.
     InProcessSerial(Toolkit& toolkit, InProcessDevice& device, std::int16_t port);
     ~InProcessSerial() override;
     InProcessSerial(const InProcessSerial&) = delete;
