@@ -48,7 +48,9 @@ struct Rig {
                 received += serial.Input();
             }
         };
-        serial.OnPortLost = [this](const QString& description) { lost << description; };
+        serial.OnPortLost = [this](const QString& description) {
+            lost << description;
+        };
     }
 
     test::VirtualToolkit toolkit;
@@ -96,7 +98,9 @@ void TestInProcessSerial::bytesTravelAtTheLinePace() {
 void TestInProcessSerial::receiveEventsFollowThresholdAndInputLength() {
     Rig rig;
     rig.serial.setInputLen(0);
-    rig.serial.OnComm = [&rig] { ++rig.events; };
+    rig.serial.OnComm = [&rig] {
+        ++rig.events;
+    };
     rig.serial.Output("iii");
     rig.toolkit.advance(5ms);
     QCOMPARE(rig.events, 0); // RThreshold 0: no events, the bytes wait
