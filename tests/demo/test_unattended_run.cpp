@@ -4,6 +4,7 @@
 
 #include "demo_setup.h"
 #include "demo_toolkit.h"
+#include "simdevice.h"
 #include "unattended_run.h"
 
 #include "link/control/mscomm.h"

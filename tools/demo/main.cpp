@@ -1,14 +1,16 @@
 // norvak-flash-demo: the Norvak Flash Programmer's own window with a simulated device behind
 // one port number. Interactive with a display; without one (or with --unattended) it runs
-// offscreen, clicks through one programming run and exits with its result.
+// offscreen, clicks through one programming run and exits with its result. The device runs
+// behind a pseudo-terminal, or with --in-process (always on Windows) in the demo's own process
+// behind the window's serial control.
 
+#include "demo_device.h"
 #include "demo_options.h"
 #include "demo_setup.h"
 #include "demo_toolkit.h"
 #include "unattended_run.h"
 
 #include "devicenotify/usb_notification.h"
-#include "link/control/mscomm.h"
 #include "mainwindow/frmprog.h"
 
 #include <QApplication>
@@ -65,26 +67,27 @@ int runDemo(QApplication& app, const DemoOptions& options, QTextStream& out, QTe
         }
     }
 
-    std::unique_ptr<SimDevice> device;
+    std::unique_ptr<DemoDevice> device;
     try {
-        device = std::make_unique<SimDevice>(demoDeviceConfig(options.fault));
+        device = options.inProcess ? makeInProcessDevice(demoDeviceConfig(options.fault))
+                                   : makePseudoTerminalDevice(demoDeviceConfig(options.fault));
     } catch (const std::system_error& e) {
-        err << "The simulated device could not start: " << e.what() << Qt::endl;
+        err << "The simulated device could not start: " << e.what() << "\nTry --in-process."
+            << Qt::endl;
         return setupFailed;
     }
-    const QString devicePath = QString::fromStdString(device->slavePath());
+    const QString devicePath = device->location();
     out << banner(options.port, devicePath, firmwareFolder) << Qt::flush;
 
     DemoToolkit toolkit(firmwareFolder);
-    frmProg window(toolkit,
-                   std::make_unique<MSComm>(toolkit, withSimulatedPort(options.port, devicePath)),
+    frmProg window(toolkit, device->makeSerialControl(toolkit, options.port),
                    devicenotify::nativeUsbPlatform());
     QObject::connect(&window, &frmProg::closed, &app, &QCoreApplication::quit);
     window.show();
 
     QTimer recordingTrim;
     QObject::connect(&recordingTrim, &QTimer::timeout, &recordingTrim,
-                     [&device] { static_cast<void>(device->takeRecording()); });
+                     [&device] { device->dropRecording(); });
     recordingTrim.start(recordingTrimInterval);
 
     if (!options.drivesRun()) {
