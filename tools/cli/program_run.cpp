@@ -152,8 +152,9 @@ RunEnd runEnd(const unattended::RunVerdict& verdict, const QString& portDescript
                 portDescription + QStringLiteral(" 'norvak-flash-cli ports' lists the ports.")};
     case RunOutcome::FileUnreadable:
         return {exit_status::fileUnreadable, QStringLiteral("file-unreadable"), verdict.reason(),
-                QStringLiteral("the firmware file could not be read. Make it readable, then "
-                               "switch the device off and on and program it again.")};
+                verdict.reason() +
+                    QStringLiteral(". Nothing more was sent: make the file readable, then switch "
+                                   "the device off and on and program it again.")};
     case RunOutcome::Interrupted:
         return {exit_status::interrupted, QStringLiteral("interrupted"),
                 QStringLiteral("Interrupted"),
