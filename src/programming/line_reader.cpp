@@ -46,9 +46,11 @@ bool LineReader::fill() {
 
 bool LineReader::topUpToTwo() {
     // The one byte left, if any, moves to the front of the buffer; the read goes after it.
-    std::copy(buffer_.begin() + begin_, buffer_.begin() + end_, buffer_.begin());
-    end_ -= begin_;
-    begin_ = 0;
+    if (begin_ > 0) {
+        std::copy(buffer_.begin() + begin_, buffer_.begin() + end_, buffer_.begin());
+        end_ -= begin_;
+        begin_ = 0;
+    }
     while (buffered() < 2) {
         if (readMore() == 0) {
             return false;

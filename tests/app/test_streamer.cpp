@@ -33,7 +33,6 @@ private slots:
     void startedWhileIdleSendsOnlyTheFirstLine();
     void anUnreadableFileEndsTheRunWithItsReason_data();
     void anUnreadableFileEndsTheRunWithItsReason();
-    void aStreamerWithoutAFileSaysSo();
     void aReadThatGivesNothingEndsThePass();
     void aFileWhoseLengthPromisesMoreEndsItsRun();
     void filesWithoutAWholeLineSendNothing();
@@ -376,18 +375,6 @@ void TestStreamer::anUnreadableFileEndsTheRunWithItsReason() {
              "Norvak Flash Programmer, Cannot read the firmware file: " + path + ": " + why);
     QCOMPARE(QDir(dir).entryList(QDir::AllEntries | QDir::System), before);
     QVERIFY(!QFileInfo::exists(dir + "/nofolder"));
-}
-
-void TestStreamer::aStreamerWithoutAFileSaysSo() {
-    WindowRig rig;
-    rig.pressConnect();
-    rig.press(Button::SFile);
-    rig.tick(Milliseconds(1000));
-    QVERIFY(rig.serial->wire.isEmpty());
-    QCOMPARE(rig.caption(),
-             QStringLiteral("Norvak Flash Programmer, Cannot read the firmware file: no firmware "
-                            "file chosen"));
-    QVERIFY(!rig.enabled(Button::Flash)); // still no file to start with
 }
 
 void TestStreamer::filesWithoutAWholeLineSendNothing() {

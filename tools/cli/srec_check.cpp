@@ -527,9 +527,11 @@ SrecReport checkSrecDevice(QIODevice& device, qint64 size, const InterruptPoll& 
     // The reader stops where reads stop giving bytes: short of the length taken at the
     // opening, the file was cut while it was read, and no report would describe it.
     if (size - consumed >= 2) {
-        throw FirmwareFileError(QStringLiteral("it got shorter while it was read (%1 of %2 bytes)")
-                                    .arg(consumed)
-                                    .arg(size));
+        throw FirmwareFileError(
+            QStringLiteral("it got shorter while it was read (%1 of the %2 bytes it had when "
+                           "opened could be read)")
+                .arg(consumed)
+                .arg(size));
     }
     std::optional<char> leftover;
     if (size - consumed == 1 && device.seek(size - 1)) {
