@@ -299,20 +299,18 @@ void TestStreamer::startedWhileIdleSendsOnlyTheFirstLine() {
 void TestStreamer::anUnreadableFileEndsTheRunWithItsReason_data() {
     QTest::addColumn<QString>("kind");
     QTest::addColumn<QString>("why");
-    QTest::newRow("missing") << "missing"
-                             << "no such file";
-    QTest::newRow("missing folder") << "missing folder"
-                                    << "no such file";
-    QTest::newRow("folder") << "folder"
-                            << "is a folder, not a file";
-    QTest::newRow("fifo") << "fifo"
-                          << "not a regular file";
-    QTest::newRow("device") << "device"
-                            << "not a regular file";
-    QTest::newRow("permission taken away") << "permission"
-                                           << "no permission to read it";
-    QTest::newRow("removed during the countdown") << "removed early"
-                                                  << "no such file";
+    const std::pair<const char*, const char*> rows[] = {
+        {"missing", "no such file"},
+        {"missing folder", "no such file"},
+        {"folder", "is a folder, not a file"},
+        {"fifo", "not a regular file"},
+        {"device", "not a regular file"},
+        {"permission taken away", "no permission to read it"},
+        {"removed during the countdown", "no such file"},
+    };
+    for (const auto& [kind, why] : rows) {
+        QTest::newRow(kind) << QString::fromLatin1(kind) << QString::fromLatin1(why);
+    }
 }
 
 // The file was fine when it was chosen; when the streamer starts it is gone, or something
@@ -334,7 +332,7 @@ void TestStreamer::anUnreadableFileEndsTheRunWithItsReason() {
     rig.pressConnect();
     rig.chooseFile(path);
     rig.pressStart();
-    if (kind == "removed early") {
+    if (kind == "removed during the countdown") {
         rig.tick(Milliseconds(1000));
         QVERIFY(QFile::remove(chosen));
     }
@@ -346,7 +344,7 @@ void TestStreamer::anUnreadableFileEndsTheRunWithItsReason() {
     } else if (kind == "fifo") {
         QVERIFY(QFile::remove(chosen));
         QCOMPARE(::mkfifo(QFile::encodeName(chosen).constData(), 0600), 0);
-    } else if (kind == "permission") {
+    } else if (kind == "permission taken away") {
         QVERIFY(QFile::setPermissions(chosen, QFileDevice::WriteOwner));
     }
     const QStringList before = QDir(dir).entryList(QDir::AllEntries | QDir::System);
@@ -354,7 +352,7 @@ void TestStreamer::anUnreadableFileEndsTheRunWithItsReason() {
     {
         // Root reads whatever the permissions say: the tick runs under another user's file
         // rights then.
-        const ReadingAsAnotherUser asNobody(kind == "permission");
+        const ReadingAsAnotherUser asNobody(kind == "permission taken away");
         rig.tick(Milliseconds(1000));
     }
     QVERIFY(rig.serial->wire.isEmpty());
