@@ -14,6 +14,7 @@
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QThread>
 
 #include <csignal>
 #include <memory>
@@ -32,6 +33,11 @@ private slots:
     void watchdogEndsWithThree();
     void portThatDoesNotOpenOrIsLostEndsWithFour();
     void unreadableFirmwareEndsWithFive();
+    void firmwareGoneWhenItIsToBeSentEndsWithFive();
+    void aFileCutWhileItIsCheckedEndsWithFive_data();
+    void aFileCutWhileItIsCheckedEndsWithFive();
+    void aSignalDuringTheCheckEndsWithSix_data();
+    void aSignalDuringTheCheckEndsWithSix();
     void sigintMidFileCancelsAndWritesNothingMore();
     void sigtermWhileWaitingForTheBootProgram();
     void readmeExampleProgramsFourDevicesAtOnce();
@@ -123,6 +129,47 @@ QByteArray streamAfterReady(const SimRecording& recording) {
     const auto ready = received.find('f');
     return ready == std::string::npos ? QByteArray()
                                       : QByteArray::fromStdString(received.substr(ready + 1));
+}
+
+// How far `pid` has read the file at `path`, from the offset of its open handle; -1 while it
+// has none open.
+qint64 readPosition(qint64 pid, const QString& path) {
+    const QDir fds(QStringLiteral("/proc/%1/fd").arg(pid));
+    for (const QFileInfo& fd : fds.entryInfoList(QDir::Files | QDir::System)) {
+        if (fd.symLinkTarget() != path) {
+            continue;
+        }
+        QFile info(QStringLiteral("/proc/%1/fdinfo/%2").arg(pid).arg(fd.fileName()));
+        if (info.open(QIODevice::ReadOnly)) {
+            const QByteArray pos = info.readLine(); // "pos:\t<offset>"
+            return pos.mid(pos.indexOf(':') + 1).trimmed().toLongLong();
+        }
+    }
+    return -1;
+}
+
+// Waits until `process` has read `bytes` of the file at `path`.
+bool waitUntilRead(const QProcess& process, const QString& path, qint64 bytes) {
+    QElapsedTimer waited;
+    waited.start();
+    while (process.state() != QProcess::NotRunning && waited.elapsed() < 30'000) {
+        if (readPosition(process.processId(), path) >= bytes) {
+            return true;
+        }
+        QThread::usleep(200);
+    }
+    return false;
+}
+
+// A file of NUL bytes as large as `size`, without taking the room: reading it costs only the
+// reading.
+QString sparseFile(const QTemporaryDir& dir, qint64 size) {
+    const QString path = dir.filePath(QStringLiteral("sparse.srec"));
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || !file.resize(size)) {
+        return {};
+    }
+    return path;
 }
 
 } // namespace
@@ -294,6 +341,78 @@ void TestCliProgram::unreadableFirmwareEndsWithFive() {
     QCOMPARE(events.list.size(), 1);
     QCOMPARE(events.list[0][QStringLiteral("outcome")].toString(),
              QStringLiteral("file-unreadable"));
+    QVERIFY(device.recording().received.empty());
+}
+
+void TestCliProgram::firmwareGoneWhenItIsToBeSentEndsWithFive() {
+    // The file is there when the run starts and gone when the streamer opens it, a second
+    // after the boot program asked for it.
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("fw.srec"));
+    QVERIFY(QFile::copy(firmware("small-lf.srec"), path));
+    SimDevice device(deviceConfig());
+    const auto run =
+        startCli({"program", "--device", devicePath(device), "--file", path, "--json"});
+    QVERIFY(device.waitForReceived(1, 20s)); // the first wake-up "i": the run has begun
+    QVERIFY(QFile::remove(path));
+    QCOMPARE(finish(*run), 5);
+    const Events events = parseEvents(run->readAllStandardOutput());
+    QVERIFY2(events.error.isEmpty(), qPrintable(events.error));
+    const QString reason =
+        QStringLiteral("Cannot read the firmware file: ") + path + QStringLiteral(": no such file");
+    QVERIFY(events.indexOf("caption", "status", reason) >= 0);
+    QVERIFY(events.indexOf("message") < 0); // no "Error: DOT Timeout"
+    const QJsonObject outcome = events.list.back();
+    QCOMPARE(outcome[QStringLiteral("outcome")].toString(), QStringLiteral("file-unreadable"));
+    QCOMPARE(outcome[QStringLiteral("text")].toString(), reason);
+    QVERIFY(run->readAllStandardError().contains(path.toUtf8()));
+    QVERIFY(streamAfterReady(device.recording()).isEmpty());
+}
+
+void TestCliProgram::aFileCutWhileItIsCheckedEndsWithFive_data() {
+    QTest::addColumn<bool>("program");
+    QTest::newRow("check") << false;
+    QTest::newRow("program --check") << true;
+}
+
+void TestCliProgram::aFileCutWhileItIsCheckedEndsWithFive() {
+    QFETCH(bool, program);
+    QTemporaryDir dir;
+    const QString path = sparseFile(dir, 4LL << 30);
+    QVERIFY(!path.isEmpty());
+    SimDevice device(deviceConfig());
+    const auto run = startCli(
+        program ? QStringList{"program", "--device", devicePath(device), "--file", path, "--check"}
+                : QStringList{"check", path});
+    QVERIFY(waitUntilRead(*run, path, 4 << 20));
+    QVERIFY(QFile::resize(path, 1 << 20));
+    QCOMPARE(finish(*run, 30s), 5);
+    const QByteArray err = run->readAllStandardError();
+    QVERIFY2(err.contains("got shorter while it was read"), err.constData());
+    QVERIFY(device.recording().received.empty());
+}
+
+void TestCliProgram::aSignalDuringTheCheckEndsWithSix_data() {
+    QTest::addColumn<int>("signalNumber");
+    QTest::newRow("SIGINT") << SIGINT;
+    QTest::newRow("SIGTERM") << SIGTERM;
+}
+
+void TestCliProgram::aSignalDuringTheCheckEndsWithSix() {
+    QFETCH(int, signalNumber);
+    QTemporaryDir dir;
+    const QString path = sparseFile(dir, 64LL << 30);
+    QVERIFY(!path.isEmpty());
+    SimDevice device(deviceConfig());
+    const auto run =
+        startCli({"program", "--device", devicePath(device), "--file", path, "--check", "--json"});
+    QVERIFY(waitUntilRead(*run, path, 8 << 20));
+    QCOMPARE(::kill(static_cast<pid_t>(run->processId()), signalNumber), 0);
+    QCOMPARE(finish(*run, 30s), 6);
+    const Events events = parseEvents(run->readAllStandardOutput());
+    QCOMPARE(events.list.size(), 1);
+    QCOMPARE(events.list[0][QStringLiteral("outcome")].toString(), QStringLiteral("interrupted"));
+    QVERIFY(run->readAllStandardError().contains("nothing was sent"));
     QVERIFY(device.recording().received.empty());
 }
 

@@ -35,8 +35,8 @@ private slots:
     void aPortInUseIsRefusedAsSuch();
     void aPortWithoutPermissionIsRefusedAsSuch();
 
-    void pathsThatAreNoFirmwareTakeTheFailurePath_data();
-    void pathsThatAreNoFirmwareTakeTheFailurePath();
+    void pathsThatAreNoFirmwareEndTheRunWithTheReason_data();
+    void pathsThatAreNoFirmwareEndTheRunWithTheReason();
     void oddFilesAreSentByTheLineRule_data();
     void oddFilesAreSentByTheLineRule();
     void aFileChangedDuringTheRun_data();
@@ -278,14 +278,14 @@ void TestFaultsBadInput::aPortWithoutPermissionIsRefusedAsSuch() {
 
 // ---------------------------------------------------------------------------------------
 
-void TestFaultsBadInput::pathsThatAreNoFirmwareTakeTheFailurePath_data() {
+void TestFaultsBadInput::pathsThatAreNoFirmwareEndTheRunWithTheReason_data() {
     QTest::addColumn<QString>("kind");
     for (const char* kind : {"missing", "in a missing folder", "directory", "fifo", "/dev/zero"}) {
         QTest::newRow(kind) << QString::fromLatin1(kind);
     }
 }
 
-void TestFaultsBadInput::pathsThatAreNoFirmwareTakeTheFailurePath() {
+void TestFaultsBadInput::pathsThatAreNoFirmwareEndTheRunWithTheReason() {
     QFETCH(QString, kind);
     FileRun run;
     const QString dir = run.dir();
@@ -305,12 +305,16 @@ void TestFaultsBadInput::pathsThatAreNoFirmwareTakeTheFailurePath() {
     const QStringList before = snapshot(dir);
 
     run.start(path);
-    const QString caption = run.rig.caption();
     run.runToTheEnd();
     QVERIFY(run.sent().isEmpty());
     QCOMPARE(run.rig.state(), FlashState::Idle);
-    QCOMPARE(run.rig.caption(), caption); // the failure path reports nothing
-    QVERIFY(run.rig.toolkit.messages.empty());
+    const QString caption = run.rig.caption();
+    QVERIFY2(caption.startsWith("Norvak Flash Programmer, Cannot read the firmware file: " + path +
+                                ": "),
+             qPrintable(caption));
+    QVERIFY(!run.rig.timerOn(TimerRole::DotWatchdog));
+    run.rig.tick(5s);
+    QVERIFY(run.rig.toolkit.messages.empty()); // no dot timeout blames the device
     QVERIFY(!run.rig.streaming());
     QCOMPARE(snapshot(dir), before);
     QVERIFY(!QFileInfo::exists(dir + "/no-folder"));
@@ -451,9 +455,11 @@ void TestFaultsBadInput::aFileChangedBetweenThePasses() {
     QVERIFY(!run.rig.streaming());
     const QByteArray sent = run.sent();
     if (change == "deleted") {
-        // The failure path.
+        // The run ends with the reason.
         QVERIFY(sent.isEmpty());
         QCOMPARE(run.rig.state(), FlashState::Idle);
+        QCOMPARE(run.rig.caption(), "Norvak Flash Programmer, Cannot read the firmware file: " +
+                                        path + ": no such file");
     } else if (change == "truncated") {
         // The end of the file, with nothing in it.
         QVERIFY(sent.isEmpty());

@@ -77,9 +77,17 @@ std::optional<int> refuseUnfitFile(const CliOptions& options, RunReporter::Style
     }
     SrecReport report;
     try {
-        report = checkSrecFile(options.file);
+        // The run's signal watcher does not exist yet: a large file is read with SIGINT and
+        // SIGTERM blocked, so the check looks for them itself.
+        report = checkSrecFile(options.file, terminationSignalPending);
     } catch (const FileReadError& e) {
         return refuseUnreadable(QString::fromStdString(e.what()));
+    } catch (const CheckInterrupted&) {
+        RunReporter(style, out, err)
+            .end({exit_status::interrupted, QStringLiteral("interrupted"),
+                  QStringLiteral("Interrupted"),
+                  QStringLiteral("interrupted during the check: nothing was sent.")});
+        return exit_status::interrupted;
     }
     if (report.clean()) {
         return std::nullopt;
@@ -144,7 +152,9 @@ RunEnd runEnd(const unattended::RunVerdict& verdict, const QString& portDescript
                 portDescription + QStringLiteral(" 'norvak-flash-cli ports' lists the ports.")};
     case RunOutcome::FileUnreadable:
         return {exit_status::fileUnreadable, QStringLiteral("file-unreadable"), verdict.reason(),
-                QStringLiteral("the firmware file could not be read.")};
+                verdict.reason() +
+                    QStringLiteral(". Nothing more was sent: make the file readable, then switch "
+                                   "the device off and on and program it again.")};
     case RunOutcome::Interrupted:
         return {exit_status::interrupted, QStringLiteral("interrupted"),
                 QStringLiteral("Interrupted"),

@@ -29,6 +29,21 @@ void blockTerminationSignals() {
     sigprocmask(SIG_BLOCK, &set, nullptr);
 }
 
+bool terminationSignalPending() {
+    sigset_t pending;
+    sigemptyset(&pending);
+    if (sigpending(&pending) != 0) {
+        return false;
+    }
+    const sigset_t set = terminationSignals();
+    for (int signal = 1; signal < NSIG; ++signal) {
+        if (sigismember(&set, signal) == 1 && sigismember(&pending, signal) == 1) {
+            return true;
+        }
+    }
+    return false;
+}
+
 SignalWatcher::SignalWatcher() {
     const sigset_t set = terminationSignals();
     fd_ = signalfd(-1, &set, SFD_NONBLOCK | SFD_CLOEXEC);
@@ -57,6 +72,9 @@ void SignalWatcher::readSignals() {
 
 // Elsewhere the signals keep their default action: the program ends at once.
 void blockTerminationSignals() {}
+bool terminationSignalPending() {
+    return false;
+}
 SignalWatcher::SignalWatcher() = default;
 SignalWatcher::~SignalWatcher() = default;
 void SignalWatcher::readSignals() {}

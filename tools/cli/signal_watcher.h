@@ -16,6 +16,11 @@ namespace norvak::cli {
 // Call first thing in main, before any thread exists. Elsewhere than Linux it does nothing.
 void blockTerminationSignals();
 
+// True when one of the blocked termination signals waits to be read, for work that does not
+// reach the event loop (the check before a run). One system call; the signal stays pending
+// for the watcher. Elsewhere than Linux always false.
+[[nodiscard]] bool terminationSignalPending();
+
 class SignalWatcher final : public QObject {
     Q_OBJECT
 
