@@ -19,6 +19,7 @@ sigset_t terminationSignals() {
     sigemptyset(&set);
     sigaddset(&set, SIGINT);
     sigaddset(&set, SIGTERM);
+    sigaddset(&set, SIGHUP); // the terminal closed: nobody is left to watch the run
     return set;
 }
 

@@ -101,25 +101,26 @@ QString printable(char c) {
     return hex(byte);
 }
 
-QString describeUnreadable(const QString& path) {
+QString describeUnreadable(const QString& path, const QString& shownAs) {
+    const QString& name = shownAs.isEmpty() ? path : shownAs;
     const QFileInfo info(path);
     if (!info.exists()) {
-        return QStringLiteral("%1: no such file").arg(path);
+        return QStringLiteral("%1: no such file").arg(name);
     }
     if (info.isDir()) {
-        return QStringLiteral("%1: is a folder, not a file").arg(path);
+        return QStringLiteral("%1: is a folder, not a file").arg(name);
     }
     if (!info.isFile()) {
-        return QStringLiteral("%1: not a regular file").arg(path);
+        return QStringLiteral("%1: not a regular file").arg(name);
     }
     if (!info.isReadable()) {
-        return QStringLiteral("%1: no permission to read it").arg(path);
+        return QStringLiteral("%1: no permission to read it").arg(name);
     }
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
-        return QStringLiteral("%1: %2").arg(path, file.errorString());
+        return QStringLiteral("%1: %2").arg(name, file.errorString());
     }
-    return QStringLiteral("%1: cannot be read").arg(path);
+    return QStringLiteral("%1: cannot be read").arg(name);
 }
 
 } // namespace
@@ -541,27 +542,29 @@ SrecReport checkSrecDevice(QIODevice& device, qint64 size) {
     return checker.finish(size, leftover);
 }
 
-std::optional<QString> whyUnreadable(const QString& path) {
+std::optional<QString> whyUnreadable(const QString& path, const QString& shownAs) {
     try {
         static_cast<void>(openFirmwareFile(path));
     } catch (const std::exception&) {
-        return describeUnreadable(path);
+        return describeUnreadable(path, shownAs);
     }
     return std::nullopt;
 }
 
-SrecReport checkSrecFile(const QString& path) {
+SrecReport checkSrecFile(const QString& path, const QString& shownAs) {
     std::unique_ptr<QFile> file;
     try {
         file = openFirmwareFile(path);
     } catch (const std::exception&) {
-        throw FileReadError(describeUnreadable(path).toStdString());
+        throw FileReadError(describeUnreadable(path, shownAs).toStdString());
     }
     try {
         return checkSrecDevice(*file, file->size());
     } catch (const std::runtime_error& e) {
         throw FileReadError(
-            QStringLiteral("%1: %2").arg(path, QString::fromStdString(e.what())).toStdString());
+            QStringLiteral("%1: %2")
+                .arg(shownAs.isEmpty() ? path : shownAs, QString::fromStdString(e.what()))
+                .toStdString());
     }
 }
 

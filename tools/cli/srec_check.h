@@ -101,11 +101,14 @@ public:
     using std::runtime_error::runtime_error;
 };
 
-// Why the streamer could not open the file at `path`; nothing when it can.
-[[nodiscard]] std::optional<QString> whyUnreadable(const QString& path);
+// Why the streamer could not open the file at `path`; nothing when it can. The reasons name
+// the file as `shownAs`, or as `path` when that is empty.
+[[nodiscard]] std::optional<QString> whyUnreadable(const QString& path,
+                                                   const QString& shownAs = {});
 
-// Checks the file at `path`, opened as the streamer opens it. Throws FileReadError.
-[[nodiscard]] SrecReport checkSrecFile(const QString& path);
+// Checks the file at `path`, opened as the streamer opens it. Throws FileReadError, whose
+// reason names the file as whyUnreadable() does.
+[[nodiscard]] SrecReport checkSrecFile(const QString& path, const QString& shownAs = {});
 // Checks what `device` (open for reading) holds; `size` is its length in bytes.
 [[nodiscard]] SrecReport checkSrecDevice(QIODevice& device, qint64 size);
 
