@@ -16,11 +16,11 @@ namespace norvak::cli {
 // What the run did on the line and in the window beside its verdict.
 struct RunFacts {
     // The description the error caption carried (it names the device path).
-    QString portDescription;
+    QString portDescription{};
     // The port had been open and its device is gone: unplugged, or its line hung up.
     bool deviceWentAway = false;
     // "Port 1 (/dev/ttyUSB0)": the port as the window reached it.
-    QString portLabel;
+    QString portLabel{};
     // The streamer's progress when the run ended: 100 once the file's last line went out.
     double progressPercent = 0.0;
     // Line feeds the window wrote: the lines of the file that went out.
