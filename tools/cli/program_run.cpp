@@ -226,12 +226,14 @@ int runProgram(const CliOptions& options, int& argc, char** argv, std::FILE* out
                                                    : defaultPortCandidates());
     const MSComm& serialControl = *control; // owned by the window from here on
     qint64 lineFeedsSent = 0;
+    bool lineWentAway = false;
     auto observed = std::make_unique<unattended::ObservingSerial>(
         std::move(control),
         unattended::SerialObserver{
             .received = [&reporter](const QByteArray& bytes) { reporter.received(bytes); },
             .receiveEventEnded = [&reporter] { reporter.receiveEventEnded(); },
             .sent = [&lineFeedsSent](QByteArrayView bytes) { lineFeedsSent += bytes.count('\n'); },
+            .portLost = [&lineWentAway] { lineWentAway = true; },
         });
     frmProg window(toolkit, std::move(observed), devicenotify::nativeUsbPlatform());
     window.show();
@@ -243,13 +245,6 @@ int runProgram(const CliOptions& options, int& argc, char** argv, std::FILE* out
                    firmwareFile.openedByBytes() ? firmwareFile.shown() : QString());
     QObject::connect(&signalWatcher, &SignalWatcher::terminationRequested, &driver,
                      [&driver] { driver.interrupt(); });
-    bool portWasOpen = false;
-    QObject::connect(&driver, &unattended::RunDriver::captionChanged, &driver,
-                     [&portWasOpen](const QString& caption) {
-                         if (unattended::statusPart(caption) == QStringLiteral("Connect: True")) {
-                             portWasOpen = true;
-                         }
-                     });
 
     int status = exit_status::dotTimeout;
     QObject::connect(&driver, &unattended::RunDriver::finished, &driver, [&] {
@@ -257,7 +252,7 @@ int runProgram(const CliOptions& options, int& argc, char** argv, std::FILE* out
         const RunFacts facts{
             .portDescription =
                 portDescription(driver.verdict().reason(), toolkit.lastTimeOfDayText()),
-            .deviceWentAway = portWasOpen && !QFileInfo::exists(devicePath),
+            .deviceWentAway = lineWentAway,
             .portLabel = QStringLiteral("Port %1 (%2)").arg(port).arg(devicePath),
             .progressPercent = window.shared().progressPercent,
             .linesSent = lineFeedsSent,

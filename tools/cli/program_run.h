@@ -17,7 +17,8 @@ namespace norvak::cli {
 struct RunFacts {
     // The description the error caption carried (it names the device path).
     QString portDescription{};
-    // The port had been open and its device is gone: unplugged, or its line hung up.
+    // The serial control found the line gone under the open port: the adapter was unplugged,
+    // or the line hung up.
     bool deviceWentAway = false;
     // "Port 1 (/dev/ttyUSB0)": the port as the window reached it.
     QString portLabel{};

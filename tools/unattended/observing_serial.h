@@ -1,9 +1,9 @@
 #pragma once
 
 // A serial control that hands everything to the real one and tells an observer what the
-// window took off the line and what it wrote, so that a program driving the window can show
-// the device's own text as it comes and count the lines that went out. It adds nothing to the
-// line and holds nothing back.
+// window took off the line, what it wrote and when the line went away, so that a program driving
+// the window can show the device's own text as it comes and count the lines that went out. It adds
+// nothing to the line and holds nothing back.
 
 #include "link/control/forwarding_serial_control.h"
 
@@ -23,6 +23,9 @@ struct SerialObserver {
     std::function<void()> receiveEventEnded;
     // Bytes the system accepted from one Output.
     std::function<void(QByteArrayView bytes)> sent;
+    // The line went away under the open port (hung up, adapter pulled), whatever the system
+    // said of it.
+    std::function<void()> portLost;
 };
 
 class ObservingSerial final : public ForwardingSerialControl {
@@ -52,6 +55,13 @@ protected:
         if (observer_.receiveEventEnded) {
             observer_.receiveEventEnded();
         }
+    }
+
+    void relayPortLost(const QString& description) override {
+        if (observer_.portLost) {
+            observer_.portLost();
+        }
+        ForwardingSerialControl::relayPortLost(description);
     }
 
 private:
