@@ -236,6 +236,18 @@ void TestCliFaults::sighupCancelsAndWritesNothingMore() {
     QTest::qWait(500);
     QCOMPARE(device.recording().received.size(), received);
     QVERIFY(streamAfterReady(device.recording()).endsWith('\n'));
+
+    // Started to outlive its terminal (nohup): the hang-up is none of its business.
+    SimDevice kept(deviceConfig());
+    QTemporaryDir dir;
+    const auto nohup = startCliInShell(
+        QStringLiteral("trap '' HUP; exec \"$0\" program --device %1 --file %2 --speed 20")
+            .arg(devicePath(kept), firmware("small-lf.srec")),
+        dir.path());
+    QVERIFY(kept.waitFor([](const SimRecording& r) { return r.acceptedLines.size() >= 3; }, 30s));
+    QCOMPARE(::kill(static_cast<pid_t>(nohup->processId()), SIGHUP), 0);
+    QCOMPARE(finish(*nohup), 0);
+    QCOMPARE(kept.recording().programmedFiles.size(), std::size_t{1});
 }
 
 void TestCliFaults::aDeviceThatGoesAwayIsSaidToHaveGoneAway_data() {

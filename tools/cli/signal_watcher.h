@@ -1,6 +1,7 @@
 #pragma once
 
-// SIGINT, SIGTERM and SIGHUP as events of the Qt event loop: the run is cancelled from a
+// SIGINT, SIGTERM and SIGHUP (unless ignored from the start, as under nohup) as events of the
+// Qt event loop: the run is cancelled from a
 // handler like any other, never from inside a signal handler. On Linux the three signals are
 // blocked for the whole process and read from a signalfd, so blockTerminationSignals() must run
 // before any thread starts (before QApplication); one that comes meanwhile waits and is seen at
