@@ -11,3 +11,7 @@ norvak_add_test(test_cli_program SOURCES cli/test_cli_program.cpp LIBS norvak_fa
 add_dependencies(test_cli_program norvak-flash-cli)
 target_compile_definitions(test_cli_program PRIVATE
   NORVAK_CLI="$<TARGET_FILE:norvak-flash-cli>" NORVAK_SOURCE_DIR="${PROJECT_SOURCE_DIR}")
+
+norvak_add_test(test_cli_faults SOURCES cli/test_cli_faults.cpp LIBS norvak_faults_support)
+add_dependencies(test_cli_faults norvak-flash-cli)
+target_compile_definitions(test_cli_faults PRIVATE NORVAK_CLI="$<TARGET_FILE:norvak-flash-cli>")

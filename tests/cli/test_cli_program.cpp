@@ -3,6 +3,7 @@
 // waiting for the boot program, check on good and bad files, and the README's example that
 // programs four devices at once.
 
+#include "cli/cli_process.h"
 #include "faults/device_rig.h"
 #include "simdevice.h"
 
@@ -20,6 +21,7 @@
 #include <memory>
 
 using namespace norvak;
+using namespace norvak::clitest;
 using namespace std::chrono_literals;
 
 class TestCliProgram : public QObject {
@@ -51,84 +53,10 @@ private:
 
 namespace {
 
-const QString cliPath = QStringLiteral(NORVAK_CLI);
 const QString sourceDir = QStringLiteral(NORVAK_SOURCE_DIR);
-
-SimDeviceConfig deviceConfig() {
-    SimDeviceConfig config;
-    config.autoPowerCycleAfter = 200ms;
-    config.programmingTime = 1ms;
-    return config;
-}
-
-QString devicePath(const SimDevice& device) {
-    return QString::fromStdString(device.slavePath());
-}
-
-std::unique_ptr<QProcess> startCli(const QStringList& arguments) {
-    auto process = std::make_unique<QProcess>();
-    process->setProgram(cliPath);
-    process->setArguments(arguments);
-    process->start();
-    return process;
-}
-
-// The exit status, or -1 when the program did not end normally in time.
-int finish(QProcess& process, std::chrono::milliseconds limit = 60s) {
-    if (!process.waitForFinished(static_cast<int>(limit.count()))) {
-        return -1;
-    }
-    return process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
-}
-
-struct Events {
-    QList<QJsonObject> list;
-    QString error; // the first line that is not a JSON object
-
-    qsizetype indexOf(const char* event, const char* key = nullptr, const QString& value = {},
-                      qsizetype from = 0) const {
-        for (qsizetype i = from; i < list.size(); ++i) {
-            const QJsonObject& e = list[i];
-            if (e[QStringLiteral("event")].toString() != QLatin1StringView(event)) {
-                continue;
-            }
-            if (key == nullptr || e[QLatin1StringView(key)].toString() == value) {
-                return i;
-            }
-        }
-        return -1;
-    }
-};
-
-Events parseEvents(const QByteArray& output) {
-    Events events;
-    for (const QByteArray& line : output.split('\n')) {
-        if (line.isEmpty()) {
-            continue;
-        }
-        QJsonParseError error{};
-        const QJsonDocument document = QJsonDocument::fromJson(line, &error);
-        if (!document.isObject()) {
-            if (events.error.isEmpty()) {
-                events.error = QString::fromUtf8(line);
-            }
-            continue;
-        }
-        events.list << document.object();
-    }
-    return events;
-}
 
 QString firmware(const char* name) {
     return faults::firmwarePath(name);
-}
-
-// What the device took after the ready request "f": the file as it went on the line.
-QByteArray streamAfterReady(const SimRecording& recording) {
-    const std::string& received = recording.received;
-    const auto ready = received.find('f');
-    return ready == std::string::npos ? QByteArray()
-                                      : QByteArray::fromStdString(received.substr(ready + 1));
 }
 
 // How far `pid` has read the file at `path`, from the offset of its open handle; -1 while it
@@ -328,7 +256,7 @@ void TestCliProgram::portThatDoesNotOpenOrIsLostEndsWithFour() {
         {"program", "--device", path, "--file", firmware("small-lf.srec"), "--speed", "20"});
     QCOMPARE(finish(*lost), 4);
     const QByteArray err = lost->readAllStandardError();
-    QVERIFY2(err.contains("connection to the device was lost") && err.contains(path.toUtf8()),
+    QVERIFY2(err.contains(": the device went away") && err.contains(path.toUtf8()),
              err.constData());
 }
 

@@ -4,8 +4,10 @@
 
 #include "check_report.h"
 #include "cli_options.h"
+#include "named_file.h"
 #include "port_list.h"
 #include "program_run.h"
+#include "shown_text.h"
 #include "signal_watcher.h"
 #include "srec_check.h"
 
@@ -40,21 +42,27 @@ int listPorts(const CliOptions& options, int& argc, char** argv) {
 }
 
 int checkFile(const CliOptions& options) {
+    const NamedFile file(options.fileBytes);
+    // JSON carries any name; a terminal is given one with its control characters escaped.
+    const QString jsonName = file.openedByBytes() ? file.shown() : options.file;
     SrecReport report;
     try {
-        report = checkSrecFile(options.file);
+        if (file.failure()) {
+            throw FileReadError(file.failure()->toStdString());
+        }
+        report = checkSrecFile(file.path(), file.shown());
     } catch (const FileReadError& e) {
         const QString why = QString::fromStdString(e.what());
         if (options.json) {
-            write(stdout, unreadableJson(options.file, why));
+            write(stdout, unreadableJson(jsonName, why));
         }
         write(stderr, QStringLiteral("norvak-flash-cli: cannot read %1\n").arg(why));
         return exit_status::fileUnreadable;
     }
     if (options.json) {
-        write(stdout, checkJson(options.file, report));
+        write(stdout, checkJson(jsonName, report));
     } else {
-        write(stdout, checkText(options.file, report));
+        write(stdout, checkText(file.shown(), report));
     }
     return report.clean() ? exit_status::ok : exit_status::badRecords;
 }
@@ -63,7 +71,7 @@ int checkFile(const CliOptions& options) {
 // only its critical messages pass.
 void quietQtMessages(QtMsgType type, const QMessageLogContext&, const QString& message) {
     if (type == QtCriticalMsg || type == QtFatalMsg) {
-        write(stderr, QStringLiteral("norvak-flash-cli: %1\n").arg(message));
+        write(stderr, QStringLiteral("norvak-flash-cli: %1\n").arg(withControlsEscaped(message)));
     }
 }
 
@@ -75,17 +83,19 @@ int main(int argc, char* argv[]) {
     std::signal(SIGPIPE, SIG_IGN);
 #endif
     qInstallMessageHandler(quietQtMessages);
-    QStringList arguments;
+    // As bytes: a file name need not be valid in the system's encoding.
+    QList<QByteArray> arguments;
     for (int i = 0; i < argc; ++i) {
-        arguments << QString::fromLocal8Bit(argv[i]);
+        arguments << QByteArray(argv[i]);
     }
     const ParsedCli parsed = parseCli(arguments);
     if (!parsed.options) {
-        const QString help =
-            parsed.command == Command::None
-                ? QStringLiteral("norvak-flash-cli --help")
-                : QStringLiteral("norvak-flash-cli %1 --help").arg(arguments.value(1));
-        write(stderr, QStringLiteral("norvak-flash-cli: %1\nTry '%2'.\n").arg(parsed.error, help));
+        const QString help = parsed.command == Command::None
+                                 ? QStringLiteral("norvak-flash-cli --help")
+                                 : QStringLiteral("norvak-flash-cli %1 --help")
+                                       .arg(QString::fromLatin1(arguments.value(1)));
+        write(stderr, QStringLiteral("norvak-flash-cli: %1\nTry '%2'.\n")
+                          .arg(withControlsEscaped(parsed.error), help));
         return exit_status::usage;
     }
     const CliOptions& options = *parsed.options;
@@ -103,7 +113,7 @@ int main(int argc, char* argv[]) {
     case Command::Check:
         return checkFile(options);
     case Command::Program:
-        // Before any thread exists: SIGINT and SIGTERM are then read on the event loop. One
+        // Before any thread exists: SIGINT, SIGTERM and SIGHUP are then read on the event loop. One
         // that comes while --check reads the file is seen as soon as the run starts, before
         // anything is sent.
         blockTerminationSignals();

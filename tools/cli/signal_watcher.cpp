@@ -14,11 +14,21 @@ namespace norvak::cli {
 
 namespace {
 
+bool ignoredSinceStart(int signalNumber) {
+    struct sigaction action {};
+    return sigaction(signalNumber, nullptr, &action) == 0 && action.sa_handler == SIG_IGN;
+}
+
 sigset_t terminationSignals() {
     sigset_t set;
     sigemptyset(&set);
     sigaddset(&set, SIGINT);
     sigaddset(&set, SIGTERM);
+    // The terminal closed: nobody is left to watch the run. Unless the program was started
+    // to outlive its terminal (nohup): a blocked signal is kept even when ignored.
+    if (!ignoredSinceStart(SIGHUP)) {
+        sigaddset(&set, SIGHUP);
+    }
     return set;
 }
 

@@ -543,21 +543,24 @@ SrecReport checkSrecDevice(QIODevice& device, qint64 size, const InterruptPoll& 
     return checker.finish(size, leftover);
 }
 
-std::optional<QString> whyUnreadable(const QString& path) {
+std::optional<QString> whyUnreadable(const QString& path, const QString& shownAs) {
     try {
         static_cast<void>(openFirmwareFile(path));
     } catch (const FirmwareFileError& e) {
-        return QStringLiteral("%1: %2").arg(path, e.description());
+        return QStringLiteral("%1: %2").arg(shownAs.isEmpty() ? path : shownAs, e.description());
     }
     return std::nullopt;
 }
 
-SrecReport checkSrecFile(const QString& path, const InterruptPoll& interrupted) {
+SrecReport checkSrecFile(const QString& path, const QString& shownAs,
+                         const InterruptPoll& interrupted) {
     try {
         const auto file = openFirmwareFile(path);
         return checkSrecDevice(*file, file->size(), interrupted);
     } catch (const FirmwareFileError& e) {
-        throw FileReadError(QStringLiteral("%1: %2").arg(path, e.description()).toStdString());
+        throw FileReadError(QStringLiteral("%1: %2")
+                                .arg(shownAs.isEmpty() ? path : shownAs, e.description())
+                                .toStdString());
     }
 }
 

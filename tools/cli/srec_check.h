@@ -113,12 +113,16 @@ public:
 // CheckInterrupted. Cheap, for it runs in the middle of the reading.
 using InterruptPoll = std::function<bool()>;
 
-// Why the streamer could not open the file at `path`, naming it; nothing when it can.
-[[nodiscard]] std::optional<QString> whyUnreadable(const QString& path);
+// Why the streamer could not open the file at `path`; nothing when it can. The reasons name
+// the file as `shownAs`, or as `path` when that is empty.
+[[nodiscard]] std::optional<QString> whyUnreadable(const QString& path,
+                                                   const QString& shownAs = {});
 
-// Checks the file at `path`, opened as the streamer opens it. Throws FileReadError, also
-// when the file gets shorter while it is read, and CheckInterrupted.
-[[nodiscard]] SrecReport checkSrecFile(const QString& path, const InterruptPoll& interrupted = {});
+// Checks the file at `path`, opened as the streamer opens it. Throws FileReadError, whose
+// reason names the file as whyUnreadable() does, also when the file gets shorter while it is
+// read; and CheckInterrupted.
+[[nodiscard]] SrecReport checkSrecFile(const QString& path, const QString& shownAs = {},
+                                       const InterruptPoll& interrupted = {});
 // Checks what `device` (open for reading) holds; `size` is its length in bytes, taken at the
 // opening. Throws FirmwareFileError when the device gives less, and CheckInterrupted.
 [[nodiscard]] SrecReport checkSrecDevice(QIODevice& device, qint64 size,
