@@ -69,11 +69,16 @@ struct SilentDevice {
     std::unique_ptr<SimDevice> device;
 };
 
-// Ends a child the test left running, a failed check's included.
+// Ends a child the test left running, a failed check's included: asked first, so that it
+// closes its port and leaves no lock file of root's to refuse a later test on the same
+// pseudo-terminal number; killed if it does not end.
 struct KillWhenDone {
     void operator()(QProcess* process) const {
-        process->kill();
-        process->waitForFinished(10'000);
+        process->terminate();
+        if (!process->waitForFinished(10'000)) {
+            process->kill();
+            process->waitForFinished(10'000);
+        }
         delete process;
     }
 };
@@ -109,7 +114,11 @@ bool holds(const QString& device, const QProcess& process) {
         QStringLiteral("(pid %1)").arg(process.processId()));
 }
 
-bool waitUntilHolding(const QString& device, const QProcess& process) {
+bool waitUntilHolding(const QString& device, QProcess& process) {
+    // Also makes the process's state Running: it may hold the device before the start is seen.
+    if (!process.waitForStarted(30'000)) {
+        return false;
+    }
     QDeadlineTimer deadline(30s);
     while (!holds(device, process)) {
         if (deadline.hasExpired() || process.state() == QProcess::NotRunning) {
