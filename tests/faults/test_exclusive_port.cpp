@@ -1,6 +1,7 @@
 // One device, one program of ours at a time: norvak-flash-cli and the window, each reaching
 // the device by another name (its /dev/pts path, a link as /dev/serial/by-id has), run as root
-// and as another user; a holder that is no program of ours; holders that were killed.
+// and as another user; a holder that is no program of ours; holders that were killed, and the
+// window asked to end by a signal, which leaves the device to the next user.
 
 #include "faults/device_rig.h"
 #include "link/control/port_claim.h"
@@ -9,6 +10,7 @@
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QProcess>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -32,6 +34,9 @@ private slots:
     void windowAndCliOnOneDevice();
     void holderThatIsNoProgramOfOursIsNamed();
     void killedHolderDoesNotRefuseTheNext();
+    void windowEndedBySignalLeavesTheDeviceToAnotherUser_data();
+    void windowEndedBySignalLeavesTheDeviceToAnotherUser();
+    void windowKilledOutrightLeavesItsLockFileToRoot();
 };
 
 namespace {
@@ -65,11 +70,16 @@ struct SilentDevice {
     std::unique_ptr<SimDevice> device;
 };
 
-// Ends a child the test left running, a failed check's included.
+// Ends a child the test left running, a failed check's included: asked first, so that it
+// closes its port and leaves no lock file of root's to refuse a later test on the same
+// pseudo-terminal number; killed if it does not end.
 struct KillWhenDone {
     void operator()(QProcess* process) const {
-        process->kill();
-        process->waitForFinished(10'000);
+        process->terminate();
+        if (!process->waitForFinished(10'000)) {
+            process->kill();
+            process->waitForFinished(10'000);
+        }
         delete process;
     }
 };
@@ -105,7 +115,11 @@ bool holds(const QString& device, const QProcess& process) {
         QStringLiteral("(pid %1)").arg(process.processId()));
 }
 
-bool waitUntilHolding(const QString& device, const QProcess& process) {
+bool waitUntilHolding(const QString& device, QProcess& process) {
+    // Also makes the process's state Running: it may hold the device before the start is seen.
+    if (!process.waitForStarted(30'000)) {
+        return false;
+    }
     QDeadlineTimer deadline(30s);
     while (!holds(device, process)) {
         if (deadline.hasExpired() || process.state() == QProcess::NotRunning) {
@@ -135,6 +149,38 @@ QString inUseText(const QString& name, const QString& holder) {
                           "another port number.")
         .arg(name, holder);
 }
+
+// The window of the given user connects by the given name and ends; what it printed.
+QString connectWindow(const QString& device, bool asNobody) {
+    const auto window = start(windowChildPath, {"--connect", device}, asNobody);
+    if (!window->waitForFinished(30'000) || window->exitCode() == couldNotDropRoot) {
+        return {};
+    }
+    return QString::fromLocal8Bit(window->readAllStandardOutput() + window->readAllStandardError());
+}
+
+// The window of root (the test's user) in a run on the line, waiting for the boot program
+// and sending it wake-up characters.
+Child startWindowRun(const SilentDevice& line) {
+    auto window =
+        start(windowChildPath, {line.path(), faults::firmwarePath("small-lf.srec"), "0"}, false);
+    if (!waitUntilHolding(line.path(), *window)) {
+        return window;
+    }
+    QDeadlineTimer deadline(30s);
+    while (line.device->recording().received.size() < 3 && !deadline.hasExpired()) {
+        QTest::qWait(20);
+    }
+    return window;
+}
+
+// Qt's lock file for a device: /var/lock/LCK.. and the path below /dev, "/" as "_".
+QString qtLockFile(const QString& devicePath) {
+    QString name = devicePath.mid(QStringLiteral("/dev/").size());
+    return QStringLiteral("/var/lock/LCK..") + name.replace(QLatin1Char('/'), QLatin1Char('_'));
+}
+
+const QString connectedText = QStringLiteral("caption: Norvak Flash Programmer, Connect: True");
 
 void stop(QProcess& process) {
     process.terminate();
@@ -245,9 +291,9 @@ void TestFaultsExclusivePort::holderThatIsNoProgramOfOursIsNamed() {
     QVERIFY(output.contains(QStringLiteral("port open: 0")));
 }
 
-// The window killed by SIGTERM and the command line killed outright leave nothing behind
-// that refuses the next opener. Root only: a pseudo-terminal, unlike an adapter, keeps the
-// exclusive mode a killed holder set for as long as its device side is open.
+// The command line killed outright leaves nothing behind that refuses the next opener of the
+// same user. Root only: a pseudo-terminal, unlike an adapter, keeps the exclusive mode a killed
+// holder set for as long as its device side is open.
 void TestFaultsExclusivePort::killedHolderDoesNotRefuseTheNext() {
     if (::geteuid() != 0) {
         QSKIP("a pseudo-terminal keeps a killed holder's exclusive mode, which only root passes");
@@ -256,21 +302,82 @@ void TestFaultsExclusivePort::killedHolderDoesNotRefuseTheNext() {
     silent.silent = true;
     faults::DeviceRig rig(silent);
     const QString path = QString::fromStdString(rig.device().slavePath());
-    const auto window =
-        start(windowChildPath, {path, faults::firmwarePath("small-lf.srec"), "0"}, false);
-    QVERIFY(waitUntilHolding(path, *window));
-    ::kill(static_cast<pid_t>(window->processId()), SIGTERM);
-    QVERIFY(window->waitForFinished(30'000));
-    rig.pressConnect();
-    QCOMPARE(rig.caption(), QStringLiteral("Norvak Flash Programmer, Connect: True"));
-    rig.pressConnect(); // Disconnect
-
     const auto cli = startCli(path);
     QVERIFY(waitUntilHolding(path, *cli));
     cli->kill();
     QVERIFY(cli->waitForFinished(30'000));
     rig.pressConnect();
     QCOMPARE(rig.caption(), QStringLiteral("Norvak Flash Programmer, Connect: True"));
+}
+
+void TestFaultsExclusivePort::windowEndedBySignalLeavesTheDeviceToAnotherUser_data() {
+    QTest::addColumn<int>("signalNumber");
+    QTest::newRow("SIGTERM (killed)") << SIGTERM;
+    QTest::newRow("SIGHUP (its terminal closed)") << SIGHUP;
+    QTest::newRow("SIGINT (Ctrl-C)") << SIGINT;
+}
+
+// Root's window asked to end in the middle of a run closes as its close button closes it:
+// nothing more goes to the device, and the port is closed, so that neither Qt's lock file nor
+// the exclusive mode of the line is left to refuse another user, by another name.
+void TestFaultsExclusivePort::windowEndedBySignalLeavesTheDeviceToAnotherUser() {
+    QFETCH(int, signalNumber);
+    if (::geteuid() != 0) {
+        QSKIP("switching to another user takes root");
+    }
+    SilentDevice line;
+    line.giveToNobody();
+    const auto window = startWindowRun(line);
+    QCOMPARE(window->state(), QProcess::Running);
+    QVERIFY(line.device->recording().received.size() >= 3);
+
+    ::kill(static_cast<pid_t>(window->processId()), signalNumber);
+    QVERIFY(window->waitForFinished(30'000));
+    const QString output = QString::fromLocal8Bit(window->readAllStandardOutput());
+    QCOMPARE(window->exitStatus(), QProcess::NormalExit);
+    QCOMPARE(window->exitCode(), 128 + signalNumber);
+    QVERIFY2(output.contains(QStringLiteral("writes after close: 0")), qPrintable(output));
+    QVERIFY(!QFile::exists(qtLockFile(line.path())));
+
+    const QString byNobody = connectWindow(line.link(), true);
+    if (byNobody.isEmpty()) {
+        QSKIP("the window cannot be run as another user here");
+    }
+    QVERIFY2(byNobody.contains(connectedText), qPrintable(byNobody));
+}
+
+// What a signal cannot mend: root's window killed outright leaves Qt's lock file, which another
+// user may not remove from the sticky lock folder (on a pseudo-terminal the kept exclusive mode
+// refuses first). Root's next opening finds the file stale, removes it and closes cleanly.
+void TestFaultsExclusivePort::windowKilledOutrightLeavesItsLockFileToRoot() {
+    if (::geteuid() != 0) {
+        QSKIP("switching to another user takes root");
+    }
+    SilentDevice line;
+    line.giveToNobody();
+    const auto window = startWindowRun(line);
+    QCOMPARE(window->state(), QProcess::Running);
+    window->kill();
+    QVERIFY(window->waitForFinished(30'000));
+    // Whatever fails below, root's opening takes the file away again before the next test.
+    const auto removeLockFile =
+        qScopeGuard([&line] { static_cast<void>(connectWindow(line.path(), false)); });
+    const QString lockFile = qtLockFile(line.path());
+    QVERIFY2(QFileInfo(lockFile).exists(), qPrintable(lockFile));
+    QCOMPARE(QFileInfo(lockFile).ownerId(), 0U);
+
+    const QString refused = connectWindow(line.link(), true);
+    if (refused.isEmpty()) {
+        QSKIP("the window cannot be run as another user here");
+    }
+    QVERIFY2(refused.contains(QStringLiteral("port open: 0")), qPrintable(refused));
+    QVERIFY(QFile::exists(lockFile));
+
+    const QString byRoot = connectWindow(line.path(), false);
+    QVERIFY2(byRoot.contains(connectedText), qPrintable(byRoot));
+    QVERIFY(!QFile::exists(lockFile));
+    const QString byNobody = connectWindow(line.link(), true);
+    QVERIFY2(byNobody.contains(connectedText), qPrintable(byNobody));
 }
 
 QTEST_MAIN(TestFaultsExclusivePort)

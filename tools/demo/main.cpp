@@ -12,6 +12,7 @@
 
 #include "devicenotify/usb_notification.h"
 #include "mainwindow/frmprog.h"
+#include "mainwindow/termination_signals.h"
 
 #include <QApplication>
 #include <QDir>
@@ -83,6 +84,9 @@ int runDemo(QApplication& app, const DemoOptions& options, QTextStream& out, QTe
     frmProg window(toolkit, device->makeSerialControl(toolkit, options.port),
                    devicenotify::nativeUsbPlatform());
     QObject::connect(&window, &frmProg::closed, &app, &QCoreApplication::quit);
+    // SIGTERM, SIGHUP, SIGINT: the window closes as its close button closes it.
+    const TerminationSignals termination;
+    QObject::connect(&termination, &TerminationSignals::received, &window, &QWidget::close);
     window.show();
 
     QTimer recordingTrim;
@@ -94,7 +98,7 @@ int runDemo(QApplication& app, const DemoOptions& options, QTextStream& out, QTe
         const auto status = makeDeviceStatusWindow(options.port, devicePath, firmwareFolder);
         status->move(window.frameGeometry().topRight() + QPoint(16, 0));
         status->show();
-        return QApplication::exec();
+        return termination.exitStatus(QApplication::exec());
     }
 
     int exitCode = 1;
@@ -105,12 +109,13 @@ int runDemo(QApplication& app, const DemoOptions& options, QTextStream& out, QTe
     });
     run.start();
     QApplication::exec();
-    return exitCode;
+    return termination.exitStatus(exitCode);
 }
 
 } // namespace
 
 int main(int argc, char* argv[]) {
+    TerminationSignals::block();
     QTextStream out(stdout);
     QTextStream err(stderr);
     QStringList arguments;
