@@ -38,7 +38,7 @@ const QString adapterPulled = QStringLiteral("the adapter was pulled");
 const QString writeRefused = QStringLiteral("the write was refused");
 
 // What the operator can choose: a file without lines (the streamer sends nothing and leaves
-// the run alone) and a missing one (the streamer ends the run).
+// the run alone) and a missing one (the streamer ends the run and says why).
 struct Files {
     QTemporaryDir dir;
     QString empty = dir.filePath(QStringLiteral("empty.srec"));
@@ -316,9 +316,20 @@ private:
             break;
         case SendFile:
             disable(SendFile);
-            // The empty file sends nothing; anything else cannot be opened and ends the run.
+            // The empty file sends nothing; anything else cannot be opened and ends the run at
+            // once, with why.
             if (fileName != files().empty) {
                 state = FlashState::Idle;
+                for (ModelTimer& t : timers) {
+                    t.on = false;
+                }
+                button = startText;
+                if (startPossible()) {
+                    buttonEnabled = true;
+                }
+                status(QStringLiteral("Cannot read the firmware file: ") +
+                       (fileName.isEmpty() ? QStringLiteral("no firmware file chosen")
+                                           : fileName + QStringLiteral(": no such file")));
             }
             break;
         case timerCount:

@@ -2,7 +2,8 @@
 # Builds the program and starts its demo: the real window with a simulated device behind
 # port 4 and the sample firmware beside it. With a display the window opens; without one
 # the demo programs the sample firmware unattended and exits with the result (0 only on
-# "PROGRAMMED"). Arguments go to norvak-flash-demo (see --help).
+# "PROGRAMMED"). Arguments go to norvak-flash-demo (see --help); --in-process runs the
+# simulated device inside the demo, without a pseudo-terminal, as on Windows.
 #   NORVAK_PRESET=release   use the release build instead of debug
 #   NORVAK_BUILD_DIR=dir    build there instead of the preset's folder
 set -eu

@@ -13,3 +13,15 @@ if(NORVAK_HAVE_PTY)
   set_tests_properties(demo_unattended_run PROPERTIES
     ENVIRONMENT "DISPLAY=;WAYLAND_DISPLAY=" TIMEOUT 300)
 endif()
+
+# Whole runs against the device in the same process, behind the window's serial control: no
+# pseudo-terminal, so they run wherever the program does.
+norvak_add_test(test_in_process_run SOURCES demo/test_in_process_run.cpp LIBS norvak_demo)
+add_dependencies(test_in_process_run norvak_demo_firmware)
+target_compile_definitions(test_in_process_run PRIVATE
+  NORVAK_DEMO_FIRMWARE_DIR="${NORVAK_DEMO_FIRMWARE_DIR}")
+
+# The demo with its device in its own process, unattended, as on Windows.
+add_test(NAME demo_in_process_run COMMAND norvak-flash-demo --in-process --firmware small-lf.srec)
+set_tests_properties(demo_in_process_run PROPERTIES
+  ENVIRONMENT "DISPLAY=;WAYLAND_DISPLAY=" TIMEOUT 300)

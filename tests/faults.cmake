@@ -30,3 +30,12 @@ norvak_add_test(test_faults_bad_input
 add_dependencies(test_faults_bad_input faults_window_child)
 target_compile_definitions(test_faults_bad_input PRIVATE
   NORVAK_WINDOW_CHILD="$<TARGET_FILE:faults_window_child>")
+
+# One device, one program at a time: the window and norvak-flash-cli by two names of one
+# device, as root and as another user, a holder that is no program of ours, killed holders.
+norvak_add_test(test_faults_exclusive_port SOURCES faults/test_exclusive_port.cpp
+                LIBS norvak_faults_support)
+add_dependencies(test_faults_exclusive_port faults_window_child norvak-flash-cli)
+target_compile_definitions(test_faults_exclusive_port PRIVATE
+  NORVAK_WINDOW_CHILD="$<TARGET_FILE:faults_window_child>"
+  NORVAK_CLI="$<TARGET_FILE:norvak-flash-cli>")

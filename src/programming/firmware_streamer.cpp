@@ -12,21 +12,83 @@
 #include <QFileInfo>
 
 #include <optional>
-#include <stdexcept>
+
+#ifdef Q_OS_UNIX
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
 
 namespace norvak {
 
+namespace {
+
+#ifdef Q_OS_UNIX
+
+QString whyNotOpened(int error) {
+    switch (error) {
+    case ENOENT:
+    case ENOTDIR:
+        return QStringLiteral("no such file");
+    case EACCES:
+    case EPERM:
+        return QStringLiteral("no permission to read it");
+    case EISDIR:
+        return QStringLiteral("is a folder, not a file");
+    default:
+        return qt_error_string(error);
+    }
+}
+
+// Opened without blocking, so that a pipe or a device put in the file's place cannot hold the
+// window, and kept only when it is a regular file.
+int openRegularFile(const QString& path) {
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        throw FirmwareFileError(whyNotOpened(errno));
+    }
+    struct stat status {};
+    if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
+        const bool folder = S_ISDIR(status.st_mode);
+        ::close(fd);
+        throw FirmwareFileError(folder ? QStringLiteral("is a folder, not a file")
+                                       : QStringLiteral("not a regular file"));
+    }
+    // A regular file never blocks; reads go on as for any file.
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    return fd;
+}
+
+#endif
+
+} // namespace
+
 std::unique_ptr<QFile> openFirmwareFile(const QString& path) {
     if (path.isEmpty()) {
-        throw std::runtime_error("no firmware file chosen");
-    }
-    // A FIFO or a device would block or never end; a directory has no lines.
-    if (const QFileInfo info(path); !info.isFile()) {
-        throw std::runtime_error("not a regular file");
+        throw FirmwareFileError(QStringLiteral("no firmware file chosen"));
     }
     auto file = std::make_unique<QFile>(path);
-    if (!file->open(QIODevice::ReadOnly | QIODevice::Unbuffered) || file->isSequential()) {
-        throw std::runtime_error("cannot open the firmware file");
+#ifdef Q_OS_UNIX
+    const int fd = openRegularFile(path);
+    if (!file->open(fd, QIODevice::ReadOnly | QIODevice::Unbuffered,
+                    QFileDevice::AutoCloseHandle)) {
+        ::close(fd);
+        throw FirmwareFileError(file->errorString());
+    }
+#else
+    // A FIFO or a device would block or never end; a folder has no lines.
+    if (const QFileInfo info(path); !info.isFile()) {
+        throw FirmwareFileError(!info.exists() ? QStringLiteral("no such file")
+                                : info.isDir() ? QStringLiteral("is a folder, not a file")
+                                               : QStringLiteral("not a regular file"));
+    }
+    if (!file->open(QIODevice::ReadOnly | QIODevice::Unbuffered)) {
+        throw FirmwareFileError(file->errorString());
+    }
+#endif
+    if (file->isSequential()) {
+        throw FirmwareFileError(QStringLiteral("not a regular file"));
     }
     return file;
 }
@@ -55,17 +117,33 @@ void FirmwareStreamer::TimerSendFile_Timer() {
 void FirmwareStreamer::runStreamer() {
     // Failures are dropped, and the file is closed by its owner on every way out. A write
     // refused while the port is still open means the line is gone: that is reported as a lost
-    // port. A port the operator closed stays silent.
+    // port. A port the operator closed stays silent. A file that cannot be opened or read ends
+    // the run with its reason, not three seconds later as the device's fault.
     std::optional<QString> lineGone;
+    std::optional<QString> fileUnreadable;
     StreamEnd end = StreamEnd::Interrupted;
-    droppingFailure([this, &end, &lineGone] {
-        reportingFailure<SerialError>([this, &end] { end = stream(); },
-                                      [this, &lineGone](const QString& description) {
-                                          if (comm_.PortOpen()) {
-                                              lineGone = description;
-                                          }
-                                      });
+    // Both openings happen before the first yield: the run keeps the file it opened, even if
+    // the operator chooses another one meanwhile.
+    const QString path = w_.shared().fileName;
+    const std::uint64_t run = w_.shared().programmingRun;
+    droppingFailure([&] {
+        reportingFailure<SerialError>(
+            [&] {
+                reportingFailure<FirmwareFileError>(
+                    [&] { end = stream(path); },
+                    [&fileUnreadable](const QString& why) { fileUnreadable = why; });
+            },
+            [this, &lineGone](const QString& description) {
+                if (comm_.PortOpen()) {
+                    lineGone = description;
+                }
+            });
     });
+    // A run begun meanwhile is not this file's to end.
+    if (fileUnreadable && w_.shared().programmingRun == run && !w_.isClosing()) {
+        table_.firmwareUnreadable(path, *fileUnreadable);
+        return;
+    }
     if (end == StreamEnd::Interrupted) {
         table_.streamerFailed();
     }
@@ -74,10 +152,7 @@ void FirmwareStreamer::runStreamer() {
     }
 }
 
-FirmwareStreamer::StreamEnd FirmwareStreamer::stream() {
-    // Both openings happen before the first yield: the run keeps the file it opened, even
-    // if the operator chooses another one meanwhile.
-    const QString path = w_.shared().fileName;
+FirmwareStreamer::StreamEnd FirmwareStreamer::stream(const QString& path) {
     const qint64 lineTotal = countLines(path);
     return sendLines(path, lineTotal);
 }

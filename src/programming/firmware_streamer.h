@@ -4,6 +4,7 @@
 // line: each line's text, then one LF, then the pause chosen in the speed list.
 
 #include "mainwindow/interface/main_window.h"
+#include "programming/line_reader.h"
 
 #include <QString>
 #include <QtGlobal>
@@ -14,7 +15,6 @@ class QFile;
 
 namespace norvak {
 
-class LineReader;
 class RunTable;
 class SerialLink;
 class SerialControl;
@@ -45,7 +45,7 @@ private:
     enum class AfterYield { CarryOn, WindowClosed, PortLost };
 
     void runStreamer();
-    [[nodiscard]] StreamEnd stream();
+    [[nodiscard]] StreamEnd stream(const QString& path);
     [[nodiscard]] qint64 countLines(const QString& path);
     [[nodiscard]] StreamEnd sendLines(const QString& path, qint64 lineTotal);
     [[nodiscard]] AfterYield pauseAfterLine(TimePoint lineSent);
@@ -63,8 +63,9 @@ private:
     bool running_ = false;
 };
 
-// Opens a firmware file read-only. Anything but a readable regular file fails; nothing is
-// ever created.
+// Opens a firmware file read-only. Anything but a readable regular file throws
+// FirmwareFileError with the reason; nothing is ever created, and a pipe or a device in the
+// file's place does not block.
 [[nodiscard]] std::unique_ptr<QFile> openFirmwareFile(const QString& path);
 
 } // namespace norvak

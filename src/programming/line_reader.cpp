@@ -4,7 +4,6 @@
 #include <QIODevice>
 
 #include <algorithm>
-#include <stdexcept>
 
 namespace norvak {
 
@@ -28,7 +27,12 @@ bool LineReader::hasLine() {
     if (buffered() >= 2) {
         return true;
     }
-    return fileLength_() - position_ >= 2;
+    if (fileLength_() - position_ < 2) {
+        return false;
+    }
+    // The length may be one taken earlier, or the file may have been cut since: only bytes
+    // that a read gives are there.
+    return topUpToTwo();
 }
 
 bool LineReader::fill() {
@@ -37,13 +41,32 @@ bool LineReader::fill() {
     }
     begin_ = 0;
     end_ = 0;
-    const qint64 got = file_.read(buffer_.data(), static_cast<qint64>(buffer_.size()));
-    if (got < 0) {
-        throw std::runtime_error("the firmware file could not be read: " +
-                                 file_.errorString().toStdString());
+    return readMore() > 0;
+}
+
+bool LineReader::topUpToTwo() {
+    // The one byte left, if any, moves to the front of the buffer; the read goes after it.
+    if (begin_ > 0) {
+        std::copy(buffer_.begin() + begin_, buffer_.begin() + end_, buffer_.begin());
+        end_ -= begin_;
+        begin_ = 0;
     }
-    end_ = static_cast<qsizetype>(got);
-    return got > 0;
+    while (buffered() < 2) {
+        if (readMore() == 0) {
+            return false;
+        }
+    }
+    return true;
+}
+
+qint64 LineReader::readMore() {
+    const qint64 got =
+        file_.read(buffer_.data() + end_, static_cast<qint64>(buffer_.size()) - end_);
+    if (got < 0) {
+        throw FirmwareFileError(QStringLiteral("reading failed: ") + file_.errorString());
+    }
+    end_ += static_cast<qsizetype>(got);
+    return got;
 }
 
 void LineReader::consume(qsizetype count) {

@@ -2,17 +2,33 @@
 
 // Reads a firmware file line by line without ever holding a whole line: a line ends at CR,
 // CR LF or LF, and a pass is over as soon as one byte or none is left unread (a last line of
-// one character without a line end is neither counted nor sent).
+// one character without a line end is neither counted nor sent). The file's length only says
+// where the end should be: a read that returns nothing ends the pass too, so a file cut
+// shorter under the reader ends it instead of giving empty lines for ever.
 
 #include <QByteArrayView>
+#include <QString>
 #include <QtGlobal>
 
 #include <functional>
+#include <stdexcept>
 #include <vector>
 
 class QIODevice;
 
 namespace norvak {
+
+// The firmware file cannot be opened or read. The description says why, without the path.
+class FirmwareFileError : public std::runtime_error {
+public:
+    explicit FirmwareFileError(const QString& description)
+        : std::runtime_error(description.toStdString())
+        , description_(description) {}
+    [[nodiscard]] const QString& description() const noexcept { return description_; }
+
+private:
+    QString description_;
+};
 
 // Which end a line had; None for a last line that runs to the end of the file.
 enum class LineEnd { None, CarriageReturn, CarriageReturnLineFeed, LineFeed };
@@ -25,7 +41,8 @@ public:
     // `file` is open for reading; `fileLength` gives its current length in bytes.
     LineReader(QIODevice& file, std::function<qint64()> fileLength);
 
-    // True while at least two bytes are left unread.
+    // True while at least two bytes are left unread: by the file's length, and, near the end
+    // of what was read, by a read. Throws FirmwareFileError when a read fails.
     [[nodiscard]] bool hasLine();
     // Hands the line's text to `piece` (at least once, possibly empty) and consumes its end.
     void readLine(const std::function<void(QByteArrayView)>& piece);
@@ -39,6 +56,10 @@ public:
 private:
     // Makes at least one unread byte available; false at the end of the file.
     bool fill();
+    // Reads until at least two bytes are unread or a read returns nothing.
+    [[nodiscard]] bool topUpToTwo();
+    // Appends what one read gives at end_; its size, 0 at the end of the file.
+    qint64 readMore();
     [[nodiscard]] qsizetype buffered() const { return end_ - begin_; }
     void consume(qsizetype count);
     // Consumes a line end found at begin_ (CR, CR LF or LF).

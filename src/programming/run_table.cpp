@@ -186,6 +186,15 @@ void RunTable::streamerFailed() {
     enter(FlashState::Idle);
 }
 
+void RunTable::firmwareUnreadable(const QString& path, const QString& why) {
+    enter(FlashState::Idle);
+    stopAllTimers();
+    showStartCaption();
+    enableStartIfReady();
+    w_.setStatusText(fileUnreadableText +
+                     (path.isEmpty() ? why : path + QStringLiteral(": ") + why));
+}
+
 void RunTable::portLost(const QString& description) {
     if (!link_.reportPortLost(description)) {
         return;

@@ -34,6 +34,9 @@ public:
     // Captions of the programming button.
     static inline const QString startCaption = QStringLiteral("START PROGRAMMING");
     static inline const QString cancelCaption = QStringLiteral("CANCEL");
+    // The status caption of a run that ended on a firmware file it could not read.
+    static inline const QString fileUnreadableText =
+        QStringLiteral("Cannot read the firmware file: ");
 
     // --- The operator ---
     // The programming button: a start or a cancel, whichever applies.
@@ -57,6 +60,9 @@ public:
     // --- The file streamer ---
     // A failure ended the streamer's run: nothing is reported, the watchdog runs on.
     void streamerFailed();
+    // The firmware file at `path` could not be opened or read (`why`): the run is over at
+    // once and the caption says why, so that the watchdog does not blame the device for it.
+    void firmwareUnreadable(const QString& path, const QString& why);
 
     // --- The link ---
     // The port went away (adapter pulled, device gone, a write refused): the link reports it

@@ -51,13 +51,16 @@ void TestOperatorCommands::fAndGWithThePortClosedDoNothing() {
 void TestOperatorCommands::sFileWithoutAFileSendsNothing() {
     WindowRig rig;
     rig.pressConnect();
-    const QString caption = rig.caption();
     rig.press(Button::SFile);
     QVERIFY(rig.timerOn(TimerRole::FileSender));
     QCOMPARE(rig.state(), FlashState::Idle);
     rig.tick(Milliseconds(5000));
     QVERIFY(rig.serial->wire.isEmpty());
-    QCOMPARE(rig.caption(), caption);
+    // The streamer found no file to read, and says so.
+    QCOMPARE(rig.caption(),
+             QStringLiteral("Norvak Flash Programmer, Cannot read the firmware file: no firmware "
+                            "file chosen"));
+    QVERIFY(!rig.enabled(Button::Flash)); // still nothing to start with
     QVERIFY(rig.toolkit.messages.empty());
     QVERIFY(!rig.timerOn(TimerRole::FileSender));
 }

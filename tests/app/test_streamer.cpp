@@ -10,8 +10,10 @@
 #include <QSignalSpy>
 #include <QTest>
 
-#ifdef Q_OS_UNIX
+#ifdef Q_OS_LINUX
+#include <sys/fsuid.h>
 #include <sys/stat.h>
+#include <unistd.h>
 #endif
 
 using namespace norvak;
@@ -31,8 +33,10 @@ private slots:
     void pauseFollowsTheSpeedList_data();
     void pauseFollowsTheSpeedList();
     void startedWhileIdleSendsOnlyTheFirstLine();
-    void unusablePathsTakeTheFailurePathAndCreateNothing_data();
-    void unusablePathsTakeTheFailurePathAndCreateNothing();
+    void anUnreadableFileEndsTheRunWithItsReason_data();
+    void anUnreadableFileEndsTheRunWithItsReason();
+    void aReadThatGivesNothingEndsThePass();
+    void aFileWhoseLengthPromisesMoreEndsItsRun();
     void filesWithoutAWholeLineSendNothing();
     void aSecondStartDuringARunIsIgnored();
     void disconnectDuringARunEndsItQuietly();
@@ -66,6 +70,27 @@ QByteArray lines(int count, const QByteArray& ending = "\r\n") {
     }
     return file;
 }
+
+#ifdef Q_OS_LINUX
+// While it lives, files are opened with the rights of "nobody", also by root (whose file
+// rights Linux takes from the filesystem user id); when `active` is false, nothing changes.
+class ReadingAsAnotherUser {
+public:
+    explicit ReadingAsAnotherUser(bool active)
+        : previous_(active && ::geteuid() == 0 ? ::setfsuid(nobody) : -1) {}
+    ~ReadingAsAnotherUser() {
+        if (previous_ >= 0) {
+            ::setfsuid(static_cast<uid_t>(previous_));
+        }
+    }
+    ReadingAsAnotherUser(const ReadingAsAnotherUser&) = delete;
+    ReadingAsAnotherUser& operator=(const ReadingAsAnotherUser&) = delete;
+
+private:
+    static constexpr uid_t nobody = 65534;
+    int previous_;
+};
+#endif
 
 QStringList captionsOf(QSignalSpy& spy) {
     QStringList captions;
@@ -131,6 +156,23 @@ void TestStreamer::longLinesArriveInBoundedPieces() {
     line.clear();
     reader.readLine([&](QByteArrayView piece) { line += piece; });
     QCOMPARE(line, QByteArray("short"));
+    QVERIFY(!reader.hasLine());
+}
+
+void TestStreamer::aReadThatGivesNothingEndsThePass() {
+    // The length was taken before the file was cut: it promises bytes that no read gives.
+    QByteArray data = lines(3) + "S9";
+    QBuffer buffer(&data);
+    buffer.open(QIODevice::ReadOnly);
+    const qint64 promised = data.size() + 4 * 1024 * 1024;
+    LineReader reader(buffer, [promised] { return promised; });
+    QList<QByteArray> got;
+    while (reader.hasLine() && got.size() < 10) {
+        QByteArray line;
+        reader.readLine([&line](QByteArrayView piece) { line += piece; });
+        got << line;
+    }
+    QCOMPARE(got, (QList<QByteArray>{"S1000001", "S1000002", "S1000003", "S9"}));
     QVERIFY(!reader.hasLine());
 }
 
@@ -258,49 +300,90 @@ void TestStreamer::startedWhileIdleSendsOnlyTheFirstLine() {
     QVERIFY(!rig.streaming());
 }
 
-void TestStreamer::unusablePathsTakeTheFailurePathAndCreateNothing_data() {
+void TestStreamer::anUnreadableFileEndsTheRunWithItsReason_data() {
     QTest::addColumn<QString>("kind");
-    QStringList kinds{"missing", "missing folder", "directory", "empty name"};
-#ifdef Q_OS_UNIX
-    kinds << "fifo"
-          << "device"; // Windows has neither in its file system
+    QTest::addColumn<QString>("why");
+    const std::pair<const char*, const char*> rows[] = {
+        {"missing", "no such file"},
+        {"missing folder", "no such file"},
+        {"folder", "is a folder, not a file"},
+        {"removed during the countdown", "no such file"},
+#ifdef Q_OS_LINUX
+        // Windows has no FIFO or device in its file system, and no read-only rights that
+        // keep its owner out.
+        {"fifo", "not a regular file"},
+        {"device", "not a regular file"},
+        {"permission taken away", "no permission to read it"},
 #endif
-    for (const QString& kind : kinds) {
-        QTest::newRow(qPrintable(kind)) << kind;
+    };
+    for (const auto& [kind, why] : rows) {
+        QTest::newRow(kind) << QString::fromLatin1(kind) << QString::fromLatin1(why);
     }
 }
 
-void TestStreamer::unusablePathsTakeTheFailurePathAndCreateNothing() {
+// The file was fine when it was chosen; when the streamer starts it is gone, or something
+// else stands in its place.
+void TestStreamer::anUnreadableFileEndsTheRunWithItsReason() {
     QFETCH(QString, kind);
+    QFETCH(QString, why);
     WindowRig rig;
     const QString dir = QFileInfo(rig.writeFile("x", "")).absolutePath();
-    QString path;
-    if (kind == "missing") {
-        path = dir + "/nothing.srec";
-    } else if (kind == "missing folder") {
+    const QString chosen = rig.writeFile("fw.srec", lines(3));
+    QString path = chosen;
+    if (kind == "missing folder") {
         path = dir + "/nofolder/nothing.srec";
-    } else if (kind == "directory") {
+    } else if (kind == "folder") {
         path = dir;
-    }
-#ifdef Q_OS_UNIX
-    else if (kind == "fifo") {
-        path = dir + "/pipe.srec";
-        QCOMPARE(::mkfifo(path.toLocal8Bit().constData(), 0600), 0);
     } else if (kind == "device") {
         path = "/dev/zero";
     }
+    rig.pressConnect();
+    rig.chooseFile(path);
+    rig.pressStart();
+    if (kind == "removed during the countdown") {
+        rig.tick(Milliseconds(1000));
+        QVERIFY(QFile::remove(chosen));
+    }
+    rig.receive(">");
+    rig.tick(Milliseconds(333));
+    rig.receive("_");
+    if (kind == "missing") {
+        QVERIFY(QFile::remove(chosen));
+    }
+#ifdef Q_OS_LINUX
+    if (kind == "fifo") {
+        QVERIFY(QFile::remove(chosen));
+        QCOMPARE(::mkfifo(QFile::encodeName(chosen).constData(), 0600), 0);
+    } else if (kind == "permission taken away") {
+        QVERIFY(QFile::setPermissions(chosen, QFileDevice::WriteOwner));
+    }
 #endif
-    rig.startAndReachSending(lines(1));
     const QStringList before = QDir(dir).entryList(QDir::AllEntries | QDir::System);
-    rig.force({.fileName = path});
     rig.serial->wire.clear();
-    const QString caption = rig.caption();
-    rig.tick(Milliseconds(1000));
+    {
+#ifdef Q_OS_LINUX
+        // Root reads whatever the permissions say: the tick runs under another user's file
+        // rights then.
+        const ReadingAsAnotherUser asNobody(kind == "permission taken away");
+#endif
+        rig.tick(Milliseconds(1000));
+    }
     QVERIFY(rig.serial->wire.isEmpty());
     QCOMPARE(rig.state(), FlashState::Idle);
-    QCOMPARE(rig.caption(), caption);
-    QVERIFY(rig.toolkit.messages.empty());
+    QCOMPARE(rig.caption(),
+             "Norvak Flash Programmer, Cannot read the firmware file: " + path + ": " + why);
+    QCOMPARE(rig.caption(Button::Flash), QStringLiteral("START PROGRAMMING"));
+    QVERIFY(rig.enabled(Button::Flash));
+    for (const TimerRole role : allTimers) {
+        QVERIFY(!rig.timerOn(role));
+    }
     QVERIFY(!rig.streaming());
+    // The device is not blamed later, and nothing more goes to it.
+    rig.tick(Milliseconds(5000));
+    QVERIFY(rig.toolkit.messages.empty());
+    QVERIFY(rig.serial->wire.isEmpty());
+    QCOMPARE(rig.caption(),
+             "Norvak Flash Programmer, Cannot read the firmware file: " + path + ": " + why);
     QCOMPARE(QDir(dir).entryList(QDir::AllEntries | QDir::System), before);
     QVERIFY(!QFileInfo::exists(dir + "/nofolder"));
 }
@@ -410,6 +493,37 @@ void TestStreamer::aFileThatGrowsDuringTheRunGoesPastHundred() {
     QCOMPARE(captionsOf(captions).last(),
              QStringLiteral("Norvak Flash Programmer, progress: 166.6%"));
     QCOMPARE(rig.serial->wire.right(18), QByteArray("S1000004\nS1000005\n"));
+}
+
+// A file on a kernel filesystem gives its length as a page while a read gives a few bytes:
+// the length promises what the file no longer holds, as with a file cut under the reader.
+// The counting pass, which does not yield, must end, and so must the sending pass.
+void TestStreamer::aFileWhoseLengthPromisesMoreEndsItsRun() {
+    QString path;
+    QByteArray contents;
+    for (const char* candidate :
+         {"/sys/kernel/profiling", "/sys/kernel/mm/transparent_hugepage/enabled"}) {
+        QFile file(QString::fromLatin1(candidate));
+        if (file.open(QIODevice::ReadOnly) && file.size() > 64) {
+            contents = file.readAll();
+            if (contents.size() >= 2 && contents.size() < file.size()) {
+                path = file.fileName();
+                break;
+            }
+        }
+    }
+    if (path.isEmpty()) {
+        QSKIP("no kernel file here whose length is more than it gives");
+    }
+    WindowRig rig;
+    rig.startAndReachSending(lines(1));
+    rig.force({.fileName = path});
+    rig.forceTimerOff(TimerRole::DotWatchdog);
+    rig.serial->wire.clear();
+    rig.tick(Milliseconds(1000));
+    QVERIFY(!rig.streaming());
+    QCOMPARE(rig.serial->wire.size(), contents.size());
+    QCOMPARE(rig.caption(), QStringLiteral("Norvak Flash Programmer, progress: 100%"));
 }
 
 QTEST_MAIN(TestStreamer)

@@ -5,12 +5,17 @@
 #include "port_list.h"
 #include "program_run.h"
 #include "run_reporter.h"
+#include "shown_text.h"
 #include "signal_watcher.h"
 
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QSignalSpy>
 #include <QTest>
 
 #include <csignal>
+#include <cstdio>
+#include <memory>
 
 #ifdef Q_OS_WIN
 #include <windows.h>
@@ -29,10 +34,13 @@ private slots:
     void refusalsSayWhatToDo_data();
     void refusalsSayWhatToDo();
     void helpAndVersion();
+    void optionsEndAndNamesKeepTheirBytes();
     void portNumbersFollowTheWindowsMapping();
     void verdictBecomesExitStatus();
     void longDeviceLineKeepsHeadAndTail();
     void anInterruptArrivesOnTheEventLoop();
+    void deviceBytesAreReportedInPiecesInOrder();
+    void controlCharactersAreShownEscaped();
 };
 
 namespace {
@@ -112,8 +120,37 @@ void TestCliParts::helpAndVersion() {
         QVERIFY(usage(command).startsWith(QStringLiteral("usage: norvak-flash-cli")));
     }
     QVERIFY(usage(Command::Program).contains(QStringLiteral("6 interrupted")));
+    QVERIFY(usage(Command::Program).contains(QStringLiteral("SIGHUP")));
+    QVERIFY(usage(Command::Program).contains(QStringLiteral("7 the device said \"P\"")));
     QVERIFY(parse({"--version"}).options->version);
+    // Anything after --version is a wrong command line, not a request for the version.
+    const ParsedCli versionAndMore = parse({"--version", "--bogus"});
+    QVERIFY(!versionAndMore.options);
+    QVERIFY2(versionAndMore.error.contains(QStringLiteral("--bogus")),
+             qPrintable(versionAndMore.error));
     QVERIFY(versionText().startsWith(QStringLiteral("norvak-flash-cli 1.")));
+}
+
+void TestCliParts::optionsEndAndNamesKeepTheirBytes() {
+    const ParsedCli dashed = parse({"check", "--", "-x.srec"});
+    QVERIFY2(dashed.options, qPrintable(dashed.error));
+    QCOMPARE(dashed.options->file, QStringLiteral("-x.srec"));
+    QVERIFY(!parse({"check", "-x.srec"}).options);
+    QVERIFY(!parse({"check", "--", "a", "b"}).options);
+    const ParsedCli programDashed =
+        parse({"program", "--port", "1", "--file", "a", "--", "--json"});
+    QVERIFY(!programDashed.options); // after "--" even an option's name is an argument
+    QVERIFY(programDashed.error.contains(QStringLiteral("unexpected argument \"--json\"")));
+
+    // A Latin-1 name on a UTF-8 system: the bytes reach the program unchanged.
+    const QByteArray latin1 = "fw-\xe9.srec";
+    const ParsedCli bytes = parseCli(QList<QByteArray>{"norvak-flash-cli", "check", latin1});
+    QVERIFY2(bytes.options, qPrintable(bytes.error));
+    QCOMPARE(bytes.options->fileBytes, latin1);
+    const ParsedCli inlineValue = parseCli(
+        QList<QByteArray>{"norvak-flash-cli", "program", "--port", "1", "--file=" + latin1});
+    QVERIFY2(inlineValue.options, qPrintable(inlineValue.error));
+    QCOMPARE(inlineValue.options->fileBytes, latin1);
 }
 
 void TestCliParts::portNumbersFollowTheWindowsMapping() {
@@ -150,31 +187,46 @@ void TestCliParts::portNumbersFollowTheWindowsMapping() {
 }
 
 void TestCliParts::verdictBecomesExitStatus() {
+    const RunFacts wholeFile{.progressPercent = 100.0, .linesSent = 66};
     RunVerdict programmed;
     programmed.onCaption(QStringLiteral("Norvak Flash Programmer, PROGRAMMED"));
-    QCOMPARE(runEnd(programmed, {}).exitStatus, 0);
+    QCOMPARE(runEnd(programmed, wholeFile).exitStatus, 0);
+    // The window's "PROGRAMMED" while lines were still to go is not a programmed device.
+    const RunEnd early = runEnd(programmed, {.progressPercent = 95.3, .linesSent = 286});
+    QCOMPARE(early.exitStatus, 7);
+    QCOMPARE(early.outcome, QStringLiteral("programmed-early"));
+    QVERIFY2(early.text.contains(QStringLiteral("after 286 lines")), qPrintable(early.text));
 
     RunVerdict noBoot;
     noBoot.onSettledIdle(QStringLiteral("\r\nRestart to bootprogram failled!"));
-    QCOMPARE(runEnd(noBoot, {}).exitStatus, 2);
-    QCOMPARE(runEnd(noBoot, {}).text, QStringLiteral("Restart to bootprogram failled!"));
+    QCOMPARE(runEnd(noBoot, wholeFile).exitStatus, 2);
+    QCOMPARE(runEnd(noBoot, wholeFile).text, QStringLiteral("Restart to bootprogram failled!"));
 
     RunVerdict watchdog;
     watchdog.onCaption(QStringLiteral("Norvak Flash Programmer, Programming FAILLED"));
     watchdog.onMessage(critical(QStringLiteral("Error: DOT Timeout")));
-    QCOMPARE(runEnd(watchdog, {}).exitStatus, 3);
+    QCOMPARE(runEnd(watchdog, wholeFile).exitStatus, 3);
 
     RunVerdict lost;
     lost.onCaption(QStringLiteral("Norvak Flash Programmer, Connect:   Error 12:00:01Port 1 "
-                                  "(/dev/pts/4): the connection to the device was lost."));
-    const RunEnd lostEnd = runEnd(lost, QStringLiteral("Port 1 (/dev/pts/4): lost."));
+                                  "(/dev/pts/4): the data could not be sent (the system said: "
+                                  "Inappropriate ioctl for device). Check the cable."));
+    const QString stale = QStringLiteral("Port 1 (/dev/pts/4): the data could not be sent (the "
+                                         "system said: Inappropriate ioctl for device).");
+    const RunEnd lostEnd = runEnd(
+        lost,
+        {.portDescription = stale, .deviceWentAway = true, .portLabel = "Port 1 (/dev/pts/4)"});
     QCOMPARE(lostEnd.exitStatus, 4);
-    QVERIFY(lostEnd.text.contains(QStringLiteral("/dev/pts/4")));
+    QVERIFY(lostEnd.text.contains(QStringLiteral("Port 1 (/dev/pts/4): the device went away")));
+    QVERIFY(!lostEnd.advice.contains(QStringLiteral("ioctl")));
+    const RunEnd notOpened = runEnd(lost, {.portDescription = stale});
+    QCOMPARE(notOpened.exitStatus, 4);
+    QCOMPARE(notOpened.text, stale);
 
     RunVerdict interrupted;
     interrupted.onInterrupted();
     interrupted.onCaption(QStringLiteral("Norvak Flash Programmer, PROGRAMMED"));
-    QCOMPARE(runEnd(interrupted, {}).exitStatus, 6);
+    QCOMPARE(runEnd(interrupted, wholeFile).exitStatus, 6);
 }
 
 void TestCliParts::longDeviceLineKeepsHeadAndTail() {
@@ -218,6 +270,98 @@ void TestCliParts::anInterruptArrivesOnTheEventLoop() {
     QVERIFY(requests.wait(5000));
     QCOMPARE(requests.count(), 1);
     QCOMPARE(requests.first().first().toInt(), SIGINT);
+}
+
+namespace {
+
+// What a reporter wrote, read back from its temporary file.
+class Capture {
+public:
+    Capture()
+        : file_(std::tmpfile(), &std::fclose) {}
+    [[nodiscard]] std::FILE* file() const { return file_.get(); }
+    [[nodiscard]] QByteArray text() const {
+        std::rewind(file_.get());
+        QByteArray bytes;
+        char buffer[4096];
+        std::size_t got = 0;
+        while ((got = std::fread(buffer, 1, sizeof buffer, file_.get())) > 0) {
+            bytes.append(buffer, static_cast<qsizetype>(got));
+        }
+        return bytes;
+    }
+
+private:
+    std::unique_ptr<std::FILE, int (*)(std::FILE*)> file_;
+};
+
+} // namespace
+
+void TestCliParts::deviceBytesAreReportedInPiecesInOrder() {
+    // The window takes a flood one byte at a time.
+    const QByteArray flood = QByteArray("Hello from the device\r\n").repeated(400);
+    Capture json;
+    {
+        RunReporter reporter(RunReporter::Style::Json, json.file(), json.file());
+        reporter.received(">");
+        reporter.caption(QStringLiteral("Norvak Flash Programmer, Bootprogram started"),
+                         QStringLiteral("Bootprogram started"));
+        for (const char c : flood) {
+            reporter.received(QByteArray(1, c));
+        }
+        reporter.receiveEventEnded();
+        reporter.received("tail");
+        reporter.end({0, QStringLiteral("programmed"), QStringLiteral("PROGRAMMED"), {}});
+    }
+    const QList<QByteArray> lines = json.text().trimmed().split('\n');
+    QCOMPARE(lines.size(), 5); // ">", the caption, the flood, "tail", the outcome
+    const auto event = [&lines](qsizetype i) {
+        return QJsonDocument::fromJson(lines[i]).object();
+    };
+    QCOMPARE(event(0)[QStringLiteral("text")].toString(), QStringLiteral(">"));
+    QCOMPARE(event(1)[QStringLiteral("event")].toString(), QStringLiteral("caption"));
+    QCOMPARE(event(2)[QStringLiteral("text")].toString(), QString::fromLatin1(flood));
+    QCOMPARE(event(3)[QStringLiteral("text")].toString(), QStringLiteral("tail"));
+    QCOMPARE(event(3)[QStringLiteral("total")].toInt(), flood.size() + 5);
+    QCOMPARE(event(4)[QStringLiteral("event")].toString(), QStringLiteral("outcome"));
+
+    // Plain lines: one per device line, whole, however the bytes came.
+    Capture plain;
+    {
+        RunReporter reporter(RunReporter::Style::Plain, plain.file(), plain.file());
+        for (const char c : flood) {
+            reporter.received(QByteArray(1, c));
+        }
+        reporter.receiveEventEnded();
+    }
+    const QByteArray shown = plain.text();
+    QCOMPARE(shown.count("device: Hello from the device\n"), 400);
+    QVERIFY(shown.size() < flood.size() * 2);
+}
+
+void TestCliParts::controlCharactersAreShownEscaped() {
+    QCOMPARE(withControlsEscaped(u"a\x1b]0;title\x07"
+                                 u"b\u009bc\u00e9"),
+             QStringLiteral("a\\x1b]0;title\\x07b\\x9bc\u00e9"));
+    QCOMPARE(shownName("fw-\xe9.srec"), QStringLiteral("fw-\\xe9.srec"));
+    QCOMPARE(shownName("fw-\xc3\xa9.srec"), QStringLiteral("fw-\u00e9.srec"));
+    QCOMPARE(shownName("\xc0\xaf\xed\xa0\x80\x1b"),
+             QStringLiteral("\\xc0\\xaf\\xed\\xa0\\x80\\x1b")); // overlong, surrogate, ESC
+
+    // A name that would retitle the terminal reaches the lines as text.
+    Capture terminal;
+    {
+        RunReporter reporter(RunReporter::Style::Terminal, terminal.file(), terminal.file());
+        reporter.step(QStringLiteral("Choose /tmp/\x1b]0;owned\x07.srec"));
+        reporter.received("\x1b[2J\r\n");
+        reporter.end({4, QStringLiteral("port-failed"), QStringLiteral("lost \x1b[2J"),
+                      QStringLiteral("advice \x1b[2J")});
+    }
+    const QByteArray text = terminal.text();
+    QVERIFY2(!text.contains("\x1b]") && !text.contains("\x1b[2J") && !text.contains('\x07'),
+             text.constData());
+    QVERIFY(text.contains("Choose /tmp/\\x1b]0;owned\\x07.srec"));
+    QVERIFY(text.contains("device: \\x1b[2J"));
 }
 
 QTEST_MAIN(TestCliParts)

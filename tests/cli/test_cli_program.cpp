@@ -3,6 +3,7 @@
 // waiting for the boot program, check on good and bad files, and the README's example that
 // programs four devices at once.
 
+#include "cli/cli_process.h"
 #include "faults/device_rig.h"
 #include "simdevice.h"
 
@@ -14,11 +15,13 @@
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QThread>
 
 #include <csignal>
 #include <memory>
 
 using namespace norvak;
+using namespace norvak::clitest;
 using namespace std::chrono_literals;
 
 class TestCliProgram : public QObject {
@@ -32,6 +35,11 @@ private slots:
     void watchdogEndsWithThree();
     void portThatDoesNotOpenOrIsLostEndsWithFour();
     void unreadableFirmwareEndsWithFive();
+    void firmwareGoneWhenItIsToBeSentEndsWithFive();
+    void aFileCutWhileItIsCheckedEndsWithFive_data();
+    void aFileCutWhileItIsCheckedEndsWithFive();
+    void aSignalDuringTheCheckEndsWithSix_data();
+    void aSignalDuringTheCheckEndsWithSix();
     void sigintMidFileCancelsAndWritesNothingMore();
     void sigtermWhileWaitingForTheBootProgram();
     void readmeExampleProgramsFourDevicesAtOnce();
@@ -45,84 +53,51 @@ private:
 
 namespace {
 
-const QString cliPath = QStringLiteral(NORVAK_CLI);
 const QString sourceDir = QStringLiteral(NORVAK_SOURCE_DIR);
-
-SimDeviceConfig deviceConfig() {
-    SimDeviceConfig config;
-    config.autoPowerCycleAfter = 200ms;
-    config.programmingTime = 1ms;
-    return config;
-}
-
-QString devicePath(const SimDevice& device) {
-    return QString::fromStdString(device.slavePath());
-}
-
-std::unique_ptr<QProcess> startCli(const QStringList& arguments) {
-    auto process = std::make_unique<QProcess>();
-    process->setProgram(cliPath);
-    process->setArguments(arguments);
-    process->start();
-    return process;
-}
-
-// The exit status, or -1 when the program did not end normally in time.
-int finish(QProcess& process, std::chrono::milliseconds limit = 60s) {
-    if (!process.waitForFinished(static_cast<int>(limit.count()))) {
-        return -1;
-    }
-    return process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
-}
-
-struct Events {
-    QList<QJsonObject> list;
-    QString error; // the first line that is not a JSON object
-
-    qsizetype indexOf(const char* event, const char* key = nullptr, const QString& value = {},
-                      qsizetype from = 0) const {
-        for (qsizetype i = from; i < list.size(); ++i) {
-            const QJsonObject& e = list[i];
-            if (e[QStringLiteral("event")].toString() != QLatin1StringView(event)) {
-                continue;
-            }
-            if (key == nullptr || e[QLatin1StringView(key)].toString() == value) {
-                return i;
-            }
-        }
-        return -1;
-    }
-};
-
-Events parseEvents(const QByteArray& output) {
-    Events events;
-    for (const QByteArray& line : output.split('\n')) {
-        if (line.isEmpty()) {
-            continue;
-        }
-        QJsonParseError error{};
-        const QJsonDocument document = QJsonDocument::fromJson(line, &error);
-        if (!document.isObject()) {
-            if (events.error.isEmpty()) {
-                events.error = QString::fromUtf8(line);
-            }
-            continue;
-        }
-        events.list << document.object();
-    }
-    return events;
-}
 
 QString firmware(const char* name) {
     return faults::firmwarePath(name);
 }
 
-// What the device took after the ready request "f": the file as it went on the line.
-QByteArray streamAfterReady(const SimRecording& recording) {
-    const std::string& received = recording.received;
-    const auto ready = received.find('f');
-    return ready == std::string::npos ? QByteArray()
-                                      : QByteArray::fromStdString(received.substr(ready + 1));
+// How far `pid` has read the file at `path`, from the offset of its open handle; -1 while it
+// has none open.
+qint64 readPosition(qint64 pid, const QString& path) {
+    const QDir fds(QStringLiteral("/proc/%1/fd").arg(pid));
+    for (const QFileInfo& fd : fds.entryInfoList(QDir::Files | QDir::System)) {
+        if (fd.symLinkTarget() != path) {
+            continue;
+        }
+        QFile info(QStringLiteral("/proc/%1/fdinfo/%2").arg(pid).arg(fd.fileName()));
+        if (info.open(QIODevice::ReadOnly)) {
+            const QByteArray pos = info.readLine(); // "pos:\t<offset>"
+            return pos.mid(pos.indexOf(':') + 1).trimmed().toLongLong();
+        }
+    }
+    return -1;
+}
+
+// Waits until `process` has read `bytes` of the file at `path`.
+bool waitUntilRead(const QProcess& process, const QString& path, qint64 bytes) {
+    QElapsedTimer waited;
+    waited.start();
+    while (process.state() != QProcess::NotRunning && waited.elapsed() < 30'000) {
+        if (readPosition(process.processId(), path) >= bytes) {
+            return true;
+        }
+        QThread::usleep(200);
+    }
+    return false;
+}
+
+// A file of NUL bytes as large as `size`, without taking the room: reading it costs only the
+// reading.
+QString sparseFile(const QTemporaryDir& dir, qint64 size) {
+    const QString path = dir.filePath(QStringLiteral("sparse.srec"));
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || !file.resize(size)) {
+        return {};
+    }
+    return path;
 }
 
 } // namespace
@@ -281,7 +256,7 @@ void TestCliProgram::portThatDoesNotOpenOrIsLostEndsWithFour() {
         {"program", "--device", path, "--file", firmware("small-lf.srec"), "--speed", "20"});
     QCOMPARE(finish(*lost), 4);
     const QByteArray err = lost->readAllStandardError();
-    QVERIFY2(err.contains("connection to the device was lost") && err.contains(path.toUtf8()),
+    QVERIFY2(err.contains(": the device went away") && err.contains(path.toUtf8()),
              err.constData());
 }
 
@@ -294,6 +269,78 @@ void TestCliProgram::unreadableFirmwareEndsWithFive() {
     QCOMPARE(events.list.size(), 1);
     QCOMPARE(events.list[0][QStringLiteral("outcome")].toString(),
              QStringLiteral("file-unreadable"));
+    QVERIFY(device.recording().received.empty());
+}
+
+void TestCliProgram::firmwareGoneWhenItIsToBeSentEndsWithFive() {
+    // The file is there when the run starts and gone when the streamer opens it, a second
+    // after the boot program asked for it.
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("fw.srec"));
+    QVERIFY(QFile::copy(firmware("small-lf.srec"), path));
+    SimDevice device(deviceConfig());
+    const auto run =
+        startCli({"program", "--device", devicePath(device), "--file", path, "--json"});
+    QVERIFY(device.waitForReceived(1, 20s)); // the first wake-up "i": the run has begun
+    QVERIFY(QFile::remove(path));
+    QCOMPARE(finish(*run), 5);
+    const Events events = parseEvents(run->readAllStandardOutput());
+    QVERIFY2(events.error.isEmpty(), qPrintable(events.error));
+    const QString reason =
+        QStringLiteral("Cannot read the firmware file: ") + path + QStringLiteral(": no such file");
+    QVERIFY(events.indexOf("caption", "status", reason) >= 0);
+    QVERIFY(events.indexOf("message") < 0); // no "Error: DOT Timeout"
+    const QJsonObject outcome = events.list.back();
+    QCOMPARE(outcome[QStringLiteral("outcome")].toString(), QStringLiteral("file-unreadable"));
+    QCOMPARE(outcome[QStringLiteral("text")].toString(), reason);
+    QVERIFY(run->readAllStandardError().contains(path.toUtf8()));
+    QVERIFY(streamAfterReady(device.recording()).isEmpty());
+}
+
+void TestCliProgram::aFileCutWhileItIsCheckedEndsWithFive_data() {
+    QTest::addColumn<bool>("program");
+    QTest::newRow("check") << false;
+    QTest::newRow("program --check") << true;
+}
+
+void TestCliProgram::aFileCutWhileItIsCheckedEndsWithFive() {
+    QFETCH(bool, program);
+    QTemporaryDir dir;
+    const QString path = sparseFile(dir, 4LL << 30);
+    QVERIFY(!path.isEmpty());
+    SimDevice device(deviceConfig());
+    const auto run = startCli(
+        program ? QStringList{"program", "--device", devicePath(device), "--file", path, "--check"}
+                : QStringList{"check", path});
+    QVERIFY(waitUntilRead(*run, path, 4 << 20));
+    QVERIFY(QFile::resize(path, 1 << 20));
+    QCOMPARE(finish(*run, 30s), 5);
+    const QByteArray err = run->readAllStandardError();
+    QVERIFY2(err.contains("got shorter while it was read"), err.constData());
+    QVERIFY(device.recording().received.empty());
+}
+
+void TestCliProgram::aSignalDuringTheCheckEndsWithSix_data() {
+    QTest::addColumn<int>("signalNumber");
+    QTest::newRow("SIGINT") << SIGINT;
+    QTest::newRow("SIGTERM") << SIGTERM;
+}
+
+void TestCliProgram::aSignalDuringTheCheckEndsWithSix() {
+    QFETCH(int, signalNumber);
+    QTemporaryDir dir;
+    const QString path = sparseFile(dir, 64LL << 30);
+    QVERIFY(!path.isEmpty());
+    SimDevice device(deviceConfig());
+    const auto run =
+        startCli({"program", "--device", devicePath(device), "--file", path, "--check", "--json"});
+    QVERIFY(waitUntilRead(*run, path, 8 << 20));
+    QCOMPARE(::kill(static_cast<pid_t>(run->processId()), signalNumber), 0);
+    QCOMPARE(finish(*run, 30s), 6);
+    const Events events = parseEvents(run->readAllStandardOutput());
+    QCOMPARE(events.list.size(), 1);
+    QCOMPARE(events.list[0][QStringLiteral("outcome")].toString(), QStringLiteral("interrupted"));
+    QVERIFY(run->readAllStandardError().contains("nothing was sent"));
     QVERIFY(device.recording().received.empty());
 }
 

@@ -31,6 +31,8 @@ private slots:
     void longLineKeepsItsColumns();
     void problemsAreCountedButFewListed();
     void unreadableFileIsReported();
+    void aFileCutWhileCheckedIsRefused();
+    void theCheckStopsWhenTold();
 };
 
 namespace {
@@ -282,6 +284,53 @@ void TestSrecCheck::unreadableFileIsReported() {
     QVERIFY(whyUnreadable(dir.path())->contains(QStringLiteral("folder")));
     QVERIFY(!QFile::exists(missing)); // nothing is created
     QVERIFY(!whyUnreadable(firmwareDir + QStringLiteral("/small-lf.srec")));
+}
+
+void TestSrecCheck::aFileCutWhileCheckedIsRefused() {
+    // The length taken at the opening promises more than reads give: the file was cut under
+    // the reader. Whole records, and a line without an end, alike.
+    for (const QByteArray& contents : {goodLines().join("\r\n") + "\r\n", QByteArray(5000, '\0')}) {
+        QByteArray copy = contents;
+        QBuffer buffer(&copy);
+        buffer.open(QIODevice::ReadOnly);
+        const qint64 promised = copy.size() + 400 * 1024 * 1024;
+        try {
+            static_cast<void>(checkSrecDevice(buffer, promised));
+            QFAIL("a check of a file that got shorter gave a report");
+        } catch (const FirmwareFileError& e) {
+            QVERIFY2(e.description().contains(QStringLiteral("shorter while it was read")),
+                     qPrintable(e.description()));
+            QVERIFY(e.description().contains(QString::number(contents.size())));
+        }
+    }
+}
+
+void TestSrecCheck::theCheckStopsWhenTold() {
+    QByteArray file;
+    const QByteArray line = record(1, 0x100, bytes(16)) + "\r\n";
+    while (file.size() < 20 * 1024 * 1024) {
+        file += line;
+    }
+    QBuffer buffer(&file);
+    buffer.open(QIODevice::ReadOnly);
+    int asked = 0;
+    const auto stopOnThirdQuestion = [&asked] {
+        return ++asked == 3;
+    };
+    QVERIFY_THROWS_EXCEPTION(CheckInterrupted, static_cast<void>(checkSrecDevice(
+                                                   buffer, file.size(), stopOnThirdQuestion)));
+    QCOMPARE(asked, 3);
+    // Asked every few megabytes, not for every line.
+    QVERIFY(buffer.pos() < file.size());
+
+    buffer.seek(0);
+    asked = 0;
+    const auto never = [&asked] {
+        ++asked;
+        return false;
+    };
+    QCOMPARE(checkSrecDevice(buffer, file.size(), never).linesSent, file.size() / line.size());
+    QVERIFY(asked >= 4 && asked <= 6);
 }
 
 QTEST_MAIN(TestSrecCheck)

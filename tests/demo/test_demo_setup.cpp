@@ -2,6 +2,7 @@
 // device, finding the sample firmware, the device's faults, the verdict on a run and the
 // toolkit's unattended answers.
 
+#include "demo_device.h"
 #include "demo_options.h"
 #include "demo_setup.h"
 #include "demo_toolkit.h"
@@ -100,11 +101,15 @@ void TestDemoSetup::optionsTakeEveryValue() {
     QCOMPARE(parsed.options->fault, DeviceFault::HangUp);
     QCOMPARE(parse({"--device-fault", "silent"}).options->fault, DeviceFault::Silent);
     QCOMPARE(parse({"--device-fault", "dots-stop"}).options->fault, DeviceFault::DotsStop);
+    // The device runs in the demo's process when asked, and always without pseudo-terminals.
+    QVERIFY(parse({"--in-process"}).options->inProcess);
+    QCOMPARE(parse({}).options->inProcess, !pseudoTerminalDeviceBuilt);
 
     const ParsedOptions help = parse({"--help"});
     QVERIFY(help.helpRequested);
     QVERIFY(!help.options);
     QVERIFY(demoUsage().contains(QStringLiteral("--unattended")));
+    QVERIFY(demoUsage().contains(QStringLiteral("--in-process")));
 }
 
 void TestDemoSetup::optionsRefuseBadValues_data() {

@@ -4,6 +4,7 @@
 
 #include "demo_setup.h"
 #include "demo_toolkit.h"
+#include "simdevice.h"
 #include "unattended_run.h"
 
 #include "link/control/mscomm.h"
@@ -175,9 +176,15 @@ void TestUnattendedRun::portThatDoesNotOpenEndsWithStatusOne() {
 void TestUnattendedRun::unreadableFirmwareEndsWithStatusOne() {
     Rig rig(DeviceFault::None, settingsFor(QStringLiteral("no-such-file.srec")));
     QCOMPARE(rig.runToEnd(), 1);
-    // The streamer stops silently; the window's watchdog then ends the run as it always does.
-    QCOMPARE(rig.run->verdict().outcome(), RunOutcome::DotTimeout);
+    // The streamer cannot open the file when the device asks for it: the run ends with why,
+    // and the watchdog does not blame the device for it.
+    QCOMPARE(rig.run->verdict().outcome(), RunOutcome::FileUnreadable);
     QVERIFY(rig.printed.contains(QStringLiteral("Norvak Flash Programmer, Sending File")));
+    QVERIFY2(
+        rig.run->verdict().reason().startsWith(QStringLiteral("Cannot read the firmware file: ")) &&
+            rig.run->verdict().reason().endsWith(QStringLiteral("no such file")),
+        qPrintable(rig.run->verdict().reason()));
+    QVERIFY(!rig.printed.contains(QStringLiteral("DOT Timeout")));
 }
 
 void TestUnattendedRun::deviceThatNeverAnswersTimesOut() {

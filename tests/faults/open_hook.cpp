@@ -43,6 +43,16 @@ OpenFunction realOpen64() {
     return real;
 }
 
+OpenFunction realOpen() {
+    static const auto real = reinterpret_cast<OpenFunction>(::dlsym(RTLD_NEXT, "open"));
+    return real;
+}
+
+mode_t modeOf(int flags, va_list arguments) {
+    const bool creates = (flags & O_CREAT) != 0 || (flags & O_TMPFILE) == O_TMPFILE;
+    return creates ? va_arg(arguments, mode_t) : 0;
+}
+
 } // namespace
 
 void beforeOpen(const QString& path, int nth, std::function<void()> step) {
@@ -62,16 +72,25 @@ void disarmOpenHook() {
 
 } // namespace norvak::faults
 
+// Qt opens through open64; the firmware file is opened with open.
 extern "C" int open64(const char* path, int flags, ...) {
-    mode_t mode = 0;
-    if ((flags & O_CREAT) != 0 || (flags & O_TMPFILE) == O_TMPFILE) {
-        va_list arguments;
-        va_start(arguments, flags);
-        mode = va_arg(arguments, mode_t);
-        va_end(arguments);
-    }
+    va_list arguments;
+    va_start(arguments, flags);
+    const mode_t mode = norvak::faults::modeOf(flags, arguments);
+    va_end(arguments);
     if (const auto step = norvak::faults::takeStepFor(path)) {
         step();
     }
     return norvak::faults::realOpen64()(path, flags, mode);
+}
+
+extern "C" int open(const char* path, int flags, ...) {
+    va_list arguments;
+    va_start(arguments, flags);
+    const mode_t mode = norvak::faults::modeOf(flags, arguments);
+    va_end(arguments);
+    if (const auto step = norvak::faults::takeStepFor(path)) {
+        step();
+    }
+    return norvak::faults::realOpen()(path, flags, mode);
 }

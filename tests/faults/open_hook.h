@@ -3,7 +3,7 @@
 // Runs a step just before the program opens a given path for the n-th time: the counting and
 // the sending pass open the firmware file one after the other without yielding, so this is
 // the only way to change the file between them. The hook sits below Qt, on the C library's
-// open64, which a test executable that links open_hook.cpp takes over.
+// open64 and open, which a test executable that links open_hook.cpp takes over.
 
 #include <QString>
 

@@ -9,6 +9,7 @@
 #include "support/virtual_toolkit.h"
 #include "support/window_rig.h"
 
+#include <QCoreApplication>
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFileInfo>
@@ -34,8 +35,8 @@ private slots:
     void aPortInUseIsRefusedAsSuch();
     void aPortWithoutPermissionIsRefusedAsSuch();
 
-    void pathsThatAreNoFirmwareTakeTheFailurePath_data();
-    void pathsThatAreNoFirmwareTakeTheFailurePath();
+    void pathsThatAreNoFirmwareEndTheRunWithTheReason_data();
+    void pathsThatAreNoFirmwareEndTheRunWithTheReason();
     void oddFilesAreSentByTheLineRule_data();
     void oddFilesAreSentByTheLineRule();
     void aFileChangedDuringTheRun_data();
@@ -227,7 +228,10 @@ void TestFaultsBadInput::aPortInUseIsRefusedAsSuch() {
         other.setPortOpen(true);
         QVERIFY(other.PortOpen());
         rig.connectWith(QStringLiteral("1"));
-        verifyRefused(rig, QStringLiteral("is in use by another program"));
+        // The other control is this program's own: it is named.
+        verifyRefused(rig, QStringLiteral("is in use by %1 (pid %2)")
+                               .arg(QFileInfo(QCoreApplication::arguments().value(0)).fileName())
+                               .arg(QCoreApplication::applicationPid()));
     }
     // Free again: Connect works.
     rig.connectWith(QStringLiteral("1"));
@@ -274,14 +278,14 @@ void TestFaultsBadInput::aPortWithoutPermissionIsRefusedAsSuch() {
 
 // ---------------------------------------------------------------------------------------
 
-void TestFaultsBadInput::pathsThatAreNoFirmwareTakeTheFailurePath_data() {
+void TestFaultsBadInput::pathsThatAreNoFirmwareEndTheRunWithTheReason_data() {
     QTest::addColumn<QString>("kind");
     for (const char* kind : {"missing", "in a missing folder", "directory", "fifo", "/dev/zero"}) {
         QTest::newRow(kind) << QString::fromLatin1(kind);
     }
 }
 
-void TestFaultsBadInput::pathsThatAreNoFirmwareTakeTheFailurePath() {
+void TestFaultsBadInput::pathsThatAreNoFirmwareEndTheRunWithTheReason() {
     QFETCH(QString, kind);
     FileRun run;
     const QString dir = run.dir();
@@ -301,12 +305,16 @@ void TestFaultsBadInput::pathsThatAreNoFirmwareTakeTheFailurePath() {
     const QStringList before = snapshot(dir);
 
     run.start(path);
-    const QString caption = run.rig.caption();
     run.runToTheEnd();
     QVERIFY(run.sent().isEmpty());
     QCOMPARE(run.rig.state(), FlashState::Idle);
-    QCOMPARE(run.rig.caption(), caption); // the failure path reports nothing
-    QVERIFY(run.rig.toolkit.messages.empty());
+    const QString caption = run.rig.caption();
+    QVERIFY2(caption.startsWith("Norvak Flash Programmer, Cannot read the firmware file: " + path +
+                                ": "),
+             qPrintable(caption));
+    QVERIFY(!run.rig.timerOn(TimerRole::DotWatchdog));
+    run.rig.tick(5s);
+    QVERIFY(run.rig.toolkit.messages.empty()); // no dot timeout blames the device
     QVERIFY(!run.rig.streaming());
     QCOMPARE(snapshot(dir), before);
     QVERIFY(!QFileInfo::exists(dir + "/no-folder"));
@@ -447,9 +455,11 @@ void TestFaultsBadInput::aFileChangedBetweenThePasses() {
     QVERIFY(!run.rig.streaming());
     const QByteArray sent = run.sent();
     if (change == "deleted") {
-        // The failure path.
+        // The run ends with the reason.
         QVERIFY(sent.isEmpty());
         QCOMPARE(run.rig.state(), FlashState::Idle);
+        QCOMPARE(run.rig.caption(), "Norvak Flash Programmer, Cannot read the firmware file: " +
+                                        path + ": no such file");
     } else if (change == "truncated") {
         // The end of the file, with nothing in it.
         QVERIFY(sent.isEmpty());

@@ -1,5 +1,6 @@
-// The window closed at each phase of a run, in a child process built like the program: it
-// ends with status 0, and nothing is written to the port once the close began. How long the
+// The window closed at each phase of a run, in a child process built like the program, by
+// its close button or by SIGTERM, SIGHUP or SIGINT: it ends with status 0 (128 plus the
+// signal's number), and nothing is written to the port once the close began. How long the
 // child took to end is printed for each phase.
 
 #include "faults/device_rig.h"
@@ -7,6 +8,8 @@
 #include <QElapsedTimer>
 #include <QProcess>
 #include <QTest>
+
+#include <csignal>
 
 using namespace norvak;
 using namespace norvak::faults;
@@ -33,16 +36,36 @@ struct Child {
 
 Q_DECLARE_METATYPE(Phase)
 
+namespace {
+
+constexpr int closeButton = 0; // in place of a signal
+
+void addRow(const char* phaseName, Phase phase, const char* howName, int signalNumber) {
+    QTest::addRow("%s, %s", phaseName, howName) << phase << signalNumber;
+}
+
+} // namespace
+
 void TestFaultsClose::closingEndsTheProgramAtOnce_data() {
     QTest::addColumn<Phase>("phase");
-    QTest::newRow("waiting for the boot program") << Phase::WaitingForBoot;
-    QTest::newRow("waiting for _") << Phase::WaitingForReady;
-    QTest::newRow("pause between lines") << Phase::PauseBetweenLines;
-    QTest::newRow("watchdog's message box open") << Phase::WatchdogBox;
+    QTest::addColumn<int>("signalNumber");
+    const std::pair<const char*, Phase> phases[] = {
+        {"waiting for the boot program", Phase::WaitingForBoot},
+        {"waiting for _", Phase::WaitingForReady},
+        {"pause between lines", Phase::PauseBetweenLines},
+        {"watchdog's message box open", Phase::WatchdogBox},
+    };
+    for (const auto& [name, phase] : phases) {
+        addRow(name, phase, "close button", closeButton);
+        addRow(name, phase, "SIGTERM", SIGTERM);
+    }
+    addRow("pause between lines", Phase::PauseBetweenLines, "SIGHUP", SIGHUP);
+    addRow("watchdog's message box open", Phase::WatchdogBox, "SIGINT", SIGINT);
 }
 
 void TestFaultsClose::closingEndsTheProgramAtOnce() {
     QFETCH(Phase, phase);
+    QFETCH(int, signalNumber);
     SimDeviceConfig config; // left alone it stays in its application and answers nothing
     int speedItem = 0;
     QString firmware = firmwarePath("small-crlf.srec");
@@ -91,7 +114,11 @@ void TestFaultsClose::closingEndsTheProgramAtOnce() {
 
     QElapsedTimer sinceClose;
     sinceClose.start();
-    child.process.write("close\n");
+    if (signalNumber == closeButton) {
+        child.process.write("close\n");
+    } else {
+        ::kill(static_cast<pid_t>(child.process.processId()), signalNumber);
+    }
     // A generous bound that only catches a hang; the time taken is printed below.
     const bool ended = child.process.waitForFinished(10'000);
     const qint64 elapsed = sinceClose.elapsed();
@@ -101,7 +128,8 @@ void TestFaultsClose::closingEndsTheProgramAtOnce() {
     qInfo("closed %s: the child ended %lld ms after the close", QTest::currentDataTag(),
           static_cast<long long>(elapsed));
     QCOMPARE(child.process.exitStatus(), QProcess::NormalExit);
-    QVERIFY2(child.process.exitCode() == 0, errors.constData());
+    const int expectedStatus = signalNumber == closeButton ? 0 : 128 + signalNumber;
+    QVERIFY2(child.process.exitCode() == expectedStatus, errors.constData());
     QVERIFY2(child.output.contains("writes after close: 0\n"), child.output.constData());
     if (phase == Phase::WatchdogBox) {
         QCOMPARE(child.output.count("message: "), 1);

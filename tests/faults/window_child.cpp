@@ -2,7 +2,9 @@
 // toolkit, the real serial control, quitting on closed()), with port 1 leading to the path
 // given. It connects, chooses the firmware given and presses START PROGRAMMING at once.
 //
-// A line "close" on standard input (or its end) closes the window, whatever is running.
+// A line "close" on standard input (or its end) closes the window, whatever is running; so
+// do SIGTERM, SIGHUP and SIGINT, as in the program, and the child then ends with 128 plus the
+// signal's number.
 // Standard output tells the parent what happens:
 //   "message: <text>"          a message box is about to open (the real, modal one)
 //   "writes after close: <n>"  at the end: writes the window tried once the close began
@@ -16,6 +18,7 @@
 #include "link/control/mscomm.h"
 #include "mainwindow/frmprog.h"
 #include "mainwindow/qt_toolkit.h"
+#include "mainwindow/termination_signals.h"
 #include "support/window_rig.h"
 
 #include <QApplication>
@@ -73,6 +76,7 @@ int connectOnly(const QString& portPath) {
 } // namespace
 
 int main(int argc, char* argv[]) {
+    TerminationSignals::block();
     QApplication app(argc, argv);
     if (argc == 3 && QByteArray(argv[1]) == "--connect") {
         return connectOnly(QString::fromLocal8Bit(argv[2]));
@@ -93,6 +97,16 @@ int main(int argc, char* argv[]) {
     view.onClosed([] { QCoreApplication::quit(); });
 
     int writesBeforeClose = -1;
+    const auto noteWritesBeforeClose = [&] {
+        if (writesBeforeClose < 0) {
+            writesBeforeClose = serial.outputCalls;
+        }
+    };
+    // Noted before the window hears of the signal, then closed as the program closes it.
+    const TerminationSignals termination;
+    QObject::connect(&termination, &TerminationSignals::received, noteWritesBeforeClose);
+    QObject::connect(&termination, &TerminationSignals::received, &window, &QWidget::close);
+
     QSocketNotifier input(STDIN_FILENO, QSocketNotifier::Read);
     QObject::connect(&input, &QSocketNotifier::activated, [&] {
         char buffer[64];
@@ -101,7 +115,7 @@ int main(int argc, char* argv[]) {
             return;
         }
         input.setEnabled(false);
-        writesBeforeClose = serial.outputCalls;
+        noteWritesBeforeClose();
         view.close();
     });
 
@@ -120,5 +134,5 @@ int main(int argc, char* argv[]) {
     std::printf("writes after close: %d\n",
                 writesBeforeClose < 0 ? -1 : serial.outputCalls - writesBeforeClose);
     std::fflush(stdout);
-    return status;
+    return termination.exitStatus(status);
 }

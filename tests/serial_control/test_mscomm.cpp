@@ -2,7 +2,11 @@
 #include "mainwindow/qt_toolkit.h"
 #include "support/pty_pair.h"
 
+#include <QCoreApplication>
 #include <QDeadlineTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <atomic>
@@ -10,6 +14,10 @@
 #include <chrono>
 #include <memory>
 #include <thread>
+
+#include <fcntl.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
 
 using namespace std::chrono_literals;
 using norvak::MSComm;
@@ -70,7 +78,7 @@ private slots:
     void mappingOpensTheFirstExistingCandidate();
     void missingPortIsDescribed();
     void openFailureDescriptions();
-    void secondControlFindsThePortInUse();
+    void secondOpeningIsRefusedByEveryNameOfTheDevice();
     void hangUpIsReportedOnceAndClosesThePort();
     void outputIntoAHungUpLineThrowsAndReportsLater();
 
@@ -478,21 +486,46 @@ void TestMSComm::openFailureDescriptions() {
     QVERIFY(settings.contains(QLatin1String("57600,n,8,1.5")));
 }
 
-void TestMSComm::secondControlFindsThePortInUse() {
+// Root passes the system's exclusive mode of a tty, and Qt's lock file is named after the
+// path: the second opening must be stopped by the device itself, by whichever name it comes.
+void TestMSComm::secondOpeningIsRefusedByEveryNameOfTheDevice() {
     PtyPair pty;
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString link = dir.filePath(QStringLiteral("usb-Norvak_Adapter-if00-port0"));
+    QVERIFY(QFile::link(pty.slavePath(), link));
     auto first = openOn(toolkit_, pty);
-    MSComm second(toolkit_, mapTo({pty.slavePath()}));
-    const QString failure = failureOf([&] { second.setPortOpen(true); });
-    QVERIFY2(failure.startsWith(
-                 QStringLiteral("Port 1 (%1) is in use by another program").arg(pty.slavePath())),
-             qPrintable(failure));
-    QVERIFY(!second.PortOpen());
-    // The first one is not disturbed, and once it lets go the second gets the port.
+    const QString holder = QStringLiteral("%1 (pid %2)")
+                               .arg(QFileInfo(QCoreApplication::arguments().value(0)).fileName())
+                               .arg(QCoreApplication::applicationPid());
+    for (const QString& name : {pty.slavePath(), link}) {
+        MSComm second(toolkit_, mapTo({name}));
+        const QString failure = failureOf([&] { second.setPortOpen(true); });
+        QCOMPARE(failure, QStringLiteral("Port 1 (%1) is in use by %2. Close the other program, "
+                                         "or choose another port number.")
+                              .arg(name, holder));
+        QVERIFY(!second.PortOpen());
+    }
+#ifdef TIOCGEXCL
+    // The refused openings left the first one's line as it was: still in exclusive mode.
+    const int probe = ::open(QFile::encodeName(pty.slavePath()).constData(),
+                             O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (probe >= 0) { // only root opens a tty in exclusive mode
+        int exclusive = 0;
+        QCOMPARE(::ioctl(probe, TIOCGEXCL, &exclusive), 0);
+        ::close(probe);
+        QCOMPARE(exclusive, 1);
+    }
+#endif
     first->Output("ok");
     QCOMPARE(pty.read(5s, 2), QByteArray("ok"));
+    // Once the first lets go, any name opens.
     first->setPortOpen(false);
-    second.setPortOpen(true);
-    QVERIFY(second.PortOpen());
+    MSComm byLink(toolkit_, mapTo({link}));
+    byLink.setPortOpen(true);
+    QVERIFY(byLink.PortOpen());
+    byLink.Output("by link");
+    QCOMPARE(pty.read(5s, 7), QByteArray("by link"));
 }
 
 void TestMSComm::hangUpIsReportedOnceAndClosesThePort() {

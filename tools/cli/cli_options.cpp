@@ -1,5 +1,7 @@
 #include "cli_options.h"
 
+#include "named_file.h"
+
 #include <algorithm>
 #include <cstdint>
 #include <limits>
@@ -13,6 +15,13 @@ namespace norvak::cli {
 namespace {
 
 constexpr int highestPort = std::numeric_limits<std::int16_t>::max();
+
+// What interrupts a run, as the operator gives it.
+#ifdef Q_OS_WIN
+constexpr QLatin1StringView interruptions("Ctrl-C or Ctrl-Break");
+#else
+constexpr QLatin1StringView interruptions("SIGINT, SIGTERM or SIGHUP");
+#endif
 
 QString commandName(Command command) {
     switch (command) {
@@ -45,32 +54,49 @@ QString speedList() {
     return speeds.join(QStringLiteral(", "));
 }
 
-// Reads the words after the subcommand; each option may carry its value as "--opt=value".
+// A word of the command line as given, and as the system's encoding reads it.
+struct Word {
+    QByteArray bytes;
+    QString text;
+};
+
+// Reads the words after the subcommand; each option may carry its value as "--opt=value",
+// and "--" ends the options.
 class Reader {
 public:
-    Reader(Command command, QStringList words)
+    Reader(Command command, QList<Word> words)
         : command_(command)
         , words_(std::move(words)) {}
 
     ParsedCli parse(CliOptions options) {
+        bool optionsEnded = false;
         for (qsizetype i = 0; i < words_.size() && error_.isEmpty(); ++i) {
-            QString word = words_[i];
-            std::optional<QString> inlineValue;
-            if (word.startsWith(QStringLiteral("--")) && word.contains(QLatin1Char('='))) {
-                inlineValue = word.mid(word.indexOf(QLatin1Char('=')) + 1);
-                word = word.left(word.indexOf(QLatin1Char('=')));
+            if (optionsEnded) {
+                takeOperand(options, words_[i]);
+                continue;
             }
-            const auto value = [&]() -> std::optional<QString> {
+            if (words_[i].text == QStringLiteral("--")) {
+                optionsEnded = true;
+                continue;
+            }
+            Word word = words_[i];
+            std::optional<Word> inlineValue;
+            if (word.text.startsWith(QStringLiteral("--")) && word.bytes.contains('=')) {
+                const qsizetype equals = word.bytes.indexOf('=');
+                inlineValue = wordOf(word.bytes.mid(equals + 1));
+                word = wordOf(word.bytes.left(equals));
+            }
+            const auto value = [&]() -> std::optional<Word> {
                 if (inlineValue) {
                     return inlineValue;
                 }
                 if (i + 1 < words_.size()) {
                     return words_[++i];
                 }
-                refuse(QStringLiteral("%1 needs a value. %2").arg(word, valueHint(word)));
+                refuse(QStringLiteral("%1 needs a value. %2").arg(word.text, valueHint(word.text)));
                 return std::nullopt;
             };
-            take(options, word, inlineValue, value);
+            take(options, word, inlineValue.has_value(), value);
         }
         if (error_.isEmpty() && !options.help) {
             checkComplete(options);
@@ -85,12 +111,13 @@ public:
         return parsed;
     }
 
+    static Word wordOf(const QByteArray& bytes) { return {bytes, argumentText(bytes)}; }
+
 private:
     template <typename Value>
-    void take(CliOptions& options, const QString& word, const std::optional<QString>& inlineValue,
-              const Value& value) {
+    void take(CliOptions& options, const Word& option, bool inlineValue, const Value& value) {
+        const QString& word = option.text;
         const bool isProgram = command_ == Command::Program;
-        const bool isCheck = command_ == Command::Check;
         if (word == QStringLiteral("--help") || word == QStringLiteral("-h")) {
             options.help = true;
         } else if (word == QStringLiteral("--json") && !inlineValue) {
@@ -98,33 +125,45 @@ private:
         } else if (isProgram && word == QStringLiteral("--check") && !inlineValue) {
             options.check = true;
         } else if (isProgram && word == QStringLiteral("--port")) {
-            if (const auto text = value()) {
-                options.port = portNumber(*text);
+            if (const auto given = value()) {
+                options.port = portNumber(given->text);
             }
         } else if (isProgram && word == QStringLiteral("--device")) {
-            if (const auto text = value()) {
-                if (text->isEmpty()) {
+            if (const auto given = value()) {
+                if (given->text.isEmpty()) {
                     refuse(QStringLiteral("--device needs a path, for example "
                                           "--device /dev/ttyUSB0."));
                 }
-                options.device = *text;
+                options.device = given->text;
             }
         } else if (isProgram && word == QStringLiteral("--file")) {
-            if (const auto text = value()) {
-                options.file = *text;
+            if (const auto given = value()) {
+                setFile(options, *given);
             }
         } else if (isProgram && word == QStringLiteral("--speed")) {
-            if (const auto text = value()) {
-                options.speedMs = speed(*text);
+            if (const auto given = value()) {
+                options.speedMs = speed(given->text);
             }
         } else if (word.startsWith(QLatin1Char('-')) && word.size() > 1) {
             refuse(QStringLiteral("unknown option %1 for %2.").arg(word, commandName(command_)));
-        } else if (isCheck && options.file.isEmpty()) {
-            options.file = word;
+        } else {
+            takeOperand(options, option);
+        }
+    }
+
+    // A word that is no option: check's FILE.
+    void takeOperand(CliOptions& options, const Word& word) {
+        if (command_ == Command::Check && options.fileBytes.isEmpty()) {
+            setFile(options, word);
         } else {
             refuse(QStringLiteral("unexpected argument \"%1\" for %2.")
-                       .arg(word, commandName(command_)));
+                       .arg(word.text, commandName(command_)));
         }
+    }
+
+    static void setFile(CliOptions& options, const Word& word) {
+        options.file = word.text;
+        options.fileBytes = word.bytes;
     }
 
     int portNumber(const QString& text) {
@@ -195,27 +234,36 @@ private:
     }
 
     Command command_;
-    QStringList words_;
+    QList<Word> words_;
     QString error_;
 };
 
 } // namespace
 
-ParsedCli parseCli(const QStringList& arguments) {
-    const QStringList words = arguments.mid(1);
+ParsedCli parseCli(const QList<QByteArray>& arguments) {
+    QList<Word> words;
+    for (qsizetype i = 1; i < arguments.size(); ++i) {
+        words << Reader::wordOf(arguments[i]);
+    }
     CliOptions options;
     if (words.isEmpty()) {
         ParsedCli parsed;
         parsed.error = QStringLiteral("no command given: use ports, check or program.");
         return parsed;
     }
-    const QString& first = words.first();
+    const QString& first = words.first().text;
     if (first == QStringLiteral("--help") || first == QStringLiteral("-h") ||
         first == QStringLiteral("help")) {
         options.help = true;
         return {options, {}, Command::None};
     }
     if (first == QStringLiteral("--version")) {
+        if (words.size() > 1) {
+            ParsedCli parsed;
+            parsed.error =
+                QStringLiteral("--version takes nothing more, not \"%1\".").arg(words[1].text);
+            return parsed;
+        }
         options.version = true;
         return {options, {}, Command::None};
     }
@@ -234,6 +282,14 @@ ParsedCli parseCli(const QStringList& arguments) {
     return Reader(*command, words.mid(1)).parse(options);
 }
 
+ParsedCli parseCli(const QStringList& arguments) {
+    QList<QByteArray> bytes;
+    for (const QString& argument : arguments) {
+        bytes << argumentBytes(argument);
+    }
+    return parseCli(bytes);
+}
+
 QString usage(Command command) {
     switch (command) {
     case Command::Ports:
@@ -248,7 +304,7 @@ QString usage(Command command) {
             "  --json   one JSON array instead\n");
     case Command::Check:
         return QStringLiteral(
-            "usage: norvak-flash-cli check [--json] FILE\n"
+            "usage: norvak-flash-cli check [--json] [--] FILE\n"
             "\n"
             "Reads FILE as Motorola S-records and sends nothing. Checks every line the window\n"
             "would send: record type S0-S9, hex digits, whole bytes, the byte count, the\n"
@@ -259,6 +315,7 @@ QString usage(Command command) {
             "lines take at each speed.\n"
             "\n"
             "  --json   a JSON report instead\n"
+            "  --       ends the options: a FILE that begins with \"-\" follows\n"
             "\n"
             "Exit status: 0 clean, 1 a record is wrong, 5 the file cannot be read.\n");
     case Command::Program:
@@ -285,9 +342,11 @@ QString usage(Command command) {
                    "before the countdown ran out; 3 dot timeout (Programming FAILLED); 4 the "
                    "port\n"
                    "could not be opened or was lost; 5 the file cannot be read; 6 interrupted\n"
-                   "(SIGINT or SIGTERM: cancelled, port closed); 64 a wrong command line.\n")
+                   "(%3: cancelled, port closed); 7 the device said \"P\"\n"
+                   "(programmed) before the file's last line went out; 64 a wrong command line.\n")
             .arg(speedList())
-            .arg(normalSpeed);
+            .arg(normalSpeed)
+            .arg(interruptions);
     case Command::None:
         break;
     }

@@ -2,6 +2,8 @@
 
 // norvak-flash-cli's command line: the subcommand, its options, and the help texts.
 
+#include <QByteArray>
+#include <QList>
 #include <QString>
 #include <QStringList>
 
@@ -19,8 +21,9 @@ inline constexpr int noBootProgram = 2; // "Restart to bootprogram failled!"
 inline constexpr int dotTimeout = 3;    // "Programming FAILLED"
 inline constexpr int portFailed = 4;    // the port could not be opened, or was lost
 inline constexpr int fileUnreadable = 5;
-inline constexpr int interrupted = 6; // SIGINT or SIGTERM
-inline constexpr int usage = 64;      // the command line was refused
+inline constexpr int interrupted = 6;     // SIGINT, SIGTERM or SIGHUP
+inline constexpr int programmedEarly = 7; // "P" came before the file's last line went out
+inline constexpr int usage = 64;          // the command line was refused
 } // namespace exit_status
 
 // The pause items of the window's speed list, in milliseconds after each line.
@@ -35,7 +38,8 @@ struct CliOptions {
     // program
     std::optional<int> port;
     QString device;
-    QString file; // also check's FILE
+    QString file;         // also check's FILE, as the system's encoding reads it
+    QByteArray fileBytes; // the same name as given, byte for byte
     int speedMs = normalSpeed;
     bool check = false;
 
@@ -49,7 +53,8 @@ struct ParsedCli {
     Command command = Command::None;   // the subcommand the error belongs to
 };
 
-// `arguments` includes the program name first.
+// `arguments` includes the program name first, as main() got them.
+[[nodiscard]] ParsedCli parseCli(const QList<QByteArray>& arguments);
 [[nodiscard]] ParsedCli parseCli(const QStringList& arguments);
 [[nodiscard]] QString usage(Command command);
 [[nodiscard]] QString versionText();

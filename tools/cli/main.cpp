@@ -4,8 +4,10 @@
 
 #include "check_report.h"
 #include "cli_options.h"
+#include "named_file.h"
 #include "port_list.h"
 #include "program_run.h"
+#include "shown_text.h"
 #include "signal_watcher.h"
 #include "srec_check.h"
 
@@ -45,43 +47,49 @@ int listPorts(const CliOptions& options, int& argc, char** argv) {
 }
 
 int checkFile(const CliOptions& options) {
+    const NamedFile file(options.fileBytes);
+    // JSON carries any name; a terminal is given one with its control characters escaped.
+    const QString jsonName = file.openedByBytes() ? file.shown() : options.file;
     SrecReport report;
     try {
-        report = checkSrecFile(options.file);
+        if (file.failure()) {
+            throw FileReadError(file.failure()->toStdString());
+        }
+        report = checkSrecFile(file.path(), file.shown());
     } catch (const FileReadError& e) {
         const QString why = QString::fromStdString(e.what());
         if (options.json) {
-            write(stdout, unreadableJson(options.file, why));
+            write(stdout, unreadableJson(jsonName, why));
         }
         write(stderr, QStringLiteral("norvak-flash-cli: cannot read %1\n").arg(why));
         return exit_status::fileUnreadable;
     }
     if (options.json) {
-        write(stdout, checkJson(options.file, report));
+        write(stdout, checkJson(jsonName, report));
     } else {
-        write(stdout, checkText(options.file, report));
+        write(stdout, checkText(file.shown(), report));
     }
     return report.clean() ? exit_status::ok : exit_status::badRecords;
 }
 
-// The words of the command line as the user typed them. Windows hands main() its arguments in
-// the ANSI code page, which loses letters of a path outside it: they are read from the wide
-// command line instead.
-QStringList commandLineArguments(int argc, char* argv[]) {
-    QStringList arguments;
+// The words of the command line as bytes: a file name need not be valid in the system's
+// encoding. Windows hands main() its arguments in the ANSI code page, which loses letters of a
+// path outside it: there they are read from the wide command line, as UTF-8.
+QList<QByteArray> commandLineArguments(int argc, char* argv[]) {
+    QList<QByteArray> arguments;
 #ifdef Q_OS_WIN
     int count = 0;
     const std::unique_ptr<LPWSTR, decltype(&::LocalFree)> wide(
         ::CommandLineToArgvW(::GetCommandLineW(), &count), &::LocalFree);
     if (wide) {
         for (int i = 0; i < count; ++i) {
-            arguments << QString::fromWCharArray(wide.get()[i]);
+            arguments << QString::fromWCharArray(wide.get()[i]).toUtf8();
         }
         return arguments;
     }
 #endif
     for (int i = 0; i < argc; ++i) {
-        arguments << QString::fromLocal8Bit(argv[i]);
+        arguments << QByteArray(argv[i]);
     }
     return arguments;
 }
@@ -90,7 +98,7 @@ QStringList commandLineArguments(int argc, char* argv[]) {
 // only its critical messages pass.
 void quietQtMessages(QtMsgType type, const QMessageLogContext&, const QString& message) {
     if (type == QtCriticalMsg || type == QtFatalMsg) {
-        write(stderr, QStringLiteral("norvak-flash-cli: %1\n").arg(message));
+        write(stderr, QStringLiteral("norvak-flash-cli: %1\n").arg(withControlsEscaped(message)));
     }
 }
 
@@ -106,14 +114,15 @@ int main(int argc, char* argv[]) {
     ::SetConsoleOutputCP(CP_UTF8);
 #endif
     qInstallMessageHandler(quietQtMessages);
-    const QStringList arguments = commandLineArguments(argc, argv);
+    const QList<QByteArray> arguments = commandLineArguments(argc, argv);
     const ParsedCli parsed = parseCli(arguments);
     if (!parsed.options) {
-        const QString help =
-            parsed.command == Command::None
-                ? QStringLiteral("norvak-flash-cli --help")
-                : QStringLiteral("norvak-flash-cli %1 --help").arg(arguments.value(1));
-        write(stderr, QStringLiteral("norvak-flash-cli: %1\nTry '%2'.\n").arg(parsed.error, help));
+        const QString help = parsed.command == Command::None
+                                 ? QStringLiteral("norvak-flash-cli --help")
+                                 : QStringLiteral("norvak-flash-cli %1 --help")
+                                       .arg(QString::fromLatin1(arguments.value(1)));
+        write(stderr, QStringLiteral("norvak-flash-cli: %1\nTry '%2'.\n")
+                          .arg(withControlsEscaped(parsed.error), help));
         return exit_status::usage;
     }
     const CliOptions& options = *parsed.options;
@@ -131,7 +140,7 @@ int main(int argc, char* argv[]) {
     case Command::Check:
         return checkFile(options);
     case Command::Program:
-        // Before any thread exists: SIGINT and SIGTERM are then read on the event loop. One
+        // Before any thread exists: SIGINT, SIGTERM and SIGHUP are then read on the event loop. One
         // that comes while --check reads the file is seen as soon as the run starts, before
         // anything is sent.
         blockTerminationSignals();

@@ -1,6 +1,7 @@
 #include "program_run.h"
 
 #include "check_report.h"
+#include "named_file.h"
 #include "observing_serial.h"
 #include "port_route.h"
 #include "run_driver.h"
@@ -61,15 +62,18 @@ QString portDescription(const QString& status, const QString& timeOfDay) {
 
 // Ends the run before any window when the file cannot be read or, with --check, holds bad
 // records; nothing when it may be sent.
-std::optional<int> refuseUnfitFile(const CliOptions& options, RunReporter::Style style,
-                                   std::FILE* out, std::FILE* err) {
+std::optional<int> refuseUnfitFile(const CliOptions& options, const NamedFile& firmware,
+                                   RunReporter::Style style, std::FILE* out, std::FILE* err) {
     const auto refuseUnreadable = [&](const QString& why) {
         RunReporter(style, out, err)
             .end({exit_status::fileUnreadable, QStringLiteral("file-unreadable"), why,
                   QStringLiteral("cannot read the firmware: ") + why});
         return exit_status::fileUnreadable;
     };
-    if (const auto why = whyUnreadable(options.file)) {
+    if (const auto& failure = firmware.failure()) {
+        return refuseUnreadable(*failure);
+    }
+    if (const auto why = whyUnreadable(firmware.path(), firmware.shown())) {
         return refuseUnreadable(*why);
     }
     if (!options.check) {
@@ -77,25 +81,42 @@ std::optional<int> refuseUnfitFile(const CliOptions& options, RunReporter::Style
     }
     SrecReport report;
     try {
-        report = checkSrecFile(options.file);
+        // The run's signal watcher does not exist yet: a large file is read with SIGINT,
+        // SIGTERM and SIGHUP blocked, so the check looks for them itself.
+        report = checkSrecFile(firmware.path(), firmware.shown(), terminationSignalPending);
     } catch (const FileReadError& e) {
         return refuseUnreadable(QString::fromStdString(e.what()));
+    } catch (const CheckInterrupted&) {
+        RunReporter(style, out, err)
+            .end({exit_status::interrupted, QStringLiteral("interrupted"),
+                  QStringLiteral("Interrupted"),
+                  QStringLiteral("interrupted during the check: nothing was sent.")});
+        return exit_status::interrupted;
     }
     if (report.clean()) {
         return std::nullopt;
     }
-    writeText(err, problemsText(options.file, report));
+    writeText(err, problemsText(firmware.shown(), report));
     RunReporter(style, out, err)
         .end({exit_status::badRecords, QStringLiteral("bad-records"),
-              QStringLiteral("%1 problems in %2").arg(report.problemCount).arg(options.file),
+              QStringLiteral("%1 problems in %2").arg(report.problemCount).arg(firmware.shown()),
               QStringLiteral("the file was not sent: mend the records named above.")});
     return exit_status::badRecords;
 }
 
-// Tells the reporter what the run does as the window shows it.
-void reportRunSteps(unattended::RunDriver& driver, RunReporter& reporter, const frmProg& window) {
+// Tells the reporter what the run does as the window shows it. A firmware file reached by its
+// own opening is shown by the name it was given (`firmwareShownAs`) beside the path.
+void reportRunSteps(unattended::RunDriver& driver, RunReporter& reporter, const frmProg& window,
+                    const QString& firmwareShownAs) {
     QObject::connect(&driver, &unattended::RunDriver::step, &driver,
-                     [&reporter](const QString& action) { reporter.step(action); });
+                     [&reporter, &driver, firmwareShownAs](const QString& action) {
+                         const QString choice = QStringLiteral("Choose ") + driver.plan().firmware;
+                         if (!firmwareShownAs.isEmpty() && action == choice) {
+                             reporter.step(QStringLiteral("%1 (%2)").arg(action, firmwareShownAs));
+                         } else {
+                             reporter.step(action);
+                         }
+                     });
     QObject::connect(&driver, &unattended::RunDriver::captionChanged, &driver,
                      [&reporter, &window](const QString& caption) {
                          const QString status = unattended::statusPart(caption);
@@ -120,11 +141,44 @@ void reportRunSteps(unattended::RunDriver& driver, RunReporter& reporter, const 
         [&reporter](const QString& text, bool critical) { reporter.message(text, critical); });
 }
 
+// The window's "PROGRAMMED" came while lines of the file were still to go: the device
+// printed a "P" of its own, or ended the file early. Either way it does not hold the file.
+RunEnd programmedEarly(const RunFacts& facts) {
+    const QString what =
+        QStringLiteral("PROGRAMMED before the file's end: the device sent \"P\" after %1 lines, "
+                       "before the last line went out (progress %2%)")
+            .arg(facts.linesSent)
+            .arg(facts.progressPercent, 0, 'f', 1);
+    return {exit_status::programmedEarly, QStringLiteral("programmed-early"), what,
+            what + QStringLiteral(". The window ended the run there, as designed; the device may "
+                                  "not hold the whole file. Look at what the device printed, "
+                                  "then switch it off and on and program it again.")};
+}
+
+RunEnd portNotOpened(const QString& description) {
+    return {exit_status::portFailed, QStringLiteral("port-failed"), description,
+            description + QStringLiteral(" 'norvak-flash-cli ports' lists the ports.")};
+}
+
+// The port was lost during the run: whatever the system said of it (a hung-up line often
+// leaves a stale reason such as "Inappropriate ioctl for device"), the device went away.
+RunEnd deviceWentAway(const RunFacts& facts) {
+    const QString what =
+        QStringLiteral("%1: the device went away (the adapter was unplugged, or the line hung up)")
+            .arg(facts.portLabel);
+    return {exit_status::portFailed, QStringLiteral("port-failed"), what,
+            what + QStringLiteral(". Check the cable and the adapter, then switch the device off "
+                                  "and on and program it again.")};
+}
+
 } // namespace
 
-RunEnd runEnd(const unattended::RunVerdict& verdict, const QString& portDescription) {
+RunEnd runEnd(const unattended::RunVerdict& verdict, const RunFacts& facts) {
     switch (verdict.outcome()) {
     case RunOutcome::Programmed:
+        if (facts.progressPercent < 100.0) {
+            return programmedEarly(facts);
+        }
         return {exit_status::ok, QStringLiteral("programmed"), QStringLiteral("PROGRAMMED"), {}};
     case RunOutcome::NoBootProgram:
         return {exit_status::noBootProgram, QStringLiteral("no-boot-program"),
@@ -140,11 +194,12 @@ RunEnd runEnd(const unattended::RunVerdict& verdict, const QString& portDescript
                                "--speed, then switch the device off and on and program it "
                                "again.")};
     case RunOutcome::PortFailed:
-        return {exit_status::portFailed, QStringLiteral("port-failed"), portDescription,
-                portDescription + QStringLiteral(" 'norvak-flash-cli ports' lists the ports.")};
+        return facts.deviceWentAway ? deviceWentAway(facts) : portNotOpened(facts.portDescription);
     case RunOutcome::FileUnreadable:
         return {exit_status::fileUnreadable, QStringLiteral("file-unreadable"), verdict.reason(),
-                QStringLiteral("the firmware file could not be read.")};
+                verdict.reason() +
+                    QStringLiteral(". Nothing more was sent: make the file readable, then switch "
+                                   "the device off and on and program it again.")};
     case RunOutcome::Interrupted:
         return {exit_status::interrupted, QStringLiteral("interrupted"),
                 QStringLiteral("Interrupted"),
@@ -161,7 +216,8 @@ RunEnd runEnd(const unattended::RunVerdict& verdict, const QString& portDescript
 
 int runProgram(const CliOptions& options, int& argc, char** argv, std::FILE* out, std::FILE* err) {
     const RunReporter::Style style = styleFor(options, out);
-    if (const auto refused = refuseUnfitFile(options, style, out, err)) {
+    const NamedFile firmwareFile(options.fileBytes);
+    if (const auto refused = refuseUnfitFile(options, firmwareFile, style, out, err)) {
         return *refused;
     }
 
@@ -178,23 +234,40 @@ int runProgram(const CliOptions& options, int& argc, char** argv, std::FILE* out
     auto control =
         std::make_unique<MSComm>(toolkit, byDevice ? unattended::withDeviceAt(port, options.device)
                                                    : defaultPortCandidates());
+    const MSComm& serialControl = *control; // owned by the window from here on
+    qint64 lineFeedsSent = 0;
+    bool lineWentAway = false;
     auto observed = std::make_unique<unattended::ObservingSerial>(
-        std::move(control), [&reporter](const QByteArray& bytes) { reporter.received(bytes); });
+        std::move(control),
+        unattended::SerialObserver{
+            .received = [&reporter](const QByteArray& bytes) { reporter.received(bytes); },
+            .receiveEventEnded = [&reporter] { reporter.receiveEventEnded(); },
+            .sent = [&lineFeedsSent](QByteArrayView bytes) { lineFeedsSent += bytes.count('\n'); },
+            .portLost = [&lineWentAway] { lineWentAway = true; },
+        });
     frmProg window(toolkit, std::move(observed), devicenotify::nativeUsbPlatform());
     window.show();
 
-    const QString firmware = QFileInfo(options.file).absoluteFilePath();
+    const QString firmware = QFileInfo(firmwareFile.path()).absoluteFilePath();
     unattended::RunDriver driver(
         window, toolkit, {.port = port, .firmware = firmware, .speedItem = options.speedItem()});
-    reportRunSteps(driver, reporter, window);
+    reportRunSteps(driver, reporter, window,
+                   firmwareFile.openedByBytes() ? firmwareFile.shown() : QString());
     QObject::connect(&signalWatcher, &SignalWatcher::terminationRequested, &driver,
                      [&driver] { driver.interrupt(); });
 
     int status = exit_status::dotTimeout;
     QObject::connect(&driver, &unattended::RunDriver::finished, &driver, [&] {
-        const QString description =
-            portDescription(driver.verdict().reason(), toolkit.lastTimeOfDayText());
-        const RunEnd end = runEnd(driver.verdict(), description);
+        const QString devicePath = serialControl.devicePath();
+        const RunFacts facts{
+            .portDescription =
+                portDescription(driver.verdict().reason(), toolkit.lastTimeOfDayText()),
+            .deviceWentAway = lineWentAway,
+            .portLabel = QStringLiteral("Port %1 (%2)").arg(port).arg(devicePath),
+            .progressPercent = window.shared().progressPercent,
+            .linesSent = lineFeedsSent,
+        };
+        const RunEnd end = runEnd(driver.verdict(), facts);
         status = end.exitStatus;
         reporter.end(end);
         window.close();

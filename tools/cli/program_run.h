@@ -13,9 +13,23 @@
 
 namespace norvak::cli {
 
-// How the verdict on the window's run becomes the program's outcome. `portDescription` is the
-// description the error caption carried (it names the device path).
-[[nodiscard]] RunEnd runEnd(const unattended::RunVerdict& verdict, const QString& portDescription);
+// What the run did on the line and in the window beside its verdict.
+struct RunFacts {
+    // The description the error caption carried (it names the device path).
+    QString portDescription{};
+    // The serial control found the line gone under the open port: the adapter was unplugged,
+    // or the line hung up.
+    bool deviceWentAway = false;
+    // "Port 1 (/dev/ttyUSB0)": the port as the window reached it.
+    QString portLabel{};
+    // The streamer's progress when the run ended: 100 once the file's last line went out.
+    double progressPercent = 0.0;
+    // Line feeds the window wrote: the lines of the file that went out.
+    qint64 linesSent = 0;
+};
+
+// How the verdict on the window's run becomes the program's outcome.
+[[nodiscard]] RunEnd runEnd(const unattended::RunVerdict& verdict, const RunFacts& facts);
 
 // Runs `program` to its end and returns the exit status. Call blockTerminationSignals()
 // first, before any thread has started; `argc` and `argv` go to QApplication.

@@ -1,9 +1,12 @@
 #include "run_reporter.h"
 
+#include "shown_text.h"
+
 #include <QJsonDocument>
 #include <QJsonObject>
 
 #include <cmath>
+#include <utility>
 
 namespace norvak::cli {
 
@@ -86,24 +89,29 @@ QByteArray jsonEvent(const char* event, double t, QJsonObject fields) {
 
 } // namespace
 
+QByteArray RunReporter::lineBytes(const QString& line) const {
+    return stamped(withControlsEscaped(line)).toUtf8() + '\n';
+}
+
+void RunReporter::printLines(const QByteArray& lines) {
+    if (style_ == Style::Terminal && !status_.isEmpty()) {
+        write(out_, "\r\033[K" + lines + status_.toUtf8());
+    } else {
+        write(out_, lines);
+    }
+}
+
 void RunReporter::printLine(const QString& line) {
-    QByteArray bytes;
-    if (style_ == Style::Terminal && !status_.isEmpty()) {
-        bytes += "\r\033[K";
-    }
-    bytes += stamped(line).toUtf8() + '\n';
-    if (style_ == Style::Terminal && !status_.isEmpty()) {
-        bytes += status_.toUtf8();
-    }
-    write(out_, bytes);
+    printLines(lineBytes(line));
 }
 
 void RunReporter::setStatus(const QString& status) {
-    status_ = status;
+    status_ = withControlsEscaped(status);
     write(out_, "\r\033[K" + status_.toUtf8());
 }
 
 void RunReporter::step(const QString& action) {
+    flushReceived();
     if (style_ == Style::Json) {
         emitJson(jsonEvent("step", elapsed(), {{QStringLiteral("action"), action}}));
     } else {
@@ -112,6 +120,7 @@ void RunReporter::step(const QString& action) {
 }
 
 void RunReporter::caption(const QString& caption, const QString& status) {
+    flushReceived();
     if (style_ == Style::Json) {
         emitJson(
             jsonEvent("caption", elapsed(),
@@ -125,6 +134,7 @@ void RunReporter::caption(const QString& caption, const QString& status) {
 }
 
 void RunReporter::progress(double percent, const QString& caption) {
+    flushReceived();
     switch (style_) {
     case Style::Json:
         emitJson(jsonEvent(
@@ -147,6 +157,7 @@ void RunReporter::progress(double percent, const QString& caption) {
 }
 
 void RunReporter::button(const QString& caption) {
+    flushReceived();
     switch (style_) {
     case Style::Json:
         emitJson(jsonEvent("button", elapsed(), {{QStringLiteral("caption"), caption}}));
@@ -168,6 +179,7 @@ void RunReporter::button(const QString& caption) {
 }
 
 void RunReporter::prompt(const QString& text) {
+    flushReceived();
     if (style_ == Style::Json) {
         emitJson(jsonEvent("prompt", elapsed(), {{QStringLiteral("text"), text}}));
     } else {
@@ -177,32 +189,56 @@ void RunReporter::prompt(const QString& text) {
 
 void RunReporter::received(const QByteArray& bytes) {
     bytesReceived_ += bytes.size();
+    if (pendingReceived_.isEmpty()) {
+        pendingSince_.start();
+    }
+    pendingReceived_ += bytes;
+    if (pendingSince_.elapsed() >= receivedPieceMs) {
+        flushReceived();
+    }
+}
+
+void RunReporter::receiveEventEnded() {
+    flushReceived();
+}
+
+void RunReporter::flushReceived() {
+    if (pendingReceived_.isEmpty()) {
+        return;
+    }
+    const QByteArray piece = std::exchange(pendingReceived_, {});
     if (style_ == Style::Json) {
         emitJson(jsonEvent("received", elapsed(),
-                           {{QStringLiteral("text"), QString::fromLatin1(bytes)},
-                            {QStringLiteral("bytes"), bytes.size()},
+                           {{QStringLiteral("text"), QString::fromLatin1(piece)},
+                            {QStringLiteral("bytes"), piece.size()},
                             {QStringLiteral("total"), bytesReceived_}}));
         return;
     }
-    for (const char c : bytes) {
+    // The whole lines of the piece in one write.
+    QByteArray lines;
+    for (const char c : piece) {
         if (c == '\r' || c == '\n') {
-            flushDeviceLine();
+            lines += deviceLineBytes();
         } else {
             deviceLine_.append(c);
         }
     }
+    if (!lines.isEmpty()) {
+        printLines(lines);
+    }
 }
 
-void RunReporter::flushDeviceLine() {
-    if (deviceLine_.isEmpty() || style_ == Style::Json) {
-        return;
+QByteArray RunReporter::deviceLineBytes() {
+    if (deviceLine_.isEmpty()) {
+        return {};
     }
     const QString shown = deviceLine_.shown();
     deviceLine_.clear();
-    printLine(QStringLiteral("device: ") + shown);
+    return lineBytes(QStringLiteral("device: ") + shown);
 }
 
 void RunReporter::message(const QString& text, bool critical) {
+    flushReceived();
     if (style_ == Style::Json) {
         emitJson(
             jsonEvent("message", elapsed(),
@@ -215,6 +251,7 @@ void RunReporter::message(const QString& text, bool critical) {
 }
 
 void RunReporter::end(const RunEnd& end) {
+    flushReceived();
     if (style_ == Style::Json) {
         emitJson(jsonEvent("outcome", elapsed(),
                            {{QStringLiteral("outcome"), end.outcome},
@@ -222,7 +259,9 @@ void RunReporter::end(const RunEnd& end) {
                             {QStringLiteral("text"), end.text},
                             {QStringLiteral("bytesReceived"), bytesReceived_}}));
     } else {
-        flushDeviceLine();
+        if (const QByteArray rest = deviceLineBytes(); !rest.isEmpty()) {
+            printLines(rest);
+        }
         if (style_ == Style::Terminal && !status_.isEmpty()) {
             // The updating line gives way to the outcome.
             status_.clear();
@@ -234,7 +273,7 @@ void RunReporter::end(const RunEnd& end) {
                                             .arg(end.text));
     }
     if (!end.advice.isEmpty()) {
-        write(err_, ("norvak-flash-cli: " + end.advice + '\n').toUtf8());
+        write(err_, ("norvak-flash-cli: " + withControlsEscaped(end.advice) + '\n').toUtf8());
     }
 }
 

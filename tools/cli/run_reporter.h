@@ -2,7 +2,13 @@
 
 // What `program` shows while the window's run goes on: on a terminal one updating status line
 // under the lines that stay; elsewhere plain lines; with --json one JSON object per line for
-// each event, flushed as it happens.
+// each event, flushed as it happens. Outside JSON every text is printed with its control
+// characters escaped.
+//
+// The window takes the device's bytes one at a time. They are reported in pieces: what one
+// receive event took, or what came in a tenth of a second while an event goes on, and always
+// before any other event, so that the order stays as it happened. A device that floods the
+// line thus costs one event per piece, not one per byte.
 
 #include <QByteArray>
 #include <QElapsedTimer>
@@ -33,10 +39,15 @@ public:
     void button(const QString& caption);
     void prompt(const QString& text);
     void received(const QByteArray& bytes);
+    // A receive event has taken all it takes: its bytes are reported now.
+    void receiveEventEnded();
     void message(const QString& text, bool critical);
     void end(const RunEnd& end);
 
     [[nodiscard]] qint64 bytesReceived() const { return bytesReceived_; }
+
+    // The longest the device's bytes wait while a receive event goes on.
+    static constexpr qint64 receivedPieceMs = 100;
 
     // A long line of device text as shown: its start, how much was left out, its end.
     class DeviceLine {
@@ -57,9 +68,15 @@ public:
 
 private:
     void emitJson(const QByteArray& object);
+    // A line that stays, stamped.
+    [[nodiscard]] QByteArray lineBytes(const QString& line) const;
+    // Lines that stay, with the terminal's status line drawn again under them.
+    void printLines(const QByteArray& lines);
     void printLine(const QString& line);
     void setStatus(const QString& status);
-    void flushDeviceLine();
+    // Reports the bytes received since the last piece.
+    void flushReceived();
+    [[nodiscard]] QByteArray deviceLineBytes();
     [[nodiscard]] double elapsed() const;
     [[nodiscard]] QString stamped(const QString& text) const;
 
@@ -70,6 +87,8 @@ private:
     QString status_; // the terminal's updating line
     int lastWholePercent_ = -1;
     qint64 bytesReceived_ = 0;
+    QByteArray pendingReceived_; // not yet reported
+    QElapsedTimer pendingSince_;
     DeviceLine deviceLine_;
 };
 

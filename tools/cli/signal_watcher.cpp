@@ -21,11 +21,21 @@ namespace norvak::cli {
 
 namespace {
 
+bool ignoredSinceStart(int signalNumber) {
+    struct sigaction action {};
+    return sigaction(signalNumber, nullptr, &action) == 0 && action.sa_handler == SIG_IGN;
+}
+
 sigset_t terminationSignals() {
     sigset_t set;
     sigemptyset(&set);
     sigaddset(&set, SIGINT);
     sigaddset(&set, SIGTERM);
+    // The terminal closed: nobody is left to watch the run. Unless the program was started
+    // to outlive its terminal (nohup): a blocked signal is kept even when ignored.
+    if (!ignoredSinceStart(SIGHUP)) {
+        sigaddset(&set, SIGHUP);
+    }
     return set;
 }
 
@@ -34,6 +44,21 @@ sigset_t terminationSignals() {
 void blockTerminationSignals() {
     const sigset_t set = terminationSignals();
     sigprocmask(SIG_BLOCK, &set, nullptr);
+}
+
+bool terminationSignalPending() {
+    sigset_t pending;
+    sigemptyset(&pending);
+    if (sigpending(&pending) != 0) {
+        return false;
+    }
+    const sigset_t set = terminationSignals();
+    for (int signal = 1; signal < NSIG; ++signal) {
+        if (sigismember(&set, signal) == 1 && sigismember(&pending, signal) == 1) {
+            return true;
+        }
+    }
+    return false;
 }
 
 SignalWatcher::SignalWatcher() {
@@ -103,6 +128,12 @@ BOOL WINAPI onConsoleControl(DWORD event) {
 // The console's handler runs on its own thread and is registered with the watcher.
 void blockTerminationSignals() {}
 
+// Until the watcher exists (the check before a run), Ctrl-C and Ctrl-Break keep the console's
+// default and end the program at once; nothing has been sent then.
+bool terminationSignalPending() {
+    return false;
+}
+
 SignalWatcher::SignalWatcher() {
     {
         ConsoleWatch& watch = consoleWatch();
@@ -125,6 +156,9 @@ void SignalWatcher::readSignals() {}
 
 // Elsewhere the signals keep their default action: the program ends at once.
 void blockTerminationSignals() {}
+bool terminationSignalPending() {
+    return false;
+}
 SignalWatcher::SignalWatcher() = default;
 SignalWatcher::~SignalWatcher() = default;
 void SignalWatcher::readSignals() {}

@@ -1,9 +1,11 @@
 #pragma once
 
-// SIGINT and SIGTERM as events of the Qt event loop: the run is cancelled from a handler like
-// any other, never from inside a signal handler. On Linux the two signals are blocked for the
-// whole process and read from a signalfd, so blockTerminationSignals() must run before any
-// thread starts (before QApplication); one that comes meanwhile waits and is seen at once.
+// SIGINT, SIGTERM and SIGHUP (unless ignored from the start, as under nohup) as events of the
+// Qt event loop: the run is cancelled from a
+// handler like any other, never from inside a signal handler. On Linux the three signals are
+// blocked for the whole process and read from a signalfd, so blockTerminationSignals() must run
+// before any thread starts (before QApplication); one that comes meanwhile waits and is seen at
+// once.
 
 #include <QObject>
 
@@ -15,6 +17,11 @@ namespace norvak::cli {
 
 // Call first thing in main, before any thread exists. Elsewhere than Linux it does nothing.
 void blockTerminationSignals();
+
+// True when one of the blocked termination signals waits to be read, for work that does not
+// reach the event loop (the check before a run). One system call; the signal stays pending
+// for the watcher. Elsewhere than Linux always false.
+[[nodiscard]] bool terminationSignalPending();
 
 class SignalWatcher final : public QObject {
     Q_OBJECT

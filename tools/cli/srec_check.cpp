@@ -3,7 +3,6 @@
 #include "programming/firmware_streamer.h"
 
 #include <QFile>
-#include <QFileInfo>
 #include <QIODevice>
 
 #include <algorithm>
@@ -101,26 +100,9 @@ QString printable(char c) {
     return hex(byte);
 }
 
-QString describeUnreadable(const QString& path) {
-    const QFileInfo info(path);
-    if (!info.exists()) {
-        return QStringLiteral("%1: no such file").arg(path);
-    }
-    if (info.isDir()) {
-        return QStringLiteral("%1: is a folder, not a file").arg(path);
-    }
-    if (!info.isFile()) {
-        return QStringLiteral("%1: not a regular file").arg(path);
-    }
-    if (!info.isReadable()) {
-        return QStringLiteral("%1: no permission to read it").arg(path);
-    }
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        return QStringLiteral("%1: %2").arg(path, file.errorString());
-    }
-    return QStringLiteral("%1: cannot be read").arg(path);
-}
+// How often the check asks whether it must stop: a system call every few megabytes costs
+// nothing against reading them.
+constexpr qint64 interruptPollBytes = 4 * 1024 * 1024;
 
 } // namespace
 
@@ -518,18 +500,38 @@ void SrecChecker::problemAt(qint64 line, SrecProblemKind kind, qint64 column, QS
     }
 }
 
-SrecReport checkSrecDevice(QIODevice& device, qint64 size) {
+SrecReport checkSrecDevice(QIODevice& device, qint64 size, const InterruptPoll& interrupted) {
     LineReader reader(device, [size] { return size; });
     SrecChecker checker;
     qint64 consumed = 0;
+    qint64 nextPoll = interruptPollBytes;
+    // Once per piece, not per byte: a line without an end is read in many pieces.
+    const auto pollNow = [&] {
+        nextPoll = consumed + interruptPollBytes;
+        if (interrupted && interrupted()) {
+            throw CheckInterrupted();
+        }
+    };
     while (reader.hasLine()) {
         checker.beginLine();
         const LineEnd end = reader.scanLine([&](QByteArrayView piece) {
             consumed += piece.size();
+            if (consumed >= nextPoll) {
+                pollNow();
+            }
             checker.feed(piece);
         });
         consumed += end == LineEnd::CarriageReturnLineFeed ? 2 : end == LineEnd::None ? 0 : 1;
         checker.endLine(end);
+    }
+    // The reader stops where reads stop giving bytes: short of the length taken at the
+    // opening, the file was cut while it was read, and no report would describe it.
+    if (size - consumed >= 2) {
+        throw FirmwareFileError(
+            QStringLiteral("it got shorter while it was read (%1 of the %2 bytes it had when "
+                           "opened could be read)")
+                .arg(consumed)
+                .arg(size));
     }
     std::optional<char> leftover;
     if (size - consumed == 1 && device.seek(size - 1)) {
@@ -541,27 +543,24 @@ SrecReport checkSrecDevice(QIODevice& device, qint64 size) {
     return checker.finish(size, leftover);
 }
 
-std::optional<QString> whyUnreadable(const QString& path) {
+std::optional<QString> whyUnreadable(const QString& path, const QString& shownAs) {
     try {
         static_cast<void>(openFirmwareFile(path));
-    } catch (const std::exception&) {
-        return describeUnreadable(path);
+    } catch (const FirmwareFileError& e) {
+        return QStringLiteral("%1: %2").arg(shownAs.isEmpty() ? path : shownAs, e.description());
     }
     return std::nullopt;
 }
 
-SrecReport checkSrecFile(const QString& path) {
-    std::unique_ptr<QFile> file;
+SrecReport checkSrecFile(const QString& path, const QString& shownAs,
+                         const InterruptPoll& interrupted) {
     try {
-        file = openFirmwareFile(path);
-    } catch (const std::exception&) {
-        throw FileReadError(describeUnreadable(path).toStdString());
-    }
-    try {
-        return checkSrecDevice(*file, file->size());
-    } catch (const std::runtime_error& e) {
-        throw FileReadError(
-            QStringLiteral("%1: %2").arg(path, QString::fromStdString(e.what())).toStdString());
+        const auto file = openFirmwareFile(path);
+        return checkSrecDevice(*file, file->size(), interrupted);
+    } catch (const FirmwareFileError& e) {
+        throw FileReadError(QStringLiteral("%1: %2")
+                                .arg(shownAs.isEmpty() ? path : shownAs, e.description())
+                                .toStdString());
     }
 }
 

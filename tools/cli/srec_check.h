@@ -22,6 +22,8 @@
 
 #include <array>
 #include <cstdint>
+#include <exception>
+#include <functional>
 #include <map>
 #include <optional>
 #include <stdexcept>
@@ -101,13 +103,30 @@ public:
     using std::runtime_error::runtime_error;
 };
 
-// Why the streamer could not open the file at `path`; nothing when it can.
-[[nodiscard]] std::optional<QString> whyUnreadable(const QString& path);
+// The check was told to stop before it was through.
+class CheckInterrupted : public std::exception {
+public:
+    [[nodiscard]] const char* what() const noexcept override { return "check interrupted"; }
+};
 
-// Checks the file at `path`, opened as the streamer opens it. Throws FileReadError.
-[[nodiscard]] SrecReport checkSrecFile(const QString& path);
-// Checks what `device` (open for reading) holds; `size` is its length in bytes.
-[[nodiscard]] SrecReport checkSrecDevice(QIODevice& device, qint64 size);
+// Asked every few megabytes while a file is checked: true stops the check with
+// CheckInterrupted. Cheap, for it runs in the middle of the reading.
+using InterruptPoll = std::function<bool()>;
+
+// Why the streamer could not open the file at `path`; nothing when it can. The reasons name
+// the file as `shownAs`, or as `path` when that is empty.
+[[nodiscard]] std::optional<QString> whyUnreadable(const QString& path,
+                                                   const QString& shownAs = {});
+
+// Checks the file at `path`, opened as the streamer opens it. Throws FileReadError, whose
+// reason names the file as whyUnreadable() does, also when the file gets shorter while it is
+// read; and CheckInterrupted.
+[[nodiscard]] SrecReport checkSrecFile(const QString& path, const QString& shownAs = {},
+                                       const InterruptPoll& interrupted = {});
+// Checks what `device` (open for reading) holds; `size` is its length in bytes, taken at the
+// opening. Throws FirmwareFileError when the device gives less, and CheckInterrupted.
+[[nodiscard]] SrecReport checkSrecDevice(QIODevice& device, qint64 size,
+                                         const InterruptPoll& interrupted = {});
 
 // Takes one line at a time, in pieces, as LineReader::scanLine hands them out.
 class SrecChecker {

@@ -1,5 +1,7 @@
 #include "demo_options.h"
 
+#include "demo_device.h"
+
 #include <QCommandLineParser>
 
 #include <array>
@@ -60,6 +62,10 @@ struct Parser {
                              QStringLiteral("Fault of the simulated device: none, silent, "
                                             "dots-stop or hang-up."),
                              QStringLiteral("fault"), QStringLiteral("none")};
+    QCommandLineOption inProcess{
+        QStringLiteral("in-process"),
+        QStringLiteral("Run the simulated device inside the demo, behind the window's serial "
+                       "control, instead of behind a pseudo-terminal (always so on Windows).")};
     QCommandLineOption atStart{QStringLiteral("screenshot-at-start"),
                                QStringLiteral("Save the window, connected and with the firmware "
                                               "chosen, just before START to this PNG file."),
@@ -75,8 +81,8 @@ struct Parser {
         parser.setApplicationDescription(
             QStringLiteral("The Norvak Flash Programmer with a simulated device behind a port "
                            "number, for trying it without hardware."));
-        parser.addOptions(
-            {unattended, port, firmware, firmwareFolder, timeout, fault, atStart, duringRun, help});
+        parser.addOptions({unattended, port, firmware, firmwareFolder, timeout, fault, inProcess,
+                           atStart, duringRun, help});
     }
 };
 
@@ -124,6 +130,7 @@ ParsedOptions parseDemoOptions(const QStringList& arguments, bool displayAvailab
         return result;
     }
     options.fault = *fault;
+    options.inProcess = p.parser.isSet(p.inProcess) || !pseudoTerminalDeviceBuilt;
     options.firmware = p.parser.value(p.firmware);
     options.firmwareFolder = p.parser.value(p.firmwareFolder);
     options.screenshotAtStart = p.parser.value(p.atStart);

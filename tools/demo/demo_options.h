@@ -26,6 +26,9 @@ struct DemoOptions {
     QString firmwareFolder; // empty: looked up next to the program
     std::chrono::seconds timeout{120};
     DeviceFault fault = DeviceFault::None;
+    // The device runs in the demo's own process, behind the window's serial control, instead
+    // of behind a pseudo-terminal; always so where the build has no pseudo-terminal device.
+    bool inProcess = false;
     QString screenshotAtStart;
     QString screenshotDuringRun;
 

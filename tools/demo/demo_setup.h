@@ -5,7 +5,7 @@
 
 #include "demo_options.h"
 #include "link/control/port_mapping.h"
-#include "simdevice.h"
+#include "sim_types.h"
 
 #include <QString>
 #include <QStringList>

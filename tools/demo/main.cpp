@@ -1,15 +1,18 @@
 // norvak-flash-demo: the Norvak Flash Programmer's own window with a simulated device behind
 // one port number. Interactive with a display; without one (or with --unattended) it runs
-// offscreen, clicks through one programming run and exits with its result.
+// offscreen, clicks through one programming run and exits with its result. The device runs
+// behind a pseudo-terminal, or with --in-process (always on Windows) in the demo's own process
+// behind the window's serial control.
 
+#include "demo_device.h"
 #include "demo_options.h"
 #include "demo_setup.h"
 #include "demo_toolkit.h"
 #include "unattended_run.h"
 
 #include "devicenotify/usb_notification.h"
-#include "link/control/mscomm.h"
 #include "mainwindow/frmprog.h"
+#include "mainwindow/termination_signals.h"
 
 #include <QApplication>
 #include <QDir>
@@ -65,33 +68,37 @@ int runDemo(QApplication& app, const DemoOptions& options, QTextStream& out, QTe
         }
     }
 
-    std::unique_ptr<SimDevice> device;
+    std::unique_ptr<DemoDevice> device;
     try {
-        device = std::make_unique<SimDevice>(demoDeviceConfig(options.fault));
+        device = options.inProcess ? makeInProcessDevice(demoDeviceConfig(options.fault))
+                                   : makePseudoTerminalDevice(demoDeviceConfig(options.fault));
     } catch (const std::system_error& e) {
-        err << "The simulated device could not start: " << e.what() << Qt::endl;
+        err << "The simulated device could not start: " << e.what() << "\nTry --in-process."
+            << Qt::endl;
         return setupFailed;
     }
-    const QString devicePath = QString::fromStdString(device->slavePath());
+    const QString devicePath = device->location();
     out << banner(options.port, devicePath, firmwareFolder) << Qt::flush;
 
     DemoToolkit toolkit(firmwareFolder);
-    frmProg window(toolkit,
-                   std::make_unique<MSComm>(toolkit, withSimulatedPort(options.port, devicePath)),
+    frmProg window(toolkit, device->makeSerialControl(toolkit, options.port),
                    devicenotify::nativeUsbPlatform());
     QObject::connect(&window, &frmProg::closed, &app, &QCoreApplication::quit);
+    // SIGTERM, SIGHUP, SIGINT: the window closes as its close button closes it.
+    const TerminationSignals termination;
+    QObject::connect(&termination, &TerminationSignals::received, &window, &QWidget::close);
     window.show();
 
     QTimer recordingTrim;
     QObject::connect(&recordingTrim, &QTimer::timeout, &recordingTrim,
-                     [&device] { static_cast<void>(device->takeRecording()); });
+                     [&device] { device->dropRecording(); });
     recordingTrim.start(recordingTrimInterval);
 
     if (!options.drivesRun()) {
         const auto status = makeDeviceStatusWindow(options.port, devicePath, firmwareFolder);
         status->move(window.frameGeometry().topRight() + QPoint(16, 0));
         status->show();
-        return QApplication::exec();
+        return termination.exitStatus(QApplication::exec());
     }
 
     int exitCode = 1;
@@ -102,12 +109,13 @@ int runDemo(QApplication& app, const DemoOptions& options, QTextStream& out, QTe
     });
     run.start();
     QApplication::exec();
-    return exitCode;
+    return termination.exitStatus(exitCode);
 }
 
 } // namespace
 
 int main(int argc, char* argv[]) {
+    TerminationSignals::block();
     QTextStream out(stdout);
     QTextStream err(stderr);
     QStringList arguments;

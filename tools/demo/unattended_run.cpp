@@ -18,7 +18,10 @@ QString forTerminal(QString text) {
 }
 
 unattended::RunPlan planFor(const RunSettings& settings) {
-    return {.port = settings.port, .firmware = settings.firmware, .timeout = settings.timeout};
+    return {.port = settings.port,
+            .firmware = settings.firmware,
+            .speedItem = settings.speedItem,
+            .timeout = settings.timeout};
 }
 
 } // namespace

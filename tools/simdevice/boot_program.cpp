@@ -172,7 +172,7 @@ void BootProgram::finishLine(SimClock::time_point at) {
 }
 
 void BootProgram::finishFile(SimClock::time_point at) {
-    answer(SimDevice::programmedMessage, at);
+    answer(simProgrammedMessage, at);
     file_.finished = at;
     rec_.programmedFiles.push_back(file_);
     rec_.mode = SimMode::Application;

@@ -386,10 +386,12 @@ void SimDevice::Impl::transmit(TimePoint now) {
         }
         const auto sent = static_cast<std::size_t>(written);
         for (std::size_t i = 0; i < sent; ++i) {
+            const TimePoint at =
+                txClock.paced() ? txClock.completionOf(static_cast<std::int64_t>(i)) : now;
             rec.sent += txQueue.front().value;
+            rec.sentAt.push_back(at);
             if (txQueue.front().dot) {
-                rec.dots.push_back(
-                    txClock.paced() ? txClock.completionOf(static_cast<std::int64_t>(i)) : now);
+                rec.dots.push_back(at);
             }
             txQueue.pop_front();
         }

@@ -23,6 +23,8 @@ void RunVerdict::onCaption(const QString& caption) {
         decide(RunOutcome::DotTimeout, QStringLiteral("the device stopped answering lines"));
     } else if (status.startsWith(QStringLiteral("Connect:   Error"))) {
         decide(RunOutcome::PortFailed, status);
+    } else if (status.startsWith(RunTable::fileUnreadableText)) {
+        decide(RunOutcome::FileUnreadable, status);
     }
 }
 

@@ -17,7 +17,7 @@ enum class RunOutcome {
     NoBootProgram,  // the countdown ran out: "Restart to bootprogram failled!"
     DotTimeout,     // the dot watchdog: "Programming FAILLED"
     PortFailed,     // the port did not open, or was lost
-    FileUnreadable, // the firmware file was not taken
+    FileUnreadable, // the firmware file was not taken, or could not be read to be sent
     Interrupted,    // the script was told to stop
     Failed,         // any other end without "PROGRAMMED"
     TimedOut,       // the driver's own time limit

@@ -18,11 +18,8 @@ public:
         inner_->OnComm = [this] {
             relayComm();
         };
-        // A copy of the handler: it may replace itself while it runs.
         inner_->OnPortLost = [this](const QString& description) {
-            if (const auto handler = OnPortLost) {
-                handler(description);
-            }
+            relayPortLost(description);
         };
     }
     ~ForwardingSerialControl() override {
@@ -52,6 +49,15 @@ protected:
         // A copy of the handler: it may replace itself while it runs.
         if (const auto handler = OnComm) {
             handler();
+        }
+    }
+
+    // The inner control lost its port (the line hung up, the adapter went); a wrapper may
+    // note it.
+    virtual void relayPortLost(const QString& description) {
+        // A copy of the handler: it may replace itself while it runs.
+        if (const auto handler = OnPortLost) {
+            handler(description);
         }
     }
 

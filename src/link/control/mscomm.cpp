@@ -1,6 +1,7 @@
 #include "link/control/mscomm.h"
 
 #include "link/control/line_watch.h"
+#include "link/control/port_claim.h"
 
 #include <QDeadlineTimer>
 #include <QMetaObject>
@@ -118,19 +119,23 @@ void MSComm::open() {
         return;
     }
     if (port_.isOpen()) {
-        port_.close(); // lost, the report is still queued
+        closePort(); // lost, the report is still queued
     }
     lost_ = false; // a failed attempt leaves the port plainly closed
     lostDescription_.clear();
     const QString path = findDevice();
-    port_.setPortName(path);
+    // Every name of one device opens it by one path, so that Qt's lock file, which is named
+    // after the path, is one per device too.
+    const QString device = port_claim::devicePath(path);
+    if (claim_.take(device) == PortClaim::Outcome::HeldElsewhere) {
+        throw SerialError(describePortInUse(commPort_, path, port_claim::holderOf(device)));
+    }
+    port_.setPortName(device);
     setLine(settings_);
     port_.setFlowControl(QSerialPort::NoFlowControl);
     if (!port_.open(QIODevice::ReadWrite)) {
-        const OpenFailure failure =
-            classifyOpenFailure(port_.error(), line_watch::pathAccessible(path));
-        throw SerialError(
-            describeOpenFailure(commPort_, path, failure, port_.errorString(), settingsText_));
+        claim_.release();
+        throw SerialError(describeFailedOpen(path, device));
     }
     ++opening_;
     dropFetched();
@@ -147,7 +152,22 @@ void MSComm::close() {
     if (!lost_) {
         flushToSystem(); // what the system still takes goes out; Qt drops the rest
     }
+    closePort();
+}
+
+void MSComm::closePort() {
     port_.close();
+    claim_.release(); // after Qt let go of the line: the next opener finds it free
+}
+
+QString MSComm::describeFailedOpen(const QString& path, const QString& device) const {
+    const OpenFailure failure =
+        classifyOpenFailure(port_.error(), line_watch::pathAccessible(device));
+    if (failure == OpenFailure::InUse) {
+        return describePortInUse(commPort_, path, port_claim::holderOf(device),
+                                 port_.errorString());
+    }
+    return describeOpenFailure(commPort_, path, failure, port_.errorString(), settingsText_);
 }
 
 QString MSComm::findDevice() {
@@ -201,6 +221,11 @@ void MSComm::Output(QByteArrayView bytes) {
     const qint64 accepted = port_.write(rest.data(), rest.size());
     throwIfLost();
     if (accepted != rest.size()) {
+        // A write refused by a hung-up line carries a stale errno: say the device went.
+        if (line_watch::lineIsGone(port_, port_.error())) {
+            throw SerialError(describeLostConnection(commPort_, devicePath_,
+                                                     line_watch::lostLineMessage(port_)));
+        }
         throw SerialError(describeSendFailure(commPort_, devicePath_, port_.errorString()));
     }
     flushToSystem();
@@ -350,7 +375,7 @@ void MSComm::reportLost(quint64 opening, const QString& description) {
         return; // opened again meanwhile
     }
     if (port_.isOpen()) {
-        port_.close();
+        closePort();
     }
     if (OnPortLost) {
         const auto handler = OnPortLost;

@@ -17,9 +17,13 @@
 // fetched byte is left, so that a drain loop asking before every byte makes no system call
 // for it.
 //
+// Opening claims the device for this program first (port_claim.h): a second opening, by any
+// name and by any user, is refused with the holder named where the system tells.
+//
 // Pseudo-terminals keep 8 data bits without parity: opening one with other settings fails.
 
 #include "link/control/open_failure_text.h"
+#include "link/control/port_claim.h"
 #include "link/control/port_mapping.h"
 #include "link/control/receive_pump.h"
 #include "link/control/serial_control.h"
@@ -71,7 +75,7 @@ public:
     [[nodiscard]] QByteArray Input() override;
     [[nodiscard]] std::int16_t CommEvent() const override { return commEvent_; }
 
-    // The device path last opened or tried.
+    // The device path last opened or tried, as the port mapping gave it.
     [[nodiscard]] QString devicePath() const { return devicePath_; }
 
     static constexpr qint64 kMaxPendingBytes = 4096;
@@ -86,6 +90,8 @@ private:
     [[nodiscard]] ReceiveLine receiveLine();
     void open();
     void close();
+    void closePort();
+    [[nodiscard]] QString describeFailedOpen(const QString& path, const QString& device) const;
     [[nodiscard]] QString findDevice();
     void setLine(const SerialSettings& settings);
     void applySettings(const SerialSettings& settings, const QString& text);
@@ -127,6 +133,8 @@ private:
     QByteArray fetched_; // a block taken from Qt's buffer, read from fetchedAt_
     qsizetype fetchedAt_ = 0;
     ReceivePump pump_;
+    // Held while the port is open; released after Qt has closed it.
+    PortClaim claim_;
 
     // Last member: destroyed first, which drops its connections and queued calls.
     QSerialPort port_;

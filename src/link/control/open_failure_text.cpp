@@ -43,9 +43,7 @@ QString describeOpenFailure(int port, const QString& path, OpenFailure failure,
                               "(sudo usermod -aG dialout $USER) and log in again.")
             .arg(label, said);
     case OpenFailure::InUse:
-        return QStringLiteral("%1 is in use by another program%2. Close the other program, or "
-                              "choose another port number.")
-            .arg(label, said);
+        return describePortInUse(port, path, {}, systemMessage);
     case OpenFailure::UnsupportedSettings:
         return QStringLiteral("%1 does not accept the line settings %2%3. Check the port number "
                               "and the settings.")
@@ -55,6 +53,14 @@ QString describeOpenFailure(int port, const QString& path, OpenFailure failure,
     }
     return QStringLiteral("%1 could not be opened%2. Check the cable and the port number.")
         .arg(label, said);
+}
+
+QString describePortInUse(int port, const QString& path, const QString& holder,
+                          const QString& systemMessage) {
+    const QString who = holder.isEmpty() ? QStringLiteral("another program") : holder;
+    return QStringLiteral("%1 is in use by %2%3. Close the other program, or choose another port "
+                          "number.")
+        .arg(portLabel(port, path), who, systemSaid(systemMessage));
 }
 
 QString describeNoPortFound(int port, const QStringList& tried) {

@@ -22,6 +22,11 @@ enum class OpenFailure { NotFound, PermissionDenied, InUse, UnsupportedSettings,
                                           const QString& systemMessage,
                                           const QString& settings = {});
 
+// "Port 1 (/dev/ttyUSB0) is in use by ModemManager (pid 812) ...": `holder` names the program
+// where the system tells, else "another program" stands for it.
+[[nodiscard]] QString describePortInUse(int port, const QString& path, const QString& holder,
+                                        const QString& systemMessage = {});
+
 // "Port 7: no serial port found (tried /dev/ttyUSB6, /dev/ttyACM6, /dev/ttyS6)".
 [[nodiscard]] QString describeNoPortFound(int port, const QStringList& tried);
 

@@ -63,8 +63,12 @@ bool lineIsGone(const QSerialPort& port, QSerialPort::SerialPortError error) {
 
 QString lostLineMessage(const QSerialPort& port) {
     const QString systemMessage = port.errorString();
-    // A hung-up line reads as end of file, and Qt then reports a stale errno.
-    if (systemMessage == qt_error_string(EAGAIN)) {
+    // A hung-up line reads as end of file, and Qt then reports whatever errno was left over
+    // (EAGAIN, or ENOTTY from a terminal request that failed on the dead line).
+    pollfd line{port.handle(), POLLIN, 0};
+    const bool hungUp = port.isOpen() && ::poll(&line, 1, 0) > 0 && (line.revents & POLLHUP) != 0;
+    if (hungUp || systemMessage == qt_error_string(EAGAIN) ||
+        systemMessage == qt_error_string(ENOTTY)) {
         return QStringLiteral("the line hung up");
     }
     return systemMessage;
