@@ -120,7 +120,11 @@ void TestCliParts::helpAndVersion() {
         QVERIFY(usage(command).startsWith(QStringLiteral("usage: norvak-flash-cli")));
     }
     QVERIFY(usage(Command::Program).contains(QStringLiteral("6 interrupted")));
+#ifdef Q_OS_WIN
+    QVERIFY(usage(Command::Program).contains(QStringLiteral("Ctrl-C or Ctrl-Break")));
+#else
     QVERIFY(usage(Command::Program).contains(QStringLiteral("SIGHUP")));
+#endif
     QVERIFY(usage(Command::Program).contains(QStringLiteral("7 the device said \"P\"")));
     QVERIFY(parse({"--version"}).options->version);
     // Anything after --version is a wrong command line, not a request for the version.
