@@ -212,8 +212,8 @@ void MSComm::Output(QByteArrayView bytes) {
     if (accepted != rest.size()) {
         // A write refused by a hung-up line carries a stale errno: say the device went.
         if (line_watch::lineIsGone(port_, port_.error())) {
-            throw SerialError(describeLostConnection(commPort_, devicePath_,
-                                                     line_watch::lostLineMessage(port_)));
+            throw SerialError(
+                describeLostConnection(commPort_, devicePath_, line_watch::lostLineMessage(port_)));
         }
         throw SerialError(describeSendFailure(commPort_, devicePath_, port_.errorString()));
     }
