@@ -11,10 +11,10 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <cerrno>
 #include <optional>
 
 #ifdef Q_OS_UNIX
-#include <cerrno>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -22,11 +22,7 @@
 
 namespace norvak {
 
-namespace {
-
-#ifdef Q_OS_UNIX
-
-QString whyNotOpened(int error) {
+QString whyFileNotOpened(int error) {
     switch (error) {
     case ENOENT:
     case ENOTDIR:
@@ -41,12 +37,16 @@ QString whyNotOpened(int error) {
     }
 }
 
+namespace {
+
+#ifdef Q_OS_UNIX
+
 // Opened without blocking, so that a pipe or a device put in the file's place cannot hold the
 // window, and kept only when it is a regular file.
 int openRegularFile(const QString& path) {
     const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
-        throw FirmwareFileError(whyNotOpened(errno));
+        throw FirmwareFileError(whyFileNotOpened(errno));
     }
     struct stat status {};
     if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {

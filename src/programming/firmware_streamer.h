@@ -68,4 +68,7 @@ private:
 // file's place does not block.
 [[nodiscard]] std::unique_ptr<QFile> openFirmwareFile(const QString& path);
 
+// Why the system refused to open a firmware file (an errno), in the operator's words.
+[[nodiscard]] QString whyFileNotOpened(int error);
+
 } // namespace norvak

@@ -2,34 +2,17 @@
 
 #include "shown_text.h"
 
+#include "programming/firmware_streamer.h"
+
 #include <QFile>
 
 #ifdef Q_OS_LINUX
 #include <cerrno>
-#include <cstring>
 #include <fcntl.h>
 #include <unistd.h>
 #endif
 
 namespace norvak::cli {
-
-namespace {
-
-#ifdef Q_OS_LINUX
-QString whyNotOpened(int error) {
-    switch (error) {
-    case ENOENT:
-    case ENOTDIR:
-        return QStringLiteral("no such file");
-    case EACCES:
-        return QStringLiteral("no permission to read it");
-    default:
-        return QString::fromLocal8Bit(std::strerror(error));
-    }
-}
-#endif
-
-} // namespace
 
 QString argumentText(const QByteArray& bytes) {
 #ifdef Q_OS_WIN
@@ -57,7 +40,7 @@ NamedFile::NamedFile(const QByteArray& bytes)
     // Not blocking: a FIFO must not hang the program here; the streamer refuses it later.
     descriptor_ = ::open(bytes.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (descriptor_ < 0) {
-        failure_ = QStringLiteral("%1: %2").arg(shown_, whyNotOpened(errno));
+        failure_ = QStringLiteral("%1: %2").arg(shown_, whyFileNotOpened(errno));
         return;
     }
     path_ = QStringLiteral("/proc/self/fd/%1").arg(descriptor_);

@@ -1,6 +1,7 @@
 #include "in_process_serial.h"
 
 #include "link/control/open_failure_text.h"
+#include "link/control/property_rules.h"
 #include "link/control/serial_settings.h"
 
 #include <algorithm>
@@ -63,10 +64,7 @@ void InProcessSerial::setCommPort(std::int16_t port) {
     if (PortOpen()) {
         throw SerialError(describePortStillOpen(commPort_, devicePath));
     }
-    if (port < 1) {
-        throw SerialError(
-            QStringLiteral("Port number %1 is not valid: port numbers start at 1.").arg(port));
-    }
+    property_rules::requirePortNumber(port);
     commPort_ = port;
 }
 
@@ -76,10 +74,7 @@ void InProcessSerial::setSettings(const QString& settings) {
 }
 
 void InProcessSerial::setRThreshold(std::int16_t count) {
-    if (count < 0) {
-        throw SerialError(
-            QStringLiteral("RThreshold %1 is not valid: it must not be negative.").arg(count));
-    }
+    property_rules::requireNotNegative("RThreshold", count);
     pump_.setThreshold(count);
     if (PortOpen() && count > 0) {
         pump_.checkSoon(); // bytes may be waiting already
@@ -87,18 +82,12 @@ void InProcessSerial::setRThreshold(std::int16_t count) {
 }
 
 void InProcessSerial::setInputLen(std::int16_t count) {
-    if (count < 0) {
-        throw SerialError(
-            QStringLiteral("InputLen %1 is not valid: it must not be negative.").arg(count));
-    }
+    property_rules::requireNotNegative("InputLen", count);
     inputLen_ = count;
 }
 
 void InProcessSerial::setOutBufferSize(std::int16_t bytes) {
-    if (bytes < 0) {
-        throw SerialError(
-            QStringLiteral("OutBufferSize %1 is not valid: it must not be negative.").arg(bytes));
-    }
+    property_rules::requireNotNegative("OutBufferSize", bytes);
 }
 
 void InProcessSerial::setPortOpen(bool open) {

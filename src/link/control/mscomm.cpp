@@ -2,6 +2,7 @@
 
 #include "link/control/line_watch.h"
 #include "link/control/port_claim.h"
+#include "link/control/property_rules.h"
 
 #include <QDeadlineTimer>
 #include <QMetaObject>
@@ -59,10 +60,7 @@ void MSComm::setCommPort(std::int16_t port) {
     if (port_.isOpen() && !lost_) {
         throw SerialError(describePortStillOpen(commPort_, devicePath_));
     }
-    if (port < 1) {
-        throw SerialError(
-            QStringLiteral("Port number %1 is not valid: port numbers start at 1.").arg(port));
-    }
+    property_rules::requirePortNumber(port);
     commPort_ = port;
 }
 
@@ -76,10 +74,7 @@ void MSComm::setSettings(const QString& settings) {
 }
 
 void MSComm::setRThreshold(std::int16_t count) {
-    if (count < 0) {
-        throw SerialError(
-            QStringLiteral("RThreshold %1 is not valid: it must not be negative.").arg(count));
-    }
+    property_rules::requireNotNegative("RThreshold", count);
     pump_.setThreshold(count);
     if (PortOpen() && count > 0) {
         pump_.checkSoon(); // bytes may be waiting already
@@ -87,18 +82,12 @@ void MSComm::setRThreshold(std::int16_t count) {
 }
 
 void MSComm::setInputLen(std::int16_t count) {
-    if (count < 0) {
-        throw SerialError(
-            QStringLiteral("InputLen %1 is not valid: it must not be negative.").arg(count));
-    }
+    property_rules::requireNotNegative("InputLen", count);
     inputLen_ = count;
 }
 
 void MSComm::setOutBufferSize(std::int16_t bytes) {
-    if (bytes < 0) {
-        throw SerialError(
-            QStringLiteral("OutBufferSize %1 is not valid: it must not be negative.").arg(bytes));
-    }
+    property_rules::requireNotNegative("OutBufferSize", bytes);
     outBufferSize_ = bytes;
 }
 
@@ -223,8 +212,8 @@ void MSComm::Output(QByteArrayView bytes) {
     if (accepted != rest.size()) {
         // A write refused by a hung-up line carries a stale errno: say the device went.
         if (line_watch::lineIsGone(port_, port_.error())) {
-            throw SerialError(describeLostConnection(commPort_, devicePath_,
-                                                     line_watch::lostLineMessage(port_)));
+            throw SerialError(
+                describeLostConnection(commPort_, devicePath_, line_watch::lostLineMessage(port_)));
         }
         throw SerialError(describeSendFailure(commPort_, devicePath_, port_.errorString()));
     }
