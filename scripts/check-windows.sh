@@ -271,6 +271,14 @@ if [[ -n "$setup" ]]; then
     t=$SECONDS
     "$wine" "$setup" /S /ADDTOPATH >"$out/setup.log" 2>&1 || true
     "$wineserver" -w
+    if [[ ! -f "$target/norvak-flash-cli.exe" ]]; then
+        # Once in several runs here the installer, started in a prefix that was busy a moment
+        # before, returned at once without installing; said, and tried once more.
+        echo "  note: the silent install installed nothing; its log, then a second try:"
+        tail -n 5 "$out/setup.log" | sed 's/^/      /'
+        "$wine" "$setup" /S /ADDTOPATH >"$out/setup.log" 2>&1 || true
+        "$wineserver" -w
+    fi
     figure "silent install under Wine: $((SECONDS - t)) s"
     version="$(cd "$out" && "$wine" "C:\\Program Files\\Norvak Flash Programmer\\norvak-flash-cli.exe" --version 2>/dev/null | tr -d '\r' || true)"
     if [[ "$version" == "norvak-flash-cli "* ]]; then
