@@ -40,6 +40,21 @@ void TerminationSignals::block() {
     ::sigprocmask(SIG_BLOCK, &set, nullptr);
 }
 
+bool TerminationSignals::pending() {
+    sigset_t waiting;
+    sigemptyset(&waiting);
+    if (::sigpending(&waiting) != 0) {
+        return false;
+    }
+    const sigset_t watched = watchedSignals();
+    for (const int signalNumber : terminationSignals) {
+        if (sigismember(&watched, signalNumber) == 1 && sigismember(&waiting, signalNumber) == 1) {
+            return true;
+        }
+    }
+    return false;
+}
+
 TerminationSignals::TerminationSignals() {
     const sigset_t set = watchedSignals();
     descriptor_ = ::signalfd(-1, &set, SFD_NONBLOCK | SFD_CLOEXEC);

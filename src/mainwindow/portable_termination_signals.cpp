@@ -10,6 +10,9 @@ constexpr int signalExitBase = 128;
 
 // The signals keep their default action here; Windows sends a window program none of them.
 void TerminationSignals::block() {}
+bool TerminationSignals::pending() {
+    return false;
+}
 TerminationSignals::TerminationSignals() = default;
 TerminationSignals::~TerminationSignals() = default;
 

@@ -27,6 +27,10 @@ public:
     // a signal with its default action. A signal that comes before the watcher exists waits
     // for it.
     static void block();
+    // True when one of the blocked signals waits to be read, for work that does not reach the
+    // event loop (a long check before a run). One system call; the signal stays pending for
+    // the watcher. Always false where the signals are not blocked.
+    [[nodiscard]] static bool pending();
 
     TerminationSignals();
     ~TerminationSignals() override;

@@ -1,17 +1,20 @@
 #pragma once
 
-// SIGINT, SIGTERM and SIGHUP (unless ignored from the start, as under nohup) as events of the
-// Qt event loop: the run is cancelled from a
-// handler like any other, never from inside a signal handler. On Linux the three signals are
-// blocked for the whole process and read from a signalfd, so blockTerminationSignals() must run
-// before any thread starts (before QApplication); one that comes meanwhile waits and is seen at
-// once.
+// SIGINT, SIGTERM and SIGHUP (each unless ignored from the start, as under nohup or for a
+// background job's SIGINT) as events of the Qt event loop: the run is cancelled from a handler
+// like any other, never from inside a signal handler. On Linux this is the window program's own
+// watcher (mainwindow/termination_signals.h): the signals are blocked for the whole process and
+// read from a signalfd, so blockTerminationSignals() must run before any thread starts (before
+// QApplication); one that comes meanwhile waits and is seen at once. On Windows Ctrl-C and
+// Ctrl-Break come from the console's handler.
 
 #include <QObject>
 
 #include <memory>
 
-class QSocketNotifier;
+namespace norvak {
+class TerminationSignals;
+} // namespace norvak
 
 namespace norvak::cli {
 
@@ -36,10 +39,7 @@ signals:
     void terminationRequested(int signalNumber);
 
 private:
-    void readSignals();
-
-    int fd_ = -1;
-    std::unique_ptr<QSocketNotifier> notifier_;
+    std::unique_ptr<TerminationSignals> signals_; // Linux only
 };
 
 } // namespace norvak::cli
