@@ -61,8 +61,8 @@ started=$SECONDS
 echo "      Wine $("$wine" --version), prefix made in $((SECONDS - started)) s"
 
 cc=(x86_64-w64-mingw32-gcc-posix -municode -std=c11 -O2 -Wall -Wextra -Werror)
-for probe in window_probe comm_wait_probe; do
-    "${cc[@]}" -o "$out/$probe.exe" "$repo/scripts/windows-check/$probe.c"
+for probe in window_probe comm_wait_probe timer_probe; do
+    "${cc[@]}" -o "$out/$probe.exe" "$repo/scripts/windows-check/$probe.c" -lwinmm
 done
 
 # Windows' Courier New, the log box's fixed font there, is fixed-pitch; Wine has none and
@@ -263,6 +263,14 @@ else
 fi
 kill "$pty_pid" 2>/dev/null || true
 wait "$pty_pid" 2>/dev/null || true
+
+# --- Wine's timers ---------------------------------------------------------------------------
+# Beside the pauses of the whole runs: how late the wait under the precise sleep wakes here.
+timers="$(cd "$out" && timeout 60 "$wine" timer_probe.exe | tr -d '\r' || true)"
+if [[ "$timers" == high-resolution* ]]; then
+    note "waitable timer, 19.75 ms waits: $timers"
+    figure "Waitable timer under Wine, 19.75 ms waits (the precise sleep spins the last 0.25 ms): $timers"
+fi
 
 # --- the installer ---------------------------------------------------------------------------
 setup="$(ls "$dist"/norvak-flash-*-setup.exe 2>/dev/null | head -n 1 || true)"
