@@ -1,11 +1,19 @@
 # The rooms of src/ use each other in one direction only:
 #
 #   mainwindow -> programming -> link -> link/control (the serial control)
-#   devicenotify beside them; mainwindow/interface (what the rooms below may see of the
-#   window and its toolkit) under them all.
+#                     |
+#                     +-> firmwarefile (opening, reading and checking firmware files)
+#   devicenotify beside them; seam (the toolkit, the window's members by role, the failure
+#   helpers: what the rooms below the window may see of it) under them all.
+#
+# The tools are rooms too: each includes its own folder, the tools it is built on and the rooms
+# of src/ it drives. Every include of ours names its folder.
 #
 # norvak_room_includes() adds a step to a room's target that fails the build when one of its
 # files includes a header of a room it may not use.
+
+# Every room of src/, for the tools that drive the whole window program.
+set(NORVAK_WINDOW_ROOMS mainwindow/ programming/ firmwarefile/ link/ devicenotify/ seam/)
 
 set(NORVAK_CHECK_INCLUDES_SCRIPT ${CMAKE_CURRENT_LIST_DIR}/check_includes.cmake)
 

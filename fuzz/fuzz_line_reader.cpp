@@ -5,7 +5,7 @@
 //
 // Input: [read size][mode][file bytes...]
 
-#include "programming/line_reader.h"
+#include "firmwarefile/line_reader.h"
 
 #include <QByteArray>
 #include <QIODevice>

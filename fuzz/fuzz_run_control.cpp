@@ -6,7 +6,7 @@
 //
 // Input: a sequence of [operation][argument] bytes.
 
-#include "support/window_rig.h"
+#include "tests/support/window_rig.h"
 
 #include <QApplication>
 #include <QFile>

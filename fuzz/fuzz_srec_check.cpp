@@ -6,7 +6,7 @@
 //
 // Input: [read size][file bytes...]
 
-#include "srec_check.h"
+#include "firmwarefile/srec_check.h"
 
 #include <QBuffer>
 #include <QByteArray>

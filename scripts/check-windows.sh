@@ -93,7 +93,7 @@ for exe in "$bin"/test_*.exe; do
 done
 figure "test programs under Wine: $((SECONDS - tests_started)) s"
 note "left out on Windows (need a pseudo-terminal): test_link_pty, test_end_to_end, test_mscomm,"
-note "test_receive_batching, test_simdevice, test_unattended_run, test_cli_program, test_cli_faults,"
+note "test_receive_batching, test_simdevice, test_demo_run, test_cli_program, test_cli_faults,"
 note "test_faults_*"
 
 # --- whole runs on Windows code: the in-process device -------------------------------------

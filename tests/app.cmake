@@ -12,7 +12,7 @@ norvak_add_test(test_operator_commands SOURCES app/test_operator_commands.cpp
 if(NORVAK_HAVE_PTY)
   norvak_add_test(test_link_pty SOURCES app/test_link_pty.cpp LIBS norvak_testsupport)
   norvak_add_test(test_end_to_end SOURCES app/test_end_to_end.cpp
-                  LIBS norvak_faults_support)
+                  LIBS norvak_device_rig)
 endif()
 
 # The real toolkit's own promises, on the real event loop.

@@ -1,7 +1,7 @@
 # norvak-flash-cli: the S-record checker, the command line's pieces, and the program itself
 # run as scripts run it against simulated devices.
 norvak_add_test(test_srec_check SOURCES cli/test_srec_check.cpp
-                LIBS norvak_srec_check norvak_simdevice_core)
+                LIBS norvak_firmwarefile norvak_simdevice_core)
 add_dependencies(test_srec_check norvak_sample_firmware)
 target_compile_definitions(test_srec_check PRIVATE NORVAK_FIRMWARE_DIR="${NORVAK_FIRMWARE_DIR}")
 
@@ -9,12 +9,12 @@ norvak_add_test(test_cli_parts SOURCES cli/test_cli_parts.cpp LIBS norvak_cli)
 
 # Both run the CLI against simulated devices over pseudo-terminals.
 if(NORVAK_HAVE_PTY)
-  norvak_add_test(test_cli_program SOURCES cli/test_cli_program.cpp LIBS norvak_faults_support)
+  norvak_add_test(test_cli_program SOURCES cli/test_cli_program.cpp LIBS norvak_device_rig)
   add_dependencies(test_cli_program norvak-flash-cli)
   target_compile_definitions(test_cli_program PRIVATE
     NORVAK_CLI="$<TARGET_FILE:norvak-flash-cli>" NORVAK_SOURCE_DIR="${PROJECT_SOURCE_DIR}")
 
-  norvak_add_test(test_cli_faults SOURCES cli/test_cli_faults.cpp LIBS norvak_faults_support)
+  norvak_add_test(test_cli_faults SOURCES cli/test_cli_faults.cpp LIBS norvak_device_rig)
   add_dependencies(test_cli_faults norvak-flash-cli)
   target_compile_definitions(test_cli_faults PRIVATE NORVAK_CLI="$<TARGET_FILE:norvak-flash-cli>")
 endif()

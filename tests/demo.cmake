@@ -2,10 +2,10 @@
 norvak_add_test(test_demo_setup SOURCES demo/test_demo_setup.cpp LIBS norvak_demo)
 # Runs against the simulated device over a pseudo-terminal.
 if(NORVAK_HAVE_PTY)
-  norvak_add_test(test_unattended_run SOURCES demo/test_unattended_run.cpp
+  norvak_add_test(test_demo_run SOURCES demo/test_demo_run.cpp
                   LIBS norvak_demo norvak_testsupport)
-  add_dependencies(test_unattended_run norvak_demo_firmware)
-  target_compile_definitions(test_unattended_run PRIVATE
+  add_dependencies(test_demo_run norvak_demo_firmware)
+  target_compile_definitions(test_demo_run PRIVATE
     NORVAK_DEMO_FIRMWARE_DIR="${NORVAK_DEMO_FIRMWARE_DIR}")
 
   # No display, the sample firmware found next to it: it exits 0 only on "PROGRAMMED".

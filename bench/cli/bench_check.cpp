@@ -5,9 +5,9 @@
 // the throughput per second of its CPU time is printed beside it. The file lives in a temporary
 // folder that is removed at the end.
 
-#include "bench_report.h"
-#include "firmware_files.h"
-#include "recording_analysis.h"
+#include "bench/support/bench_report.h"
+#include "bench/support/firmware_files.h"
+#include "bench/support/recording_analysis.h"
 
 #include <QCoreApplication>
 #include <QFile>

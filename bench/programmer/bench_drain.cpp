@@ -6,11 +6,11 @@
 // of the interface thread's CPU time (CLOCK_THREAD_CPUTIME_ID), which is the one core the
 // path runs on. Every byte must stand in the log box, in order.
 
-#include "bench_report.h"
-#include "bench_rig.h"
-#include "process_stats.h"
-#include "raw_pty.h"
-#include "recording_analysis.h"
+#include "bench/support/bench_report.h"
+#include "bench/support/bench_rig.h"
+#include "bench/support/process_stats.h"
+#include "bench/support/raw_pty.h"
+#include "bench/support/recording_analysis.h"
 
 #include "mainwindow/logbox/logbox.h"
 

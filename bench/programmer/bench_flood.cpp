@@ -18,12 +18,12 @@
 // Each flood runs in a child process of its own, so that memory and CPU figures start clean.
 // A first run without a flood shows what the machine itself adds to the latencies.
 
-#include "bench_report.h"
-#include "bench_rig.h"
-#include "firmware_files.h"
-#include "process_stats.h"
-#include "recording_analysis.h"
-#include "simdevice.h"
+#include "bench/support/bench_report.h"
+#include "bench/support/bench_rig.h"
+#include "bench/support/firmware_files.h"
+#include "bench/support/process_stats.h"
+#include "bench/support/recording_analysis.h"
+#include "tools/simdevice/simdevice.h"
 
 #include "mainwindow/logbox/logbox.h"
 

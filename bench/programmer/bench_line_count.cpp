@@ -2,12 +2,12 @@
 // streamer opens it (openFirmwareFile: unbuffered QFile), on a 256 MB S-record file that sits
 // in the page cache. The median of five passes.
 
-#include "bench_report.h"
-#include "firmware_files.h"
-#include "recording_analysis.h"
+#include "bench/support/bench_report.h"
+#include "bench/support/firmware_files.h"
+#include "bench/support/recording_analysis.h"
 
-#include "programming/firmware_streamer.h"
-#include "programming/line_reader.h"
+#include "firmwarefile/firmware_file.h"
+#include "firmwarefile/line_reader.h"
 
 #include <QCoreApplication>
 #include <QFile>

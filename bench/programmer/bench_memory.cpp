@@ -9,12 +9,12 @@
 // three seconds, and a dot per line would fill the log box instead. The run is started as
 // the "_" starts it: state Sending and TimerSendFile on.
 
-#include "bench_report.h"
-#include "bench_rig.h"
-#include "firmware_files.h"
-#include "process_stats.h"
-#include "raw_pty.h"
-#include "recording_analysis.h"
+#include "bench/support/bench_report.h"
+#include "bench/support/bench_rig.h"
+#include "bench/support/firmware_files.h"
+#include "bench/support/process_stats.h"
+#include "bench/support/raw_pty.h"
+#include "bench/support/recording_analysis.h"
 
 #include <QApplication>
 #include <QProcess>

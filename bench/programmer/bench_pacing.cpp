@@ -16,11 +16,11 @@
 // that no byte waits for its thread to be woken; --device-sleeps measures with a device that
 // sleeps until bytes arrive.
 
-#include "bench_report.h"
-#include "bench_rig.h"
-#include "firmware_files.h"
-#include "recording_analysis.h"
-#include "simdevice.h"
+#include "bench/support/bench_report.h"
+#include "bench/support/bench_rig.h"
+#include "bench/support/firmware_files.h"
+#include "bench/support/recording_analysis.h"
+#include "tools/simdevice/simdevice.h"
 
 #include <QApplication>
 #include <QProcess>

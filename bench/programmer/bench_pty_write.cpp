@@ -8,10 +8,10 @@
 // lines; with them kept awake (awake_cores.h); and with a reader that polls without sleeping, as
 // bench_pacing's simulated device does.
 
-#include "awake_cores.h"
-#include "bench_report.h"
-#include "raw_pty.h"
-#include "recording_analysis.h"
+#include "bench/support/awake_cores.h"
+#include "bench/support/bench_report.h"
+#include "bench/support/raw_pty.h"
+#include "bench/support/recording_analysis.h"
 
 #include <QCoreApplication>
 

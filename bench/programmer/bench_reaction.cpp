@@ -10,12 +10,12 @@
 // byte time is added to each delay. The figures thus include the transmission of the byte
 // that ends the delay.
 
-#include "bench_report.h"
-#include "bench_rig.h"
-#include "boot_script.h"
-#include "firmware_files.h"
-#include "raw_pty.h"
-#include "recording_analysis.h"
+#include "bench/support/bench_report.h"
+#include "bench/support/bench_rig.h"
+#include "bench/support/boot_script.h"
+#include "bench/support/firmware_files.h"
+#include "bench/support/raw_pty.h"
+#include "bench/support/recording_analysis.h"
 
 #include <QApplication>
 #include <QPushButton>

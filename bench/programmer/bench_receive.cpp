@@ -3,11 +3,11 @@
 // must stand in the log box, in order; the interface thread's CPU time over the run
 // (CLOCK_THREAD_CPUTIME_ID, so the device's own thread is left out) is the figure.
 
-#include "bench_report.h"
-#include "bench_rig.h"
-#include "process_stats.h"
-#include "recording_analysis.h"
-#include "simdevice.h"
+#include "bench/support/bench_report.h"
+#include "bench/support/bench_rig.h"
+#include "bench/support/process_stats.h"
+#include "bench/support/recording_analysis.h"
+#include "tools/simdevice/simdevice.h"
 
 #include "mainwindow/logbox/logbox.h"
 

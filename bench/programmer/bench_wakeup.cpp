@@ -2,11 +2,11 @@
 // program sends "i" for the whole countdown; the "i" that arrive at the simulated device
 // (57600 baud) within 10 s of the first one are counted.
 
-#include "bench_report.h"
-#include "bench_rig.h"
-#include "firmware_files.h"
-#include "recording_analysis.h"
-#include "simdevice.h"
+#include "bench/support/bench_report.h"
+#include "bench/support/bench_rig.h"
+#include "bench/support/firmware_files.h"
+#include "bench/support/recording_analysis.h"
+#include "tools/simdevice/simdevice.h"
 
 #include <QApplication>
 #include <QTemporaryDir>

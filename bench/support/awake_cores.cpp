@@ -1,4 +1,4 @@
-#include "awake_cores.h"
+#include "bench/support/awake_cores.h"
 
 #include <algorithm>
 #include <system_error>

@@ -1,4 +1,4 @@
-#include "bench_report.h"
+#include "bench/support/bench_report.h"
 
 #include <cmath>
 #include <cstdio>

@@ -1,4 +1,4 @@
-#include "bench_rig.h"
+#include "bench/support/bench_rig.h"
 
 #include "link/control/forwarding_serial_control.h"
 #include "link/control/mscomm.h"

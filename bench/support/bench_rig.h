@@ -6,7 +6,7 @@
 #include "mainwindow/frmprog.h"
 #include "mainwindow/qt_toolkit.h"
 #include "mainwindow/window_controls.h"
-#include "simdevice.h"
+#include "tools/simdevice/simdevice.h"
 
 #include <QString>
 

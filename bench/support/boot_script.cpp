@@ -1,4 +1,4 @@
-#include "boot_script.h"
+#include "bench/support/boot_script.h"
 
 #include <utility>
 

@@ -1,6 +1,6 @@
-#include "firmware_files.h"
+#include "bench/support/firmware_files.h"
 
-#include "srecord.h"
+#include "tools/simdevice/srecord.h"
 
 #include <QFile>
 

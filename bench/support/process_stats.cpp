@@ -1,4 +1,4 @@
-#include "process_stats.h"
+#include "bench/support/process_stats.h"
 
 #include <QDir>
 #include <QFile>

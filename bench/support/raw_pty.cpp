@@ -1,4 +1,4 @@
-#include "raw_pty.h"
+#include "bench/support/raw_pty.h"
 
 #include <algorithm>
 #include <array>

@@ -1,4 +1,4 @@
-#include "recording_analysis.h"
+#include "bench/support/recording_analysis.h"
 
 #include <algorithm>
 #include <cmath>

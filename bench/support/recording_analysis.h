@@ -2,7 +2,7 @@
 
 // Figures read off what the device recorded: when bytes arrived, how many and how regularly.
 
-#include "simdevice.h"
+#include "tools/simdevice/simdevice.h"
 
 #include <QStringView>
 

@@ -2,14 +2,14 @@
 // off a device recording, the generated firmware files, the scripted boot program and the
 // process statistics. A wrong helper would print a wrong figure with a confident "yes".
 
-#include "awake_cores.h"
-#include "bench_report.h"
-#include "bench_rig.h"
-#include "boot_script.h"
-#include "firmware_files.h"
-#include "process_stats.h"
-#include "recording_analysis.h"
-#include "srecord.h"
+#include "bench/support/awake_cores.h"
+#include "bench/support/bench_report.h"
+#include "bench/support/bench_rig.h"
+#include "bench/support/boot_script.h"
+#include "bench/support/firmware_files.h"
+#include "bench/support/process_stats.h"
+#include "bench/support/recording_analysis.h"
+#include "tools/simdevice/srecord.h"
 
 #include <QFile>
 #include <QFileInfo>

@@ -1,7 +1,7 @@
 #include "link/serial_link.h"
 
 #include "link/control/serial_control.h"
-#include "mainwindow/interface/failure_handling.h"
+#include "seam/failure_handling.h"
 
 #include <limits>
 

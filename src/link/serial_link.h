@@ -3,7 +3,7 @@
 // The serial link: configuring, opening and closing the one port from the Connect button,
 // the link state shown in the status caption, and the two ways to put bytes on the line.
 
-#include "mainwindow/interface/main_window.h"
+#include "seam/main_window.h"
 
 #include <QString>
 

@@ -1,8 +1,8 @@
 #include "mainwindow/frmprog.h"
 
-#include "mainwindow/interface/failure_handling.h"
 #include "mainwindow/logbox/logbox.h"
 #include "mainwindow/speed_list.h"
+#include "seam/failure_handling.h"
 
 #include <QCloseEvent>
 #include <QComboBox>

@@ -9,10 +9,10 @@
 #include "devicenotify/usb_notification.h"
 #include "link/control/serial_control.h"
 #include "link/serial_link.h"
-#include "mainwindow/interface/main_window.h"
 #include "programming/firmware_streamer.h"
 #include "programming/receive_dispatcher.h"
 #include "programming/run_table.h"
+#include "seam/main_window.h"
 
 #include <QString>
 #include <QWidget>

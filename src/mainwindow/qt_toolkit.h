@@ -3,7 +3,7 @@
 // The real toolkit: precise Qt timers, a precise blocking sleep, the Qt event loop, QMessageBox and
 // QFileDialog.
 
-#include "mainwindow/interface/toolkit.h"
+#include "seam/toolkit.h"
 
 namespace norvak {
 

@@ -3,15 +3,11 @@
 // Choosing the firmware file, and the streamer that sends it to the boot program line by
 // line: each line's text, then one LF, then the pause chosen in the speed list.
 
-#include "mainwindow/interface/main_window.h"
-#include "programming/line_reader.h"
+#include "firmwarefile/line_reader.h"
+#include "seam/main_window.h"
 
 #include <QString>
 #include <QtGlobal>
-
-#include <memory>
-
-class QFile;
 
 namespace norvak {
 
@@ -62,13 +58,5 @@ private:
     QString dialogFileName_;
     bool running_ = false;
 };
-
-// Opens a firmware file read-only. Anything but a readable regular file throws
-// FirmwareFileError with the reason; nothing is ever created, and a pipe or a device in the
-// file's place does not block.
-[[nodiscard]] std::unique_ptr<QFile> openFirmwareFile(const QString& path);
-
-// Why the system refused to open a firmware file (an errno), in the operator's words.
-[[nodiscard]] QString whyFileNotOpened(int error);
 
 } // namespace norvak

@@ -9,7 +9,7 @@
 // for events in a yield is no handler's time and, like a late wake-up, is not added. Each
 // line starts its own schedule: nothing carries over from one pause to the next.
 
-#include "mainwindow/interface/toolkit.h"
+#include "seam/toolkit.h"
 
 namespace norvak {
 

@@ -6,7 +6,7 @@
 // else. Rows are grouped by who raises the event: the operator, the run's timers, the device,
 // the file streamer and the link.
 
-#include "mainwindow/interface/main_window.h"
+#include "seam/main_window.h"
 
 #include <QByteArray>
 #include <QString>

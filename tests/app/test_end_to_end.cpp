@@ -1,7 +1,7 @@
 // Whole programming runs with the real Qt event loop and the real serial control, against the
 // simulated device over a pseudo-terminal.
 
-#include "faults/device_rig.h"
+#include "tests/support/device_rig.h"
 
 #include <QRegularExpression>
 #include <QTemporaryDir>

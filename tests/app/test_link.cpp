@@ -1,6 +1,6 @@
 // Connecting and disconnecting, the link's captions, and the bytes Send and SendPacket write.
 
-#include "support/window_rig.h"
+#include "tests/support/window_rig.h"
 
 #include <QRegularExpression>
 #include <QTest>

@@ -2,9 +2,9 @@
 // SendPacket and the f and g commands put on the line, and the line settings after Connect.
 
 #include "link/control/mscomm.h"
-#include "support/pty_pair.h"
-#include "support/virtual_toolkit.h"
-#include "support/window_rig.h"
+#include "tests/support/pty_pair.h"
+#include "tests/support/virtual_toolkit.h"
+#include "tests/support/window_rig.h"
 
 #include <QTest>
 

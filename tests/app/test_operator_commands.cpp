@@ -1,6 +1,6 @@
 // The small operator commands: f, g, sFile, Clear screen and Help.
 
-#include "support/window_rig.h"
+#include "tests/support/window_rig.h"
 
 #include <QTest>
 

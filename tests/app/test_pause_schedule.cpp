@@ -2,7 +2,7 @@
 // of a line's LF to the write of the next line. Handlers that keep the thread busy during the
 // yields, and sleeps that wake late, must never give the device less than the chosen pause.
 
-#include "support/window_rig.h"
+#include "tests/support/window_rig.h"
 
 #include <QTest>
 

@@ -1,7 +1,7 @@
 // The programming run's state table on the virtual clock: START and CANCEL, the countdown,
 // the wake-up sender, the ready request, the dot watchdog and the receive dispatcher.
 
-#include "support/window_rig.h"
+#include "tests/support/window_rig.h"
 
 #include <QTest>
 

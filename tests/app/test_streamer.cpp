@@ -1,9 +1,9 @@
 // Choosing the firmware file and streaming it: the line rule, the wire form, the pause, the
 // progress caption, and the ways a run ends.
 
-#include "programming/line_reader.h"
+#include "firmwarefile/line_reader.h"
 #include "programming/progress_text.h"
-#include "support/window_rig.h"
+#include "tests/support/window_rig.h"
 
 #include <QBuffer>
 #include <QDir>

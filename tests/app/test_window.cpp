@@ -1,6 +1,6 @@
 // The window as the operator first sees it, and how it closes.
 
-#include "support/window_rig.h"
+#include "tests/support/window_rig.h"
 
 #include <QTest>
 

@@ -3,7 +3,7 @@
 // norvak-flash-cli run as a script runs it, for the tests that drive the program itself: its
 // start, its end, its JSON events and what the device took.
 
-#include "simdevice.h"
+#include "tools/simdevice/simdevice.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>

@@ -3,9 +3,9 @@
 // --json reports it, a "P" of the device's own before the file's end, the terminal closing
 // (SIGHUP), the device going away, and file names that are not plain text.
 
-#include "cli/cli_process.h"
-#include "faults/device_rig.h"
-#include "simdevice.h"
+#include "tests/cli/cli_process.h"
+#include "tests/support/device_rig.h"
+#include "tools/simdevice/simdevice.h"
 
 #include <QDir>
 #include <QElapsedTimer>

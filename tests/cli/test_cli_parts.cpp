@@ -1,12 +1,12 @@
 // norvak-flash-cli's pieces without a device: the command line, the port numbers of the
 // window's mapping, how a run's verdict becomes the exit status, and long device lines.
 
-#include "cli_options.h"
-#include "port_list.h"
-#include "program_run.h"
-#include "run_reporter.h"
-#include "shown_text.h"
-#include "signal_watcher.h"
+#include "tools/cli/cli_options.h"
+#include "tools/cli/port_list.h"
+#include "tools/cli/program_run.h"
+#include "tools/cli/run_reporter.h"
+#include "tools/cli/shown_text.h"
+#include "tools/cli/signal_watcher.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>

@@ -3,9 +3,9 @@
 // waiting for the boot program, check on good and bad files, and the README's example that
 // programs four devices at once.
 
-#include "cli/cli_process.h"
-#include "faults/device_rig.h"
-#include "simdevice.h"
+#include "tests/cli/cli_process.h"
+#include "tests/support/device_rig.h"
+#include "tools/simdevice/simdevice.h"
 
 #include <QDir>
 #include <QElapsedTimer>

@@ -2,8 +2,8 @@
 // its line and column, and the summary (lines the streamer sends, address ranges and gaps,
 // the header, the time at each speed).
 
-#include "srec_check.h"
-#include "srecord.h"
+#include "firmwarefile/srec_check.h"
+#include "tools/simdevice/srecord.h"
 
 #include <QBuffer>
 #include <QFile>

@@ -2,11 +2,11 @@
 // device, finding the sample firmware, the device's faults, the verdict on a run and the
 // toolkit's unattended answers.
 
-#include "demo_device.h"
-#include "demo_options.h"
-#include "demo_setup.h"
-#include "demo_toolkit.h"
-#include "run_verdict.h"
+#include "tools/demo/demo_device.h"
+#include "tools/demo/demo_options.h"
+#include "tools/demo/demo_setup.h"
+#include "tools/demo/demo_toolkit.h"
+#include "tools/unattended/run_verdict.h"
 
 #include "mainwindow/frmprog.h"
 

@@ -6,11 +6,11 @@
 // request's delay) and a low floor for the wake-up rate, so that a loaded machine passes;
 // the exact figures are printed for the record.
 
-#include "demo_setup.h"
-#include "demo_toolkit.h"
-#include "in_process_device.h"
-#include "in_process_serial.h"
-#include "unattended_run.h"
+#include "tools/demo/demo_run.h"
+#include "tools/demo/demo_setup.h"
+#include "tools/demo/demo_toolkit.h"
+#include "tools/simdevice/in_process_device.h"
+#include "tools/simdevice/in_process_serial.h"
 
 #include "mainwindow/frmprog.h"
 
@@ -53,12 +53,12 @@ struct Rig {
         , out(&printed)
         , window(toolkit, std::make_unique<InProcessSerial>(toolkit, device, devicePort), nullptr) {
         window.show();
-        run = std::make_unique<UnattendedRun>(window, toolkit, std::move(settings), out);
+        run = std::make_unique<DemoRun>(window, toolkit, std::move(settings), out);
     }
 
     // The exit status the run reports, or -1 if it reports none in time.
     int runToEnd(std::chrono::milliseconds limit = 60s) {
-        QSignalSpy finished(run.get(), &UnattendedRun::finished);
+        QSignalSpy finished(run.get(), &DemoRun::finished);
         run->start();
         if (!finished.wait(static_cast<int>(limit.count())) || finished.size() != 1) {
             return -1;
@@ -78,7 +78,7 @@ struct Rig {
     QString printed;
     QTextStream out;
     frmProg window;
-    std::unique_ptr<UnattendedRun> run;
+    std::unique_ptr<DemoRun> run;
 };
 
 RunSettings settingsFor(const QString& firmwareName, int speedItem = 0) {

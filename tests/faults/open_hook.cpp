@@ -1,4 +1,4 @@
-#include "faults/open_hook.h"
+#include "tests/faults/open_hook.h"
 
 #include <QFile>
 

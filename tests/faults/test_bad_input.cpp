@@ -2,12 +2,12 @@
 // without permission, and firmware paths and files that are no firmware, or that change
 // under the run (during its yields, or between its counting and its sending pass).
 
-#include "faults/device_rig.h"
-#include "faults/open_hook.h"
 #include "link/control/mscomm.h"
-#include "support/pty_pair.h"
-#include "support/virtual_toolkit.h"
-#include "support/window_rig.h"
+#include "tests/faults/open_hook.h"
+#include "tests/support/device_rig.h"
+#include "tests/support/pty_pair.h"
+#include "tests/support/virtual_toolkit.h"
+#include "tests/support/window_rig.h"
 
 #include <QCoreApplication>
 #include <QCryptographicHash>

@@ -3,7 +3,7 @@
 // signal's number), and nothing is written to the port once the close began. How long the
 // child took to end is printed for each phase.
 
-#include "faults/device_rig.h"
+#include "tests/support/device_rig.h"
 
 #include <QElapsedTimer>
 #include <QProcess>

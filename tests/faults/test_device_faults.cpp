@@ -1,7 +1,7 @@
 // A boot program that misbehaves: garbage instead of ">", ">" over and over, "." and "P" in
 // the wrong states, and dots that stop half-way through the file.
 
-#include "faults/device_rig.h"
+#include "tests/support/device_rig.h"
 
 #include <QTest>
 #include <QTimer>

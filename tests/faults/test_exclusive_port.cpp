@@ -3,9 +3,9 @@
 // and as another user; a holder that is no program of ours; holders that were killed, and the
 // window asked to end by a signal, which leaves the device to the next user.
 
-#include "faults/device_rig.h"
 #include "link/control/port_claim.h"
-#include "simdevice.h"
+#include "tests/support/device_rig.h"
+#include "tools/simdevice/simdevice.h"
 
 #include <QDeadlineTimer>
 #include <QDir>

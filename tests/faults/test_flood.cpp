@@ -3,7 +3,7 @@
 // log box in order, and a run in progress still ends as programmed. The device runs unpaced:
 // a megabyte at 57600 baud would take three minutes.
 
-#include "faults/device_rig.h"
+#include "tests/support/device_rig.h"
 
 #include <QPushButton>
 #include <QTest>

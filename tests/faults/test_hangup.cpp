@@ -2,8 +2,8 @@
 // the middle of the file: one report in the error form of the caption, the port closed, the
 // run over, nothing more written, and Connect works again once a device is back.
 
-#include "faults/device_rig.h"
-#include "support/window_rig.h"
+#include "tests/support/device_rig.h"
+#include "tests/support/window_rig.h"
 
 #include <QTest>
 

@@ -4,8 +4,8 @@
 // of the four, runs never overlap, and the line carries only wake-ups, ready requests and
 // whole lines of a chosen file, in file order from its first line, each followed by one LF.
 
-#include "faults/device_rig.h"
-#include "support/window_rig.h"
+#include "tests/support/device_rig.h"
+#include "tests/support/window_rig.h"
 
 #include <QTest>
 

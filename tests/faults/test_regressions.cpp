@@ -1,10 +1,10 @@
 // Faults found by the fault tests, each kept on the virtual clock where it can be forced.
 
-#include "faults/device_rig.h"
 #include "link/control/mscomm.h"
-#include "support/fake_serial_control.h"
-#include "support/virtual_toolkit.h"
-#include "support/window_rig.h"
+#include "tests/support/device_rig.h"
+#include "tests/support/fake_serial_control.h"
+#include "tests/support/virtual_toolkit.h"
+#include "tests/support/window_rig.h"
 
 #include <QTemporaryDir>
 #include <QTest>

@@ -1,7 +1,7 @@
 // CANCEL and a new START in quick succession, on the real event loop against the simulated
 // device: the runs never overlap on the line, and nothing of the cancelled run ends the new.
 
-#include "faults/device_rig.h"
+#include "tests/support/device_rig.h"
 
 #include <QPushButton>
 #include <QTest>

@@ -14,12 +14,12 @@
 // With "--connect PORT_PATH" it only presses Connect, prints "caption: <title>" and
 // "port open: <0|1>" and ends: for trying a port as another user.
 
-#include "faults/counting_serial.h"
 #include "link/control/mscomm.h"
 #include "mainwindow/frmprog.h"
 #include "mainwindow/qt_toolkit.h"
 #include "mainwindow/termination_signals.h"
-#include "support/window_rig.h"
+#include "tests/support/counting_serial.h"
+#include "tests/support/window_rig.h"
 
 #include <QApplication>
 #include <QSocketNotifier>

@@ -2,4 +2,4 @@
 // and name the offending include, and let the link's own and the interface's pass.
 #include "link/serial_link.h"
 #include "mainwindow/frmprog.h"
-#include "mainwindow/interface/main_window.h"
+#include "seam/main_window.h"

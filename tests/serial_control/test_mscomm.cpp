@@ -1,6 +1,6 @@
 #include "link/control/mscomm.h"
 #include "mainwindow/qt_toolkit.h"
-#include "support/pty_pair.h"
+#include "tests/support/pty_pair.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>

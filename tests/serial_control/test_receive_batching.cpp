@@ -4,7 +4,7 @@
 
 #include "link/control/mscomm.h"
 #include "mainwindow/qt_toolkit.h"
-#include "support/pty_pair.h"
+#include "tests/support/pty_pair.h"
 
 #include <QElapsedTimer>
 #include <QTest>

@@ -3,7 +3,7 @@
 // nesting stops, and that nothing of an earlier opening acts after a reopen.
 
 #include "link/control/receive_pump.h"
-#include "support/virtual_toolkit.h"
+#include "tests/support/virtual_toolkit.h"
 
 #include <QTest>
 

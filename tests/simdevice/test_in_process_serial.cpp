@@ -3,10 +3,10 @@
 // InputLen as the real control's does, and a line that goes is reported once the host has
 // read the last answer.
 
-#include "in_process_device.h"
-#include "in_process_serial.h"
+#include "tools/simdevice/in_process_device.h"
+#include "tools/simdevice/in_process_serial.h"
 
-#include "support/virtual_toolkit.h"
+#include "tests/support/virtual_toolkit.h"
 
 #include <QTest>
 

@@ -1,4 +1,4 @@
-#include "simdevice.h"
+#include "tools/simdevice/simdevice.h"
 
 #include <QTemporaryDir>
 #include <QTest>

@@ -1,6 +1,6 @@
-#include "support/fake_serial_control.h"
+#include "tests/support/fake_serial_control.h"
 
-#include "support/virtual_toolkit.h"
+#include "tests/support/virtual_toolkit.h"
 
 #include <algorithm>
 

@@ -1,4 +1,4 @@
-#include "support/pty_pair.h"
+#include "tests/support/pty_pair.h"
 
 #include <QDeadlineTimer>
 

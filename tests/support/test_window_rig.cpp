@@ -1,7 +1,7 @@
 // The rig's vocabulary reaches the controls and timers it names: a role mapped to the wrong
 // control would let every test that uses it check something else.
 
-#include "support/window_rig.h"
+#include "tests/support/window_rig.h"
 
 #include <QTest>
 

@@ -1,4 +1,4 @@
-#include "support/virtual_toolkit.h"
+#include "tests/support/virtual_toolkit.h"
 
 #include <QTime>
 

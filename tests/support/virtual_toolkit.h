@@ -5,7 +5,7 @@
 // without running anything, a yield runs whatever is due, and message boxes and file dialogs are
 // answered by the test.
 
-#include "mainwindow/interface/toolkit.h"
+#include "seam/toolkit.h"
 
 #include <deque>
 #include <functional>

@@ -1,4 +1,4 @@
-#include "support/window_rig.h"
+#include "tests/support/window_rig.h"
 
 #include "mainwindow/logbox/logbox.h"
 

@@ -6,8 +6,8 @@
 // clock with the fake serial control and drives it the way an operator and a device would.
 
 #include "mainwindow/frmprog.h"
-#include "support/fake_serial_control.h"
-#include "support/virtual_toolkit.h"
+#include "tests/support/fake_serial_control.h"
+#include "tests/support/virtual_toolkit.h"
 
 #include <QRect>
 #include <QStringList>

@@ -1,6 +1,6 @@
-#include "check_report.h"
+#include "tools/cli/check_report.h"
 
-#include "cli_options.h"
+#include "tools/cli/cli_options.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>

@@ -2,7 +2,7 @@
 
 // The check's report as the operator reads it, and as JSON.
 
-#include "srec_check.h"
+#include "firmwarefile/srec_check.h"
 
 #include <QByteArray>
 #include <QString>

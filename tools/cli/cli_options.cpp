@@ -1,6 +1,6 @@
-#include "cli_options.h"
+#include "tools/cli/cli_options.h"
 
-#include "named_file.h"
+#include "tools/cli/named_file.h"
 
 #include <algorithm>
 #include <cstdint>

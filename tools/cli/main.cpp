@@ -2,14 +2,14 @@
 // test rig, with the flash programmer window's own run logic; lists the serial ports and
 // checks S-record files without sending them.
 
-#include "check_report.h"
-#include "cli_options.h"
-#include "named_file.h"
-#include "port_list.h"
-#include "program_run.h"
-#include "shown_text.h"
-#include "signal_watcher.h"
-#include "srec_check.h"
+#include "firmwarefile/srec_check.h"
+#include "tools/cli/check_report.h"
+#include "tools/cli/cli_options.h"
+#include "tools/cli/named_file.h"
+#include "tools/cli/port_list.h"
+#include "tools/cli/program_run.h"
+#include "tools/cli/shown_text.h"
+#include "tools/cli/signal_watcher.h"
 
 #include <QCoreApplication>
 #include <QStringList>

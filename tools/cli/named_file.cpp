@@ -1,8 +1,8 @@
-#include "named_file.h"
+#include "tools/cli/named_file.h"
 
-#include "shown_text.h"
+#include "tools/cli/shown_text.h"
 
-#include "programming/firmware_streamer.h"
+#include "firmwarefile/firmware_file.h"
 
 #include <QFile>
 

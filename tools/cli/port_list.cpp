@@ -1,4 +1,4 @@
-#include "port_list.h"
+#include "tools/cli/port_list.h"
 
 #include <QFileInfo>
 #include <QJsonArray>

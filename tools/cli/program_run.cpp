@@ -1,18 +1,17 @@
-#include "program_run.h"
+#include "tools/cli/program_run.h"
 
-#include "check_report.h"
-#include "named_file.h"
-#include "observing_serial.h"
-#include "port_route.h"
-#include "run_driver.h"
-#include "scripted_toolkit.h"
-#include "signal_watcher.h"
-#include "srec_check.h"
+#include "firmwarefile/srec_check.h"
+#include "tools/cli/check_report.h"
+#include "tools/cli/named_file.h"
+#include "tools/cli/signal_watcher.h"
+#include "tools/unattended/observing_serial.h"
+#include "tools/unattended/port_route.h"
+#include "tools/unattended/run_driver.h"
+#include "tools/unattended/scripted_toolkit.h"
 
 #include "devicenotify/usb_notification.h"
 #include "link/control/mscomm.h"
 #include "mainwindow/frmprog.h"
-#include "programming/firmware_streamer.h"
 
 #include <QApplication>
 #include <QFileInfo>

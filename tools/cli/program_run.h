@@ -3,9 +3,9 @@
 // `program`: the flash programmer's own window, offscreen, driven through one run by the
 // shared run driver, with what it shows reported as it happens.
 
-#include "cli_options.h"
-#include "run_reporter.h"
-#include "run_verdict.h"
+#include "tools/cli/cli_options.h"
+#include "tools/cli/run_reporter.h"
+#include "tools/unattended/run_verdict.h"
 
 #include <QString>
 

@@ -1,6 +1,6 @@
-#include "run_reporter.h"
+#include "tools/cli/run_reporter.h"
 
-#include "shown_text.h"
+#include "tools/cli/shown_text.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>

@@ -1,4 +1,4 @@
-#include "shown_text.h"
+#include "tools/cli/shown_text.h"
 
 namespace norvak::cli {
 

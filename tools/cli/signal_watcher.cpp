@@ -1,4 +1,4 @@
-#include "signal_watcher.h"
+#include "tools/cli/signal_watcher.h"
 
 #include "mainwindow/termination_signals.h"
 

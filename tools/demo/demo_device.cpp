@@ -1,7 +1,7 @@
-#include "demo_device.h"
+#include "tools/demo/demo_device.h"
 
-#include "in_process_device.h"
-#include "in_process_serial.h"
+#include "tools/simdevice/in_process_device.h"
+#include "tools/simdevice/in_process_serial.h"
 
 #include <system_error>
 

@@ -5,8 +5,8 @@
 // window opens as it opens an adapter (where the system has pseudo-terminals).
 
 #include "link/control/serial_control.h"
-#include "mainwindow/interface/toolkit.h"
-#include "sim_types.h"
+#include "seam/toolkit.h"
+#include "tools/simdevice/sim_types.h"
 
 #include <QString>
 

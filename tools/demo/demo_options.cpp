@@ -1,6 +1,6 @@
-#include "demo_options.h"
+#include "tools/demo/demo_options.h"
 
-#include "demo_device.h"
+#include "tools/demo/demo_device.h"
 
 #include <QCommandLineParser>
 

@@ -1,10 +1,10 @@
 // The demo's device behind a pseudo-terminal (systems with pseudo-terminals only).
 
-#include "demo_device.h"
-#include "demo_setup.h"
+#include "tools/demo/demo_device.h"
+#include "tools/demo/demo_setup.h"
 
 #include "link/control/mscomm.h"
-#include "simdevice.h"
+#include "tools/simdevice/simdevice.h"
 
 namespace norvak::demo {
 

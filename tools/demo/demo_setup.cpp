@@ -1,6 +1,6 @@
-#include "demo_setup.h"
+#include "tools/demo/demo_setup.h"
 
-#include "port_route.h"
+#include "tools/unattended/port_route.h"
 
 #include <QDir>
 #include <QFileInfo>

@@ -3,9 +3,9 @@
 // What the demo puts around the flash programmer's window: the simulated device, the port
 // number that reaches it, and where the sample firmware lies.
 
-#include "demo_options.h"
 #include "link/control/port_mapping.h"
-#include "sim_types.h"
+#include "tools/demo/demo_options.h"
+#include "tools/simdevice/sim_types.h"
 
 #include <QString>
 #include <QStringList>

@@ -1,4 +1,4 @@
-#include "demo_toolkit.h"
+#include "tools/demo/demo_toolkit.h"
 
 #include <QFileDialog>
 #include <QFileInfo>

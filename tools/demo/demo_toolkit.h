@@ -3,7 +3,7 @@
 // The toolkit of the demo: the file dialog starts in the sample firmware folder, and an
 // unattended run answers message boxes and the file dialog itself.
 
-#include "scripted_toolkit.h"
+#include "tools/unattended/scripted_toolkit.h"
 
 #include <QString>
 

@@ -4,11 +4,11 @@
 // behind a pseudo-terminal, or with --in-process (always on Windows) in the demo's own process
 // behind the window's serial control.
 
-#include "demo_device.h"
-#include "demo_options.h"
-#include "demo_setup.h"
-#include "demo_toolkit.h"
-#include "unattended_run.h"
+#include "tools/demo/demo_device.h"
+#include "tools/demo/demo_options.h"
+#include "tools/demo/demo_run.h"
+#include "tools/demo/demo_setup.h"
+#include "tools/demo/demo_toolkit.h"
 
 #include "devicenotify/usb_notification.h"
 #include "mainwindow/frmprog.h"
@@ -102,8 +102,8 @@ int runDemo(QApplication& app, const DemoOptions& options, QTextStream& out, QTe
     }
 
     int exitCode = 1;
-    UnattendedRun run(window, toolkit, runSettings(options, firmwareFolder), out);
-    QObject::connect(&run, &UnattendedRun::finished, &window, [&exitCode, &window](int code) {
+    DemoRun run(window, toolkit, runSettings(options, firmwareFolder), out);
+    QObject::connect(&run, &DemoRun::finished, &window, [&exitCode, &window](int code) {
         exitCode = code;
         window.close();
     });

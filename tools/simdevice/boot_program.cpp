@@ -1,6 +1,6 @@
-#include "boot_program.h"
+#include "tools/simdevice/boot_program.h"
 
-#include "srecord.h"
+#include "tools/simdevice/srecord.h"
 
 #include <utility>
 

@@ -4,7 +4,7 @@
 // driven by the bytes it receives and by time. It records into a SimRecording and talks
 // through a DevicePort; the caller serialises all calls.
 
-#include "sim_types.h"
+#include "tools/simdevice/sim_types.h"
 
 #include <deque>
 #include <optional>

@@ -1,7 +1,7 @@
-#include "in_process_device.h"
+#include "tools/simdevice/in_process_device.h"
 
-#include "boot_program.h"
-#include "line_clock.h"
+#include "tools/simdevice/boot_program.h"
+#include "tools/simdevice/line_clock.h"
 
 #include <algorithm>
 #include <deque>

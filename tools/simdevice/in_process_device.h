@@ -17,7 +17,7 @@
 //
 // Not thread-safe: the host end and the caller use it from one thread, the interface thread.
 
-#include "sim_types.h"
+#include "tools/simdevice/sim_types.h"
 
 #include <chrono>
 #include <functional>

@@ -1,4 +1,4 @@
-#include "in_process_serial.h"
+#include "tools/simdevice/in_process_serial.h"
 
 #include "link/control/open_failure_text.h"
 #include "link/control/property_rules.h"

@@ -16,11 +16,11 @@
 // control when the device next has something to do (a byte complete, a timer of the
 // firmware), and every member call brings the device up to the present first.
 
-#include "in_process_device.h"
+#include "tools/simdevice/in_process_device.h"
 
 #include "link/control/receive_pump.h"
 #include "link/control/serial_control.h"
-#include "mainwindow/interface/toolkit.h"
+#include "seam/toolkit.h"
 
 #include <QByteArray>
 #include <QString>

@@ -1,7 +1,7 @@
 // norvak-simdevice: a device with a serial boot program behind a pseudo-terminal.
 // Runs until SIGINT or SIGTERM; SIGUSR1 power-cycles the device, SIGUSR2 floods the line.
 
-#include "simdevice.h"
+#include "tools/simdevice/simdevice.h"
 
 #include <algorithm>
 #include <charconv>

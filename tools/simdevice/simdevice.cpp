@@ -1,7 +1,7 @@
-#include "simdevice.h"
+#include "tools/simdevice/simdevice.h"
 
-#include "boot_program.h"
-#include "line_clock.h"
+#include "tools/simdevice/boot_program.h"
+#include "tools/simdevice/line_clock.h"
 
 #include <algorithm>
 #include <array>

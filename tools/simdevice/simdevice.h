@@ -35,8 +35,8 @@
 //     QVERIFY(device.waitForProgrammed(std::chrono::seconds(30)));
 //     const SimRecording rec = device.recording();
 
-#include "sim_types.h"
-#include "srecord.h"
+#include "tools/simdevice/sim_types.h"
+#include "tools/simdevice/srecord.h"
 
 #include <chrono>
 #include <functional>

@@ -1,4 +1,4 @@
-#include "srecord.h"
+#include "tools/simdevice/srecord.h"
 
 #include <algorithm>
 #include <numeric>

@@ -1,4 +1,4 @@
-#include "port_route.h"
+#include "tools/unattended/port_route.h"
 
 namespace norvak::unattended {
 

@@ -1,4 +1,4 @@
-#include "run_driver.h"
+#include "tools/unattended/run_driver.h"
 
 #include "mainwindow/frmprog.h"
 #include "mainwindow/logbox/logbox.h"

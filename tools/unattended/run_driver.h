@@ -11,8 +11,8 @@
 // (its closing words belong to the run) and then reports `finished`.
 
 #include "mainwindow/window_controls.h"
-#include "run_verdict.h"
-#include "scripted_toolkit.h"
+#include "tools/unattended/run_verdict.h"
+#include "tools/unattended/scripted_toolkit.h"
 
 #include <QElapsedTimer>
 #include <QObject>

@@ -1,4 +1,4 @@
-#include "run_verdict.h"
+#include "tools/unattended/run_verdict.h"
 
 #include "mainwindow/frmprog.h"
 

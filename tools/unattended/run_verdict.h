@@ -5,7 +5,7 @@
 // decisive sign counts; a progress caption that follows "PROGRAMMED" (the last line's pause
 // ends after the device's "P") changes nothing.
 
-#include "mainwindow/interface/toolkit.h"
+#include "seam/toolkit.h"
 
 #include <QString>
 

@@ -1,4 +1,4 @@
-#include "scripted_toolkit.h"
+#include "tools/unattended/scripted_toolkit.h"
 
 namespace norvak::unattended {
 

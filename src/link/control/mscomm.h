@@ -28,7 +28,7 @@
 #include "link/control/receive_pump.h"
 #include "link/control/serial_control.h"
 #include "link/control/serial_settings.h"
-#include "mainwindow/interface/toolkit.h"
+#include "seam/toolkit.h"
 
 #include <QSerialPort>
 #include <QString>

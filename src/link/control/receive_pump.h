@@ -40,7 +40,7 @@
 // Nothing of an earlier opening acts after the port was opened or closed again: reset()
 // stops the pending check and the gap.
 
-#include "mainwindow/interface/toolkit.h"
+#include "seam/toolkit.h"
 
 #include <QtGlobal>
 

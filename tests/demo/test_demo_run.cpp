@@ -2,14 +2,14 @@
 // against the simulated device over a pseudo-terminal: the exit status, what is printed,
 // and the pictures of the window.
 
-#include "demo_setup.h"
-#include "demo_toolkit.h"
-#include "simdevice.h"
-#include "unattended_run.h"
+#include "tools/demo/demo_run.h"
+#include "tools/demo/demo_setup.h"
+#include "tools/demo/demo_toolkit.h"
+#include "tools/simdevice/simdevice.h"
 
 #include "link/control/mscomm.h"
 #include "mainwindow/frmprog.h"
-#include "support/window_rig.h"
+#include "tests/support/window_rig.h"
 
 #include <QImage>
 #include <QSignalSpy>
@@ -49,12 +49,12 @@ struct Rig {
         // The quickest pause keeps the runs short; the window is otherwise as it starts.
         view.chooseSpeed(0);
         view.show();
-        run = std::make_unique<UnattendedRun>(window, toolkit, std::move(runSettings), out);
+        run = std::make_unique<DemoRun>(window, toolkit, std::move(runSettings), out);
     }
 
     // The exit status the run reports, or -1 if it reports none in time.
     int runToEnd(std::chrono::milliseconds limit = 60s) {
-        QSignalSpy finished(run.get(), &UnattendedRun::finished);
+        QSignalSpy finished(run.get(), &DemoRun::finished);
         run->start();
         if (!finished.wait(static_cast<int>(limit.count()))) {
             return -1;
@@ -72,7 +72,7 @@ struct Rig {
     QTextStream out;
     frmProg window;
     test::WindowView view{window};
-    std::unique_ptr<UnattendedRun> run;
+    std::unique_ptr<DemoRun> run;
 };
 
 RunSettings settingsFor(const QString& firmwareName) {
@@ -197,4 +197,4 @@ void TestUnattendedRun::deviceThatNeverAnswersTimesOut() {
 }
 
 QTEST_MAIN(TestUnattendedRun)
-#include "test_unattended_run.moc"
+#include "test_demo_run.moc"

@@ -1,4 +1,4 @@
-#include "faults/device_rig.h"
+#include "tests/support/device_rig.h"
 
 #include "link/control/mscomm.h"
 

@@ -5,8 +5,8 @@
 // log box at the end, and reports how the run ended. Message boxes are printed and answered
 // at once. Optionally saves pictures of the window just before START and during the run.
 
-#include "demo_toolkit.h"
-#include "run_driver.h"
+#include "tools/demo/demo_toolkit.h"
+#include "tools/unattended/run_driver.h"
 
 #include <QElapsedTimer>
 #include <QObject>
@@ -35,14 +35,14 @@ struct RunSettings {
     double screenshotPercent = 40.0;
 };
 
-class UnattendedRun final : public QObject {
+class DemoRun final : public QObject {
     Q_OBJECT
 
 public:
     // Takes over the toolkit's message boxes and dialogs for good.
-    UnattendedRun(frmProg& window, DemoToolkit& toolkit, RunSettings settings, QTextStream& out);
-    UnattendedRun(const UnattendedRun&) = delete;
-    UnattendedRun& operator=(const UnattendedRun&) = delete;
+    DemoRun(frmProg& window, DemoToolkit& toolkit, RunSettings settings, QTextStream& out);
+    DemoRun(const DemoRun&) = delete;
+    DemoRun& operator=(const DemoRun&) = delete;
 
     // Clicks START at the next turn of the event loop; `finished` follows once.
     void start();

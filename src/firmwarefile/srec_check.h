@@ -14,7 +14,7 @@
 // Memory stays flat: the file is read in the streamer's chunks, only the first
 // maxListedProblems problems are kept (all are counted), and address ranges are kept merged.
 
-#include "programming/line_reader.h"
+#include "firmwarefile/line_reader.h"
 
 #include <QByteArray>
 #include <QString>

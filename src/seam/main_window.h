@@ -5,7 +5,7 @@
 // role, the speed list and the port box. The window implements it and keeps its controls to
 // itself.
 
-#include "mainwindow/interface/toolkit.h"
+#include "seam/toolkit.h"
 
 #include <QString>
 

@@ -1,4 +1,4 @@
-#include "unattended_run.h"
+#include "tools/demo/demo_run.h"
 
 #include "mainwindow/frmprog.h"
 #include "mainwindow/logbox/logbox.h"
@@ -26,36 +26,35 @@ unattended::RunPlan planFor(const RunSettings& settings) {
 
 } // namespace
 
-UnattendedRun::UnattendedRun(frmProg& window, DemoToolkit& toolkit, RunSettings settings,
-                             QTextStream& out)
+DemoRun::DemoRun(frmProg& window, DemoToolkit& toolkit, RunSettings settings, QTextStream& out)
     : window_(window)
     , settings_(std::move(settings))
     , out_(out)
     , driver_(window, toolkit, planFor(settings_)) {
-    connect(&driver_, &unattended::RunDriver::step, this, &UnattendedRun::print);
+    connect(&driver_, &unattended::RunDriver::step, this, &DemoRun::print);
     connect(&driver_, &unattended::RunDriver::aboutToStart, this, [this] {
         if (!settings_.screenshotAtStart.isEmpty()) {
             saveScreenshot(settings_.screenshotAtStart);
         }
     });
-    connect(&driver_, &unattended::RunDriver::captionChanged, this, &UnattendedRun::onCaption);
+    connect(&driver_, &unattended::RunDriver::captionChanged, this, &DemoRun::onCaption);
     connect(&driver_, &unattended::RunDriver::messageShown, this, [this](const QString& text) {
         print(QStringLiteral("Message box: ") + forTerminal(text));
     });
-    connect(&driver_, &unattended::RunDriver::finished, this, &UnattendedRun::finish);
+    connect(&driver_, &unattended::RunDriver::finished, this, &DemoRun::finish);
 }
 
-void UnattendedRun::start() {
+void DemoRun::start() {
     clock_.start();
     driver_.start();
 }
 
-int UnattendedRun::exitCode() const {
+int DemoRun::exitCode() const {
     const int code = verdict().exitCode();
     return code == 0 && screenshotFailed_ ? 2 : code;
 }
 
-void UnattendedRun::onCaption(const QString& caption) {
+void DemoRun::onCaption(const QString& caption) {
     print(caption);
     if (!settings_.screenshotDuringRun.isEmpty() && !runScreenshotDue_ &&
         window_.shared().flashState == FlashState::Sending &&
@@ -66,7 +65,7 @@ void UnattendedRun::onCaption(const QString& caption) {
     }
 }
 
-void UnattendedRun::finish() {
+void DemoRun::finish() {
     out_ << "--- log box ---\n" << forTerminal(WindowControls::of(window_).logBox.Text());
     if (!WindowControls::of(window_).logBox.Text().endsWith(QLatin1Char('\n'))) {
         out_ << '\n';
@@ -80,7 +79,7 @@ void UnattendedRun::finish() {
     emit finished(exitCode());
 }
 
-void UnattendedRun::saveScreenshot(const QString& path) {
+void DemoRun::saveScreenshot(const QString& path) {
     if (window_.grab().save(path, "PNG")) {
         print(QStringLiteral("Saved the window to %1").arg(path));
         return;
@@ -89,11 +88,11 @@ void UnattendedRun::saveScreenshot(const QString& path) {
     print(QStringLiteral("Could not save the window to %1").arg(path));
 }
 
-void UnattendedRun::print(const QString& line) {
+void DemoRun::print(const QString& line) {
     out_ << elapsed() << "  " << line << Qt::endl;
 }
 
-QString UnattendedRun::elapsed() const {
+QString DemoRun::elapsed() const {
     const double seconds = clock_.isValid() ? static_cast<double>(clock_.elapsed()) / 1000.0 : 0.0;
     return QStringLiteral("%1 s").arg(seconds, 7, 'f', 2);
 }

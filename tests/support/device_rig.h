@@ -3,11 +3,11 @@
 // A main window on the real event loop and the real serial control, whose port 1 leads to a
 // simulated device that the test can unplug and plug in again (a new device, the same port).
 
-#include "faults/counting_serial.h"
 #include "mainwindow/frmprog.h"
-#include "simdevice.h"
-#include "support/answering_toolkit.h"
-#include "support/window_rig.h"
+#include "tests/support/answering_toolkit.h"
+#include "tests/support/counting_serial.h"
+#include "tests/support/window_rig.h"
+#include "tools/simdevice/simdevice.h"
 
 #include <QByteArray>
 #include <QRegularExpression>

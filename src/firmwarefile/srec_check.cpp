@@ -1,6 +1,6 @@
-#include "srec_check.h"
+#include "firmwarefile/srec_check.h"
 
-#include "programming/firmware_streamer.h"
+#include "firmwarefile/firmware_file.h"
 
 #include <QFile>
 #include <QIODevice>

@@ -1,4 +1,4 @@
-#include "programming/line_reader.h"
+#include "firmwarefile/line_reader.h"
 
 #include <QByteArray>
 #include <QIODevice>
