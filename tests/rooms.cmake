@@ -24,3 +24,11 @@ add_test(NAME test_rooms_refuse_a_reach_into_another_tool
           -DSTAMP=${CMAKE_CURRENT_BINARY_DIR}/rooms-tool.stamp -P ${rooms_script})
 set_tests_properties(test_rooms_refuse_a_reach_into_another_tool PROPERTIES
   PASS_REGULAR_EXPRESSION "tool_includes.cpp: \"tools/demo/demo_run.h\" is not in a room below")
+
+# The firmware-file room (the S-record checker among it) links Qt Core and nothing of the
+# window, the programming run or the serial link.
+add_test(NAME test_rooms_firmwarefile_links_no_window
+  COMMAND ${CMAKE_COMMAND} -E echo "links: $<TARGET_PROPERTY:norvak_firmwarefile,LINK_LIBRARIES>")
+set_tests_properties(test_rooms_firmwarefile_links_no_window PROPERTIES
+  PASS_REGULAR_EXPRESSION "links: Qt6::Core"
+  FAIL_REGULAR_EXPRESSION "norvak_(mainwindow|programming|link|serial|seam|devicenotify)")
