@@ -9,6 +9,8 @@
 #include <cstdint>
 #include <iterator>
 #include <limits>
+#include <map>
+#include <vector>
 
 namespace norvak::cli {
 
@@ -100,14 +102,45 @@ QString printable(char c) {
     return hex(byte);
 }
 
+// Adds [first, end) to merged ranges (first -> end), joining every range it touches.
+void addMerged(std::map<quint64, quint64>& ranges, quint64 first, quint64 end) {
+    auto it = ranges.upper_bound(first);
+    if (it != ranges.begin() && std::prev(it)->second >= first) {
+        it = std::prev(it);
+    }
+    quint64 mergedFirst = first;
+    quint64 mergedEnd = end;
+    while (it != ranges.end() && it->first <= mergedEnd) {
+        mergedFirst = std::min(mergedFirst, it->first);
+        mergedEnd = std::max(mergedEnd, it->second);
+        it = ranges.erase(it);
+    }
+    ranges.emplace(mergedFirst, mergedEnd);
+}
+
 // How often the check asks whether it must stop: a system call every few megabytes costs
 // nothing against reading them.
 constexpr qint64 interruptPollBytes = 4 * 1024 * 1024;
 
 } // namespace
 
+SrecSeverity severityOf(SrecProblemKind kind) {
+    switch (kind) {
+    case SrecProblemKind::EmptyLine:
+    case SrecProblemKind::AddressRepeated:
+    case SrecProblemKind::AddressBackwards:
+    case SrecProblemKind::HeaderMissing:
+    case SrecProblemKind::LongRecord:
+        return SrecSeverity::Warning;
+    default:
+        return SrecSeverity::Error;
+    }
+}
+
 const char* kindName(SrecProblemKind kind) {
     switch (kind) {
+    case SrecProblemKind::EmptyLine:
+        return "empty-line";
     case SrecProblemKind::NotARecord:
         return "not-a-record";
     case SrecProblemKind::BadType:
@@ -132,10 +165,16 @@ const char* kindName(SrecProblemKind kind) {
         return "record-after-termination";
     case SrecProblemKind::TerminationWrongType:
         return "termination-type";
-    case SrecProblemKind::AddressOverlap:
-        return "address-overlap";
+    case SrecProblemKind::AddressConflict:
+        return "address-conflict";
+    case SrecProblemKind::AddressRepeated:
+        return "address-repeated";
     case SrecProblemKind::AddressBackwards:
         return "address-backwards";
+    case SrecProblemKind::HeaderMissing:
+        return "header-missing";
+    case SrecProblemKind::LongRecord:
+        return "long-record";
     case SrecProblemKind::UnsentLastByte:
         return "unsent-last-byte";
     }
@@ -311,8 +350,25 @@ void SrecChecker::endLine(LineEnd end) {
     if (!lineFailed_) {
         checkRecordForm();
     }
-    if (!lineFailed_) {
-        checkRecordInFile();
+    if (lineFailed_) {
+        return;
+    }
+    // A well-formed record: besides its one problem in the file, it may be the first record
+    // without being a header, and be long.
+    if (!recordSeen_) {
+        recordSeen_ = true;
+        if (type_ != 0) {
+            problemAt(line_, SrecProblemKind::HeaderMissing, 1,
+                      QStringLiteral("no S0 header: the first record is S%1").arg(type_));
+        }
+    }
+    checkRecordInFile();
+    if (column_ > longRecordCharacters) {
+        problemAt(line_, SrecProblemKind::LongRecord, longRecordCharacters + 1,
+                  QStringLiteral("a record of %1 characters: a boot program that reads a line "
+                                 "into a %2-byte buffer loses what goes beyond")
+                      .arg(column_)
+                      .arg(longRecordCharacters));
     }
 }
 
@@ -332,7 +388,7 @@ void SrecChecker::addStreamTime(qint64 lineBytes) {
 
 void SrecChecker::checkRecordForm() {
     if (column_ == 0) {
-        problem(SrecProblemKind::NotARecord, 1,
+        problem(SrecProblemKind::EmptyLine, 1,
                 QStringLiteral("empty line: it goes to the device as a lone LF"));
     } else if (column_ == 1) {
         problem(SrecProblemKind::BadType, 2, QStringLiteral("no record type after \"S\""));
@@ -380,6 +436,7 @@ void SrecChecker::checkRecordInFile() {
         } else if (!recordAfterTerminationReported_) {
             // Once: what follows a misplaced termination record is one mistake, not many.
             recordAfterTerminationReported_ = true;
+            afterTerminationLine_ = line_;
             problem(SrecProblemKind::RecordAfterTermination, 1,
                     QStringLiteral("a record after the termination record on line %1")
                         .arg(terminationLine_));
@@ -422,38 +479,38 @@ void SrecChecker::checkDataAddresses(quint64 first, quint64 end) {
         previousDataEnd_ = end;
         return;
     }
-    auto next = ranges_.upper_bound(first);
-    const bool overlapsBefore = next != ranges_.begin() && std::prev(next)->second > first;
-    const bool overlapsAfter = next != ranges_.end() && next->first < end;
-    if (overlapsBefore || overlapsAfter) {
-        const auto& other = overlapsBefore ? *std::prev(next) : *next;
-        const quint64 from = std::max(first, other.first);
-        const quint64 to = std::min(end, other.second);
-        const int digits = 2 * addressSize_;
-        problem(SrecProblemKind::AddressOverlap, addressColumn,
+    // The ranges the record reaches into: the first that could, and those after it.
+    auto touched = ranges_.upper_bound(first);
+    if (touched != ranges_.begin() && std::prev(touched)->second >= first) {
+        touched = std::prev(touched);
+    }
+    std::optional<AddressRange> firstOverlap;
+    for (auto it = touched; it != ranges_.end() && it->first < end; ++it) {
+        const quint64 from = std::max(first, it->first);
+        const quint64 to = std::min(end, it->second);
+        if (from < to) {
+            if (!firstOverlap) {
+                firstOverlap = AddressRange{from, to};
+            }
+            addMerged(givenAgain_, from, to);
+        }
+    }
+    const int digits = 2 * addressSize_;
+    if (firstOverlap && !lineFailed_) {
+        // An error until the second pass finds the same data there.
+        ++givenAgainProblems_;
+        problem(SrecProblemKind::AddressConflict, addressColumn,
                 QStringLiteral("bytes %1-%2 were given before")
-                    .arg(hex(from, digits), hex(to - 1, digits)));
+                    .arg(hex(firstOverlap->first, digits), hex(firstOverlap->end - 1, digits)));
     } else if (previousDataEnd_ && first < *previousDataEnd_) {
-        problem(
-            SrecProblemKind::AddressBackwards, addressColumn,
-            QStringLiteral("address %1 runs backwards: the record before ended at %2")
-                .arg(hex(first, 2 * addressSize_), hex(*previousDataEnd_ - 1, 2 * addressSize_)));
+        problem(SrecProblemKind::AddressBackwards, addressColumn,
+                QStringLiteral("address %1 is below the end of the record before (%2): some "
+                               "boot programs erase a flash page when its first record arrives, "
+                               "and erase it again when a record comes back to it")
+                    .arg(hex(first, digits), hex(*previousDataEnd_ - 1, digits)));
     }
     previousDataEnd_ = end;
-
-    // Merge [first, end) with every range it touches.
-    auto it = next;
-    if (it != ranges_.begin() && std::prev(it)->second >= first) {
-        it = std::prev(it);
-    }
-    quint64 mergedFirst = first;
-    quint64 mergedEnd = end;
-    while (it != ranges_.end() && it->first <= mergedEnd) {
-        mergedFirst = std::min(mergedFirst, it->first);
-        mergedEnd = std::max(mergedEnd, it->second);
-        it = ranges_.erase(it);
-    }
-    ranges_.emplace(mergedFirst, mergedEnd);
+    addMerged(ranges_, first, end);
 }
 
 SrecReport SrecChecker::finish(qint64 fileBytes, std::optional<char> leftover) {
@@ -495,14 +552,22 @@ void SrecChecker::problem(SrecProblemKind kind, qint64 column, QString message) 
 
 void SrecChecker::problemAt(qint64 line, SrecProblemKind kind, qint64 column, QString message) {
     ++report_.problemCount;
+    ++(severityOf(kind) == SrecSeverity::Error ? report_.errorCount : report_.warningCount);
     if (report_.problems.size() < SrecReport::maxListedProblems) {
         report_.problems.push_back({line, column, kind, std::move(message)});
     }
 }
 
-SrecReport checkSrecDevice(QIODevice& device, qint64 size, const InterruptPoll& interrupted) {
+namespace {
+
+// Reads the lines of `device` from where it stands by the streamer's rule: beginLine(), then
+// the line's text to `piece` in as many pieces as the reads cut it into, then endLine(its
+// end). Returns the bytes consumed; throws FirmwareFileError when the file ends short of
+// `size`, CheckInterrupted when `interrupted` says so.
+template <typename Begin, typename Piece, typename End>
+qint64 scanLines(QIODevice& device, qint64 size, const InterruptPoll& interrupted,
+                 Begin&& beginLine, Piece&& piece, End&& endLine) {
     LineReader reader(device, [size] { return size; });
-    SrecChecker checker;
     qint64 consumed = 0;
     qint64 nextPoll = interruptPollBytes;
     // Once per piece, not per byte: a line without an end is read in many pieces.
@@ -513,16 +578,16 @@ SrecReport checkSrecDevice(QIODevice& device, qint64 size, const InterruptPoll& 
         }
     };
     while (reader.hasLine()) {
-        checker.beginLine();
-        const LineEnd end = reader.scanLine([&](QByteArrayView piece) {
-            consumed += piece.size();
+        beginLine();
+        const LineEnd end = reader.scanLine([&](QByteArrayView text) {
+            consumed += text.size();
             if (consumed >= nextPoll) {
                 pollNow();
             }
-            checker.feed(piece);
+            piece(text);
         });
         consumed += end == LineEnd::CarriageReturnLineFeed ? 2 : end == LineEnd::None ? 0 : 1;
-        checker.endLine(end);
+        endLine(end);
     }
     // The reader stops where reads stop giving bytes: short of the length taken at the
     // opening, the file was cut while it was read, and no report would describe it.
@@ -533,6 +598,185 @@ SrecReport checkSrecDevice(QIODevice& device, qint64 size, const InterruptPoll& 
                 .arg(consumed)
                 .arg(size));
     }
+    return consumed;
+}
+
+// The longest well-formed record: "S", the type, and 256 bytes (a byte count of 255).
+constexpr qsizetype longestRecord = 2 + 2 * 256;
+
+struct DataRecord {
+    quint64 first = 0;
+    QByteArray data;
+};
+
+// The data of a well-formed S1, S2 or S3 record, by the same rules the checker applies.
+std::optional<DataRecord> dataRecordOf(QByteArrayView line) {
+    if (line.size() < 2 || line[0] != 'S' || !isDataType(line[1] - '0') || line.size() % 2 != 0) {
+        return std::nullopt;
+    }
+    QByteArray bytes;
+    unsigned sum = 0;
+    for (qsizetype at = 2; at < line.size(); at += 2) {
+        const int high = hexTable[static_cast<unsigned char>(line[at])];
+        const int low = hexTable[static_cast<unsigned char>(line[at + 1])];
+        if (high < 0 || low < 0) {
+            return std::nullopt;
+        }
+        const auto byte = static_cast<unsigned>(high << 4 | low);
+        sum += byte;
+        bytes.append(static_cast<char>(byte));
+    }
+    const int addressSize = addressSizeOf(line[1] - '0');
+    if (bytes.size() < 2 + addressSize ||
+        static_cast<unsigned char>(bytes[0]) != static_cast<unsigned>(bytes.size() - 1) ||
+        (sum & 0xFFU) != 0xFFU) {
+        return std::nullopt;
+    }
+    DataRecord record;
+    for (int i = 1; i <= addressSize; ++i) {
+        record.first = record.first << 8U | static_cast<unsigned char>(bytes[i]);
+    }
+    record.data = bytes.sliced(1 + addressSize, bytes.size() - 2 - addressSize);
+    return record;
+}
+
+// The bytes some record gave again: the value each was first given, and whether a record
+// gives one of them with another.
+class FirstValues {
+public:
+    explicit FirstValues(const std::map<quint64, quint64>& addresses) {
+        for (const auto& [first, end] : addresses) {
+            const auto size = static_cast<std::size_t>(end - first);
+            spans_.emplace(first, Span{end, std::vector<unsigned char>(size),
+                                       std::vector<bool>(size)});
+        }
+    }
+
+    struct Finding {
+        bool givenBefore = false;
+        std::optional<quint64> differsAt;
+        unsigned before = 0;
+        unsigned now = 0;
+    };
+
+    Finding take(const DataRecord& record) {
+        Finding finding;
+        const quint64 end = record.first + static_cast<quint64>(record.data.size());
+        auto it = spans_.upper_bound(record.first);
+        if (it != spans_.begin()) {
+            it = std::prev(it);
+        }
+        for (; it != spans_.end() && it->first < end; ++it) {
+            Span& span = it->second;
+            const quint64 from = std::max(record.first, it->first);
+            const quint64 to = std::min(end, span.end);
+            for (quint64 address = from; address < to; ++address) {
+                const auto at = static_cast<std::size_t>(address - it->first);
+                const auto value =
+                    static_cast<unsigned char>(record.data[static_cast<qsizetype>(address -
+                                                                                 record.first)]);
+                if (!span.given[at]) {
+                    span.given[at] = true;
+                    span.values[at] = value;
+                    continue;
+                }
+                finding.givenBefore = true;
+                if (!finding.differsAt && span.values[at] != value) {
+                    finding.differsAt = address;
+                    finding.before = span.values[at];
+                    finding.now = value;
+                }
+            }
+        }
+        return finding;
+    }
+
+private:
+    struct Span {
+        quint64 end = 0;
+        std::vector<unsigned char> values;
+        std::vector<bool> given;
+    };
+    std::map<quint64, Span> spans_;
+};
+
+} // namespace
+
+void SrecChecker::settleGivenAgain(SrecReport& report, QIODevice& device, qint64 size,
+                                   const InterruptPoll& interrupted) const {
+    if (givenAgain_.empty()) {
+        return;
+    }
+    if (!device.seek(0)) {
+        throw FirmwareFileError(QStringLiteral("it could not be read a second time"));
+    }
+    // The listed problems the second pass decides, by their line.
+    std::map<qint64, SrecProblem*> listed;
+    for (SrecProblem& problem : report.problems) {
+        if (problem.kind == SrecProblemKind::AddressConflict) {
+            listed.emplace(problem.line, &problem);
+        }
+    }
+    const int digits = 2 * addressSizeOf(widestDataType_);
+    FirstValues firstValues(givenAgain_);
+    qint64 line = 0;
+    QByteArray text;
+    bool tooLong = false;
+    qint64 decided = 0;
+    qint64 conflicts = 0;
+    const auto decide = [&] {
+        const auto record = tooLong ? std::nullopt : dataRecordOf(text);
+        if (!record || record->data.isEmpty()) {
+            return;
+        }
+        const FirstValues::Finding finding = firstValues.take(*record);
+        // The record after the termination record was reported as that.
+        if (!finding.givenBefore || line == afterTerminationLine_) {
+            return;
+        }
+        ++decided;
+        const auto problem = listed.find(line);
+        if (finding.differsAt) {
+            ++conflicts;
+            if (problem != listed.end()) {
+                problem->second->message +=
+                    QStringLiteral(" with other data: %1 was %2, now %3")
+                        .arg(hex(*finding.differsAt, digits), hex(finding.before),
+                             hex(finding.now));
+            }
+        } else if (problem != listed.end()) {
+            problem->second->kind = SrecProblemKind::AddressRepeated;
+            problem->second->message += QStringLiteral(" with the same data");
+        }
+    };
+    scanLines(
+        device, size, interrupted,
+        [&] {
+            ++line;
+            text.clear();
+            tooLong = false;
+        },
+        [&](QByteArrayView piece) {
+            tooLong = tooLong || text.size() + piece.size() > longestRecord;
+            if (!tooLong) {
+                text.append(piece);
+            }
+        },
+        [&](LineEnd) { decide(); });
+    if (decided != givenAgainProblems_) {
+        throw FirmwareFileError(QStringLiteral("it changed while it was checked"));
+    }
+    const qint64 repeats = givenAgainProblems_ - conflicts;
+    report.errorCount -= repeats;
+    report.warningCount += repeats;
+}
+
+SrecReport checkSrecDevice(QIODevice& device, qint64 size, const InterruptPoll& interrupted) {
+    SrecChecker checker;
+    const qint64 consumed = scanLines(
+        device, size, interrupted, [&checker] { checker.beginLine(); },
+        [&checker](QByteArrayView piece) { checker.feed(piece); },
+        [&checker](LineEnd end) { checker.endLine(end); });
     std::optional<char> leftover;
     if (size - consumed == 1 && device.seek(size - 1)) {
         char last = 0;
@@ -540,7 +784,9 @@ SrecReport checkSrecDevice(QIODevice& device, qint64 size, const InterruptPoll& 
             leftover = last;
         }
     }
-    return checker.finish(size, leftover);
+    SrecReport report = checker.finish(size, leftover);
+    checker.settleGivenAgain(report, device, size, interrupted);
+    return report;
 }
 
 std::optional<QString> whyUnreadable(const QString& path, const QString& shownAs) {

@@ -8,11 +8,18 @@
 // count, the address (2 bytes for S0/S1/S5/S9, 3 for S2/S6/S8, 4 for S3/S7), the data and the
 // checksum, the ones' complement of the low byte of the sum of count, address and data. A line
 // gets at most one problem of its own form; only well-formed records take part in the file's
-// checks (count records, the one termination record, addresses). Records after a misplaced
-// termination record are reported once, at the first of them.
+// checks (count records, the one termination record, addresses), and a record gets at most
+// one problem of these, besides the warnings for a missing header and a long record. Records
+// after a misplaced termination record are reported once, at the first of them.
+//
+// Errors are what makes the device receive a wrong or unreadable record or never finish;
+// warnings are what a linker writes and the boot program takes, but is worth knowing.
 //
 // Memory stays flat: the file is read in the streamer's chunks, only the first
-// maxListedProblems problems are kept (all are counted), and address ranges are kept merged.
+// maxListedProblems problems are kept (all are counted), and address ranges are kept merged,
+// without their data. Only when records give bytes again is the file read a second time, to
+// tell the same data from other data; that pass keeps the first value of each byte given
+// more than once, no more.
 
 #include "firmwarefile/line_reader.h"
 
@@ -33,8 +40,11 @@ class QIODevice;
 
 namespace norvak::cli {
 
+enum class SrecSeverity { Error, Warning };
+
 enum class SrecProblemKind {
-    NotARecord,          // empty, or not starting with "S"
+    EmptyLine,           // warning: sent as a lone LF
+    NotARecord,          // not starting with "S"
     BadType,             // no type digit after "S", or S4
     BadHexDigit,         // a character that is not a hex digit
     OddDigitCount,       // the hex digits do not make whole bytes
@@ -46,11 +56,21 @@ enum class SrecProblemKind {
     TerminationRepeated, // a second termination record
     RecordAfterTermination,
     TerminationWrongType, // S7/S8/S9 that does not fit the data records' address size
-    AddressOverlap,       // a data record rewrites bytes an earlier one gave
-    AddressBackwards,     // a data record starts below the end of the one before
+    AddressConflict,      // a data record gives bytes an earlier one gave, with other data
+    AddressRepeated,      // warning: the same, with the same data
+    AddressBackwards,     // warning: a data record starts below the end of the one before
+    HeaderMissing,        // warning: the first well-formed record is not an S0
+    LongRecord,           // warning: longer than longRecordCharacters
     UnsentLastByte,       // a last single byte that is no line end: the streamer drops it
 };
 
+// Longer records than this (in characters, without the line end) are warned of: a boot
+// program that reads a line into a 256-byte buffer loses the rest. Well-formed records reach
+// 514 characters (a byte count of 255); the usual tools write 16 or 32 data bytes a record,
+// 46 to 78 characters.
+inline constexpr qint64 longRecordCharacters = 256;
+
+[[nodiscard]] SrecSeverity severityOf(SrecProblemKind kind);
 [[nodiscard]] const char* kindName(SrecProblemKind kind);
 
 struct SrecProblem {
@@ -58,6 +78,8 @@ struct SrecProblem {
     qint64 column = 0; // 1-based, in bytes
     SrecProblemKind kind = SrecProblemKind::NotARecord;
     QString message;
+
+    [[nodiscard]] SrecSeverity severity() const { return severityOf(kind); }
 };
 
 struct AddressRange {
@@ -90,9 +112,15 @@ struct SrecReport {
     // from the first line on (not the handshake nor the second before the first line).
     std::array<double, speedItemCount> streamSeconds{};
     std::vector<SrecProblem> problems; // the first maxListedProblems, in file order
-    qint64 problemCount = 0;
+    qint64 problemCount = 0; // errors and warnings
+    qint64 errorCount = 0;
+    qint64 warningCount = 0;
 
     [[nodiscard]] bool clean() const { return problemCount == 0; }
+    // Fit to be sent: no error, and with `strict` no warning either.
+    [[nodiscard]] bool passes(bool strict) const {
+        return strict ? problemCount == 0 : errorCount == 0;
+    }
     // "CR LF", "LF", "CR", "mixed" or "none".
     [[nodiscard]] QString lineEndName() const;
 };
@@ -139,6 +167,13 @@ public:
     // `leftover`: the last byte of the file when the line rule left it unread.
     [[nodiscard]] SrecReport finish(qint64 fileBytes, std::optional<char> leftover);
 
+    // After finish(): whether records gave bytes again. Their problems stand as conflicts
+    // until settleGivenAgain() has read `device` (the same file, from its start) once more and
+    // made those that gave the same data warnings. Throws as checkSrecDevice() does.
+    [[nodiscard]] bool bytesGivenAgain() const { return !givenAgain_.empty(); }
+    void settleGivenAgain(SrecReport& report, QIODevice& device, qint64 size,
+                          const InterruptPoll& interrupted) const;
+
 private:
     void headChar(char c);
     void takeByte(unsigned byte);
@@ -174,6 +209,12 @@ private:
     bool recordAfterTerminationReported_ = false;
     std::optional<quint64> previousDataEnd_;
     std::map<quint64, quint64> ranges_; // first -> end, merged
+    bool recordSeen_ = false;
+    // Bytes that records gave again (first -> end, merged), and how many records were reported
+    // for it, as conflicts until the second pass tells the same data from other data.
+    std::map<quint64, quint64> givenAgain_;
+    qint64 givenAgainProblems_ = 0;
+    qint64 afterTerminationLine_ = 0; // the line reported as a record after the termination
 };
 
 } // namespace norvak::cli

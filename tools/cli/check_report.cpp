@@ -81,11 +81,12 @@ QString rangesText(const SrecReport& report) {
 QString problemsText(const QString& file, const SrecReport& report) {
     QString text;
     for (const SrecProblem& problem : report.problems) {
-        text += QStringLiteral("%1:%2:%3: %4\n")
+        const bool warning = problem.severity() == SrecSeverity::Warning;
+        text += QStringLiteral("%1:%2:%3: %4%5\n")
                     .arg(file)
                     .arg(problem.line)
                     .arg(problem.column)
-                    .arg(problem.message);
+                    .arg(warning ? QStringLiteral("warning: ") : QString(), problem.message);
     }
     const qint64 unlisted = report.problemCount - static_cast<qint64>(report.problems.size());
     if (unlisted > 0) {
@@ -94,13 +95,19 @@ QString problemsText(const QString& file, const SrecReport& report) {
     return text;
 }
 
+QString problemCountText(const SrecReport& report) {
+    const auto counted = [](qint64 count, const char* what) {
+        return QStringLiteral("%1 %2%3").arg(count).arg(QLatin1StringView(what)).arg(
+            count == 1 ? "" : "s");
+    };
+    return counted(report.errorCount, "error") + QStringLiteral(", ") +
+           counted(report.warningCount, "warning");
+}
+
 QString checkText(const QString& file, const SrecReport& report) {
     QString text = problemsText(file, report);
     text += report.clean() ? QStringLiteral("%1: clean\n").arg(file)
-                           : QStringLiteral("%1: %2 problem%3\n")
-                                 .arg(file)
-                                 .arg(report.problemCount)
-                                 .arg(report.problemCount == 1 ? "" : "s");
+                           : QStringLiteral("%1: %2\n").arg(file, problemCountText(report));
     const auto row = [](const char* label, const QString& value) {
         return QStringLiteral("  %1%2\n").arg(QString::fromLatin1(label), -20).arg(value);
     };
@@ -126,12 +133,17 @@ QByteArray checkJson(const QString& file, const SrecReport& report) {
     object[QStringLiteral("file")] = file;
     object[QStringLiteral("clean")] = report.clean();
     object[QStringLiteral("problemCount")] = report.problemCount;
+    object[QStringLiteral("errorCount")] = report.errorCount;
+    object[QStringLiteral("warningCount")] = report.warningCount;
     QJsonArray problems;
     for (const SrecProblem& problem : report.problems) {
         problems.append(
             QJsonObject{{QStringLiteral("line"), problem.line},
                         {QStringLiteral("column"), problem.column},
                         {QStringLiteral("kind"), QString::fromLatin1(kindName(problem.kind))},
+                        {QStringLiteral("severity"),
+                         problem.severity() == SrecSeverity::Warning ? QStringLiteral("warning")
+                                                                     : QStringLiteral("error")},
                         {QStringLiteral("message"), problem.message}});
     }
     object[QStringLiteral("problems")] = problems;

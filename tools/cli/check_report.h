@@ -9,10 +9,13 @@
 
 namespace norvak::cli {
 
-// Problems first, one per line as FILE:LINE:COLUMN: message, then the summary.
+// Problems first, one per line as FILE:LINE:COLUMN: message (an error) or
+// FILE:LINE:COLUMN: warning: message, then the summary.
 [[nodiscard]] QString checkText(const QString& file, const SrecReport& report);
-// Only the problems, FILE:LINE:COLUMN: message.
+// Only the problems, as checkText() prints them.
 [[nodiscard]] QString problemsText(const QString& file, const SrecReport& report);
+// "1 error, 2 warnings".
+[[nodiscard]] QString problemCountText(const SrecReport& report);
 [[nodiscard]] QByteArray checkJson(const QString& file, const SrecReport& report);
 [[nodiscard]] QByteArray unreadableJson(const QString& file, const QString& error);
 

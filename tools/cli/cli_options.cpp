@@ -1,5 +1,6 @@
 #include "tools/cli/cli_options.h"
 
+#include "firmwarefile/srec_check.h"
 #include "tools/cli/named_file.h"
 
 #include <algorithm>
@@ -124,6 +125,9 @@ private:
             options.json = true;
         } else if (isProgram && word == QStringLiteral("--check") && !inlineValue) {
             options.check = true;
+        } else if ((isProgram || command_ == Command::Check) &&
+                   word == QStringLiteral("--strict") && !inlineValue) {
+            options.strict = true;
         } else if (isProgram && word == QStringLiteral("--port")) {
             if (const auto given = value()) {
                 options.port = portNumber(given->text);
@@ -224,6 +228,8 @@ private:
                                   "port box) or --device PATH."));
         } else if (options.file.isEmpty()) {
             refuse(QStringLiteral("program needs the firmware: --file FILE."));
+        } else if (options.strict && !options.check) {
+            refuse(QStringLiteral("--strict goes with --check: give both, or neither."));
         }
     }
 
@@ -304,25 +310,38 @@ QString usage(Command command) {
             "  --json   one JSON array instead\n");
     case Command::Check:
         return QStringLiteral(
-            "usage: norvak-flash-cli check [--json] [--] FILE\n"
-            "\n"
-            "Reads FILE as Motorola S-records and sends nothing. Checks every line the window\n"
-            "would send: record type S0-S9, hex digits, whole bytes, the byte count, the\n"
-            "checksum; S5/S6 against the data records; one termination record (S7, S8 or S9),\n"
-            "last, fitting the data records; addresses that overlap or run backwards. Every\n"
-            "problem names its line and column (FILE:LINE:COLUMN). Then a summary: lines sent,\n"
-            "line ends, data bytes, address ranges and gaps, the S0 header, and how long the\n"
-            "lines take at each speed.\n"
-            "\n"
-            "  --json   a JSON report instead\n"
-            "  --       ends the options: a FILE that begins with \"-\" follows\n"
-            "\n"
-            "Exit status: 0 clean, 1 a record is wrong, 5 the file cannot be read.\n");
+                   "usage: norvak-flash-cli check [--strict] [--json] [--] FILE\n"
+                   "\n"
+                   "Reads FILE as Motorola S-records and sends nothing. Checks every line the window\n"
+                   "would send, and prints each problem as FILE:LINE:COLUMN: message, a warning as\n"
+                   "FILE:LINE:COLUMN: warning: message.\n"
+                   "\n"
+                   "Errors: a line that is no record (record type S0-S9, hex digits, whole bytes, the\n"
+                   "byte count, the checksum); an S5/S6 that does not count the data records before\n"
+                   "it; no termination record (S7, S8 or S9), a second one, a record after it, or\n"
+                   "one that does not fit the data records (S9 ends S1, S8 S2, S7 S3); bytes given\n"
+                   "again with other data; a last byte that is no line end (never sent).\n"
+                   "Warnings: an empty line (sent as a lone LF); a first record that is no S0\n"
+                   "header; a data record that starts below the end of the one before (some boot\n"
+                   "programs erase a flash page when its first record arrives); bytes given again\n"
+                   "with the same data; a record longer than %1 characters (a boot program's line\n"
+                   "buffer).\n"
+                   "\n"
+                   "Then a summary: errors and warnings, lines sent, line ends, data bytes, address\n"
+                   "ranges and gaps, the S0 header, and how long the lines take at each speed.\n"
+                   "\n"
+                   "  --strict   warnings count as errors\n"
+                   "  --json     a JSON report instead; each problem has its severity\n"
+                   "  --         ends the options: a FILE that begins with \"-\" follows\n"
+                   "\n"
+                   "Exit status: 0 no error, 1 an error (or, with --strict, a warning), 5 the file\n"
+                   "cannot be read.\n")
+            .arg(longRecordCharacters);
     case Command::Program:
         return QStringLiteral(
                    "usage: norvak-flash-cli program (--port N | --device PATH) --file FILE\n"
-                   "                                [--speed 20|40|60|80|100] [--check] "
-                   "[--json]\n"
+                   "                                [--speed 20|40|60|80|100] [--check "
+                   "[--strict]] [--json]\n"
                    "\n"
                    "Programs a device as the window does, with the window's own run: connects,\n"
                    "chooses FILE, presses START PROGRAMMING; switch the device off and on when\n"
@@ -334,16 +353,18 @@ QString usage(Command command) {
                    "  --device PATH   the serial device itself, e.g. /dev/ttyUSB0\n"
                    "  --file FILE     the S-record file\n"
                    "  --speed MS      pause after each line: %1 (default %2)\n"
-                   "  --check         check FILE first; a file with wrong records is not sent\n"
+                   "  --check         check FILE first ('norvak-flash-cli check --help'); a "
+                   "file\n"
+                   "                  with an error is not sent, its warnings are printed\n"
+                   "  --strict        with --check: a file with a warning is not sent either\n"
                    "  --json          one JSON object per line for each event\n"
                    "\n"
-                   "Exit status: 0 PROGRAMMED; 1 --check found a wrong record; 2 no boot "
-                   "program\n"
-                   "before the countdown ran out; 3 dot timeout (Programming FAILLED); 4 the "
-                   "port\n"
-                   "could not be opened or was lost; 5 the file cannot be read; 6 interrupted\n"
-                   "(%3: cancelled, port closed); 7 the device said \"P\"\n"
-                   "(programmed) before the file's last line went out; 64 a wrong command line.\n")
+                   "Exit status: 0 PROGRAMMED; 1 --check found an error (or, with --strict, a\n"
+                   "warning); 2 no boot program before the countdown ran out; 3 dot timeout\n"
+                   "(Programming FAILLED); 4 the port could not be opened or was lost; 5 the file\n"
+                   "cannot be read; 6 interrupted (%3: cancelled, port closed); 7 the device said\n"
+                   "\"P\" (programmed) before the file's last line went out; 64 a wrong command\n"
+                   "line.\n")
             .arg(speedList())
             .arg(normalSpeed)
             .arg(interruptions);

@@ -16,7 +16,7 @@ enum class Command { None, Ports, Check, Program };
 // Exit statuses of the program. Those of `program` follow the window's own outcomes.
 namespace exit_status {
 inline constexpr int ok = 0;
-inline constexpr int badRecords = 1;    // check: a record is wrong
+inline constexpr int badRecords = 1;    // check: an error, or with --strict a warning
 inline constexpr int noBootProgram = 2; // "Restart to bootprogram failled!"
 inline constexpr int dotTimeout = 3;    // "Programming FAILLED"
 inline constexpr int portFailed = 4;    // the port could not be opened, or was lost
@@ -42,6 +42,7 @@ struct CliOptions {
     QByteArray fileBytes; // the same name as given, byte for byte
     int speedMs = normalSpeed;
     bool check = false;
+    bool strict = false; // check, program --check: warnings count as errors
 
     // The index of the speed list's item for speedMs (0 = 20 ms).
     [[nodiscard]] int speedItem() const { return speedMs / 20 - 1; }

@@ -69,7 +69,7 @@ int checkFile(const CliOptions& options) {
     } else {
         write(stdout, checkText(file.shown(), report));
     }
-    return report.clean() ? exit_status::ok : exit_status::badRecords;
+    return report.passes(options.strict) ? exit_status::ok : exit_status::badRecords;
 }
 
 // The words of the command line as bytes: a file name need not be valid in the system's

@@ -59,8 +59,8 @@ QString portDescription(const QString& status, const QString& timeOfDay) {
     return !timeOfDay.isEmpty() && rest.startsWith(timeOfDay) ? rest.mid(timeOfDay.size()) : rest;
 }
 
-// Ends the run before any window when the file cannot be read or, with --check, holds bad
-// records; nothing when it may be sent.
+// Ends the run before any window when the file cannot be read or, with --check, holds an
+// error (with --strict, a warning); nothing when it may be sent.
 std::optional<int> refuseUnfitFile(const CliOptions& options, const NamedFile& firmware,
                                    RunReporter::Style style, std::FILE* out, std::FILE* err) {
     const auto refuseUnreadable = [&](const QString& why) {
@@ -92,14 +92,18 @@ std::optional<int> refuseUnfitFile(const CliOptions& options, const NamedFile& f
                   QStringLiteral("interrupted during the check: nothing was sent.")});
         return exit_status::interrupted;
     }
-    if (report.clean()) {
+    // Warnings are shown either way; the file is sent unless they count as errors.
+    writeText(err, problemsText(firmware.shown(), report));
+    if (report.passes(options.strict)) {
         return std::nullopt;
     }
-    writeText(err, problemsText(firmware.shown(), report));
     RunReporter(style, out, err)
         .end({exit_status::badRecords, QStringLiteral("bad-records"),
-              QStringLiteral("%1 problems in %2").arg(report.problemCount).arg(firmware.shown()),
-              QStringLiteral("the file was not sent: mend the records named above.")});
+              QStringLiteral("%1 in %2").arg(problemCountText(report), firmware.shown()),
+              report.errorCount > 0
+                  ? QStringLiteral("the file was not sent: mend the records named above.")
+                  : QStringLiteral("the file was not sent: --strict refuses its warnings, "
+                                   "named above.")});
     return exit_status::badRecords;
 }
 
