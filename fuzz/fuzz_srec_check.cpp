@@ -1,5 +1,6 @@
 // The S-record checker against a plain reference checker written here: the same lines (the
-// streamer's rule), the same problems with their line, column and kind, the same summary.
+// streamer's rule), the same problems with their line, column, kind and severity, the same
+// summary. The reference keeps every byte given, to tell the same data from other data.
 // The reference holds the whole file and each line at once and decodes with the standard
 // library; the checker under test reads through LineReader in pieces, in chunks whose size the
 // input chooses.
@@ -68,6 +69,7 @@ struct Problem {
 
 struct Reference {
     long long lines = 0;
+    long long warnings = 0;
     long long dataBytes = 0;
     std::vector<Problem> problems;
     std::vector<std::pair<unsigned long long, unsigned long long>> ranges;
@@ -120,6 +122,8 @@ Reference referenceCheck(const std::string& file) {
     bool afterReported = false;
     std::optional<unsigned long long> previousEnd;
     std::vector<std::pair<unsigned long long, unsigned long long>> given; // every data range
+    std::map<unsigned long long, unsigned> memory;                         // every byte given
+    bool recordSeen = false;
 
     for (std::size_t i = 0; i < lines.size(); ++i) {
         const std::string& line = lines[i];
@@ -127,7 +131,11 @@ Reference referenceCheck(const std::string& file) {
         const auto report = [&](SrecProblemKind kind, long long column) {
             ref.problems.push_back({number, column, kind});
         };
-        if (line.empty() || line[0] != 'S') {
+        if (line.empty()) {
+            report(SrecProblemKind::EmptyLine, 1);
+            continue;
+        }
+        if (line[0] != 'S') {
             report(SrecProblemKind::NotARecord, 1);
             continue;
         }
@@ -172,6 +180,12 @@ Reference referenceCheck(const std::string& file) {
             address = address << 8U | bytes[static_cast<std::size_t>(b)];
         }
         const long long data = static_cast<long long>(bytes.size()) - 2 - size;
+        if (!recordSeen) {
+            recordSeen = true;
+            if (type != 0) {
+                report(SrecProblemKind::HeaderMissing, 1);
+            }
+        }
         const bool isData = type >= 1 && type <= 3;
         std::optional<Problem> found;
         if (isData) {
@@ -189,11 +203,19 @@ Reference referenceCheck(const std::string& file) {
         }
         if (isData && data > 0) {
             const unsigned long long end = address + static_cast<unsigned long long>(data);
-            const bool overlaps = std::any_of(given.begin(), given.end(), [&](const auto& r) {
-                return address < r.second && r.first < end;
-            });
+            bool overlaps = false;
+            bool differs = false;
+            for (long long b = 0; b < data; ++b) {
+                const unsigned value = bytes[static_cast<std::size_t>(1 + size + b)];
+                const auto [at, isNew] =
+                    memory.emplace(address + static_cast<unsigned long long>(b), value);
+                overlaps = overlaps || !isNew;
+                differs = differs || (!isNew && at->second != value);
+            }
             if (!found && overlaps) {
-                found = Problem{number, 5, SrecProblemKind::AddressOverlap};
+                found = Problem{number, 5,
+                                differs ? SrecProblemKind::AddressConflict
+                                        : SrecProblemKind::AddressRepeated};
             } else if (!found && previousEnd && address < *previousEnd) {
                 found = Problem{number, 5, SrecProblemKind::AddressBackwards};
             }
@@ -215,12 +237,29 @@ Reference referenceCheck(const std::string& file) {
         if (found) {
             ref.problems.push_back(*found);
         }
+        if (line.size() > static_cast<std::size_t>(norvak::cli::longRecordCharacters)) {
+            report(SrecProblemKind::LongRecord, norvak::cli::longRecordCharacters + 1);
+        }
     }
     if (terminationLine == 0) {
         ref.problems.push_back({ref.lines + 1, 1, SrecProblemKind::TerminationMissing});
     }
     if (leftover.size() == 1 && leftover[0] != '\r' && leftover[0] != '\n') {
         ref.problems.push_back({ref.lines + 1, 1, SrecProblemKind::UnsentLastByte});
+    }
+
+    for (const Problem& problem : ref.problems) {
+        switch (problem.kind) {
+        case SrecProblemKind::EmptyLine:
+        case SrecProblemKind::AddressRepeated:
+        case SrecProblemKind::AddressBackwards:
+        case SrecProblemKind::HeaderMissing:
+        case SrecProblemKind::LongRecord:
+            ++ref.warnings;
+            break;
+        default:
+            break;
+        }
     }
 
     // Every byte given, merged into ranges.
@@ -264,6 +303,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     if (report.problemCount != static_cast<qint64>(expected.problems.size())) {
         fail("problem counts differ", report.problemCount);
+    }
+    if (report.warningCount != expected.warnings ||
+        report.errorCount + report.warningCount != report.problemCount) {
+        fail("warning counts differ", report.warningCount);
     }
     for (std::size_t i = 0; i < report.problems.size(); ++i) {
         const auto& got = report.problems[i];

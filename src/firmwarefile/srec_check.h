@@ -67,7 +67,7 @@ enum class SrecProblemKind {
 // Longer records than this (in characters, without the line end) are warned of: a boot
 // program that reads a line into a 256-byte buffer loses the rest. Well-formed records reach
 // 514 characters (a byte count of 255); the usual tools write 16 or 32 data bytes a record,
-// 46 to 78 characters.
+// 42 to 78 characters.
 inline constexpr qint64 longRecordCharacters = 256;
 
 [[nodiscard]] SrecSeverity severityOf(SrecProblemKind kind);

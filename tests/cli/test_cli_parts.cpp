@@ -67,6 +67,7 @@ void TestCliParts::programTakesItsOptions() {
     QCOMPARE(byPort.options->file, QStringLiteral("fw.srec"));
     QCOMPARE(byPort.options->speedItem(), 4);
     QVERIFY(byPort.options->check && byPort.options->json);
+    QVERIFY(!byPort.options->strict);
 
     const ParsedCli byDevice = parse({"program", "--device", "/dev/ttyACM0", "--file", "a.srec"});
     QVERIFY2(byDevice.options, qPrintable(byDevice.error));
@@ -75,8 +76,10 @@ void TestCliParts::programTakesItsOptions() {
     QVERIFY(!byDevice.options->port);
 
     const ParsedCli check = parse({"check", "--json", "a.srec"});
-    QVERIFY(check.options && check.options->json);
+    QVERIFY(check.options && check.options->json && !check.options->strict);
     QCOMPARE(check.options->file, QStringLiteral("a.srec"));
+    QVERIFY(parse({"check", "--strict", "a.srec"}).options->strict);
+    QVERIFY(parse({"program", "--port", "1", "--file", "a", "--check", "--strict"}).options->strict);
 }
 
 void TestCliParts::refusalsSayWhatToDo_data() {
@@ -101,6 +104,10 @@ void TestCliParts::refusalsSayWhatToDo_data() {
     QTest::newRow("no file") << QStringList{"program", "--port", "1"} << "--file FILE";
     QTest::newRow("check without file") << QStringList{"check"} << "FILE";
     QTest::newRow("two files") << QStringList{"check", "a", "b"} << "unexpected argument \"b\"";
+    QTest::newRow("strict without check")
+        << QStringList{"program", "--port", "1", "--file", "a", "--strict"} << "with --check";
+    QTest::newRow("strict with a value")
+        << QStringList{"check", "--strict=yes", "a"} << "unknown option --strict";
 }
 
 void TestCliParts::refusalsSayWhatToDo() {

@@ -1,6 +1,7 @@
 // norvak-flash-cli as a script runs it, against simulated devices over pseudo-terminals: every
 // exit status, the JSON events in order, SIGINT in the middle of the file and SIGTERM while
-// waiting for the boot program, check on good and bad files, and the README's example that
+// waiting for the boot program, check on good and bad files and on files with warnings only
+// (sent, unless --strict), and the README's example that
 // programs four devices at once.
 
 #include "tests/cli/cli_process.h"
@@ -10,6 +11,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
@@ -32,6 +34,7 @@ private slots:
     void programsAndReportsEachEventInOrder();
     void checkExitStatuses();
     void checkRefusesAWrongFileBeforeSending();
+    void warningsPassUnlessStrict();
     void watchdogEndsWithThree();
     void portThatDoesNotOpenOrIsLostEndsWithFour();
     void unreadableFirmwareEndsWithFive();
@@ -220,6 +223,54 @@ void TestCliProgram::checkRefusesAWrongFileBeforeSending() {
     QCOMPARE(finish(*run), 1);
     QVERIFY(run->readAllStandardError().contains(":3:13:"));
     QVERIFY(device.recording().received.empty());
+}
+
+void TestCliProgram::warningsPassUnlessStrict() {
+    // The first data record moved to just before the S9, as a linker places a vector table
+    // after the code: out of address order, a warning.
+    QList<QByteArray> lines = faults::readFile(firmware("small-crlf.srec")).trimmed().split('\n');
+    for (QByteArray& line : lines) {
+        line = line.trimmed();
+    }
+    lines.move(1, lines.size() - 2);
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("vectors-last.srec"));
+    QFile file(path);
+    const QByteArray contents = lines.join("\r\n") + "\r\n";
+    QVERIFY(file.open(QIODevice::WriteOnly) && file.write(contents) == contents.size());
+    file.close();
+
+    const auto check = startCli({"check", path});
+    QCOMPARE(finish(*check), 0);
+    const QString text = QString::fromUtf8(check->readAllStandardOutput());
+    QVERIFY2(text.contains(QStringLiteral(":65:5: warning: address 0x0000 is below")) &&
+                 text.contains(QStringLiteral(": 0 errors, 1 warning\n")),
+             qPrintable(text));
+
+    const auto json = startCli({"check", "--json", path});
+    QCOMPARE(finish(*json), 0);
+    const QJsonObject object = QJsonDocument::fromJson(json->readAllStandardOutput()).object();
+    QCOMPARE(object[QStringLiteral("errorCount")].toInt(), 0);
+    QCOMPARE(object[QStringLiteral("warningCount")].toInt(), 1);
+    const QJsonObject problem = object[QStringLiteral("problems")].toArray().at(0).toObject();
+    QCOMPARE(problem[QStringLiteral("severity")].toString(), QStringLiteral("warning"));
+    QCOMPARE(problem[QStringLiteral("kind")].toString(), QStringLiteral("address-backwards"));
+
+    QCOMPARE(finish(*startCli({"check", "--strict", path})), 1);
+
+    SimDevice strictDevice(deviceConfig());
+    const auto refused = startCli(
+        {"program", "--device", devicePath(strictDevice), "--file", path, "--check", "--strict"});
+    QCOMPARE(finish(*refused), 1);
+    QVERIFY(refused->readAllStandardError().contains(":65:5: warning:"));
+    QVERIFY(strictDevice.recording().received.empty());
+
+    SimDevice device(deviceConfig());
+    const auto sent = startCli(
+        {"program", "--device", devicePath(device), "--file", path, "--check", "--speed", "20"});
+    QCOMPARE(finish(*sent), 0);
+    QVERIFY(sent->readAllStandardError().contains(":65:5: warning:"));
+    QCOMPARE(streamAfterReady(device.recording()), faults::expectedStream(contents));
 }
 
 void TestCliProgram::watchdogEndsWithThree() {
