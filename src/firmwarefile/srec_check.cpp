@@ -506,7 +506,7 @@ void SrecChecker::checkDataAddresses(quint64 first, quint64 end) {
         problem(SrecProblemKind::AddressBackwards, addressColumn,
                 QStringLiteral("address %1 is below the end of the record before (%2): some "
                                "boot programs erase a flash page when its first record arrives, "
-                               "and erase it again when a record comes back to it")
+                               "and a record that comes back to a written page erases it")
                     .arg(hex(first, digits), hex(*previousDataEnd_ - 1, digits)));
     }
     previousDataEnd_ = end;
@@ -740,13 +740,13 @@ void SrecChecker::settleGivenAgain(SrecReport& report, QIODevice& device, qint64
             ++conflicts;
             if (problem != listed.end()) {
                 problem->second->message +=
-                    QStringLiteral(" with other data: %1 was %2, now %3")
+                    QStringLiteral(", with other data: %1 was %2, now %3")
                         .arg(hex(*finding.differsAt, digits), hex(finding.before),
                              hex(finding.now));
             }
         } else if (problem != listed.end()) {
             problem->second->kind = SrecProblemKind::AddressRepeated;
-            problem->second->message += QStringLiteral(" with the same data");
+            problem->second->message += QStringLiteral(", with the same data");
         }
     };
     scanLines(
