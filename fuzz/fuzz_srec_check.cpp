@@ -122,7 +122,7 @@ Reference referenceCheck(const std::string& file) {
     bool afterReported = false;
     std::optional<unsigned long long> previousEnd;
     std::vector<std::pair<unsigned long long, unsigned long long>> given; // every data range
-    std::map<unsigned long long, unsigned> memory;                         // every byte given
+    std::map<unsigned long long, unsigned> memory;                        // every byte given
     bool recordSeen = false;
 
     for (std::size_t i = 0; i < lines.size(); ++i) {

@@ -647,8 +647,8 @@ public:
     explicit FirstValues(const std::map<quint64, quint64>& addresses) {
         for (const auto& [first, end] : addresses) {
             const auto size = static_cast<std::size_t>(end - first);
-            spans_.emplace(first, Span{end, std::vector<unsigned char>(size),
-                                       std::vector<bool>(size)});
+            spans_.emplace(first,
+                           Span{end, std::vector<unsigned char>(size), std::vector<bool>(size)});
         }
     }
 
@@ -672,9 +672,8 @@ public:
             const quint64 to = std::min(end, span.end);
             for (quint64 address = from; address < to; ++address) {
                 const auto at = static_cast<std::size_t>(address - it->first);
-                const auto value =
-                    static_cast<unsigned char>(record.data[static_cast<qsizetype>(address -
-                                                                                 record.first)]);
+                const auto value = static_cast<unsigned char>(
+                    record.data[static_cast<qsizetype>(address - record.first)]);
                 if (!span.given[at]) {
                     span.given[at] = true;
                     span.values[at] = value;
@@ -739,10 +738,9 @@ void SrecChecker::settleGivenAgain(SrecReport& report, QIODevice& device, qint64
         if (finding.differsAt) {
             ++conflicts;
             if (problem != listed.end()) {
-                problem->second->message +=
-                    QStringLiteral(", with other data: %1 was %2, now %3")
-                        .arg(hex(*finding.differsAt, digits), hex(finding.before),
-                             hex(finding.now));
+                problem->second->message += QStringLiteral(", with other data: %1 was %2, now %3")
+                                                .arg(hex(*finding.differsAt, digits),
+                                                     hex(finding.before), hex(finding.now));
             }
         } else if (problem != listed.end()) {
             problem->second->kind = SrecProblemKind::AddressRepeated;

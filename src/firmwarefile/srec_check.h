@@ -112,7 +112,7 @@ struct SrecReport {
     // from the first line on (not the handshake nor the second before the first line).
     std::array<double, speedItemCount> streamSeconds{};
     std::vector<SrecProblem> problems; // the first maxListedProblems, in file order
-    qint64 problemCount = 0; // errors and warnings
+    qint64 problemCount = 0;           // errors and warnings
     qint64 errorCount = 0;
     qint64 warningCount = 0;
 

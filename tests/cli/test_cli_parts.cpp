@@ -79,7 +79,8 @@ void TestCliParts::programTakesItsOptions() {
     QVERIFY(check.options && check.options->json && !check.options->strict);
     QCOMPARE(check.options->file, QStringLiteral("a.srec"));
     QVERIFY(parse({"check", "--strict", "a.srec"}).options->strict);
-    QVERIFY(parse({"program", "--port", "1", "--file", "a", "--check", "--strict"}).options->strict);
+    QVERIFY(
+        parse({"program", "--port", "1", "--file", "a", "--check", "--strict"}).options->strict);
 }
 
 void TestCliParts::refusalsSayWhatToDo_data() {

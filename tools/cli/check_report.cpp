@@ -97,8 +97,10 @@ QString problemsText(const QString& file, const SrecReport& report) {
 
 QString problemCountText(const SrecReport& report) {
     const auto counted = [](qint64 count, const char* what) {
-        return QStringLiteral("%1 %2%3").arg(count).arg(QLatin1StringView(what)).arg(
-            count == 1 ? "" : "s");
+        return QStringLiteral("%1 %2%3")
+            .arg(count)
+            .arg(QLatin1StringView(what))
+            .arg(count == 1 ? "" : "s");
     };
     return counted(report.errorCount, "error") + QStringLiteral(", ") +
            counted(report.warningCount, "warning");
@@ -141,9 +143,9 @@ QByteArray checkJson(const QString& file, const SrecReport& report) {
             QJsonObject{{QStringLiteral("line"), problem.line},
                         {QStringLiteral("column"), problem.column},
                         {QStringLiteral("kind"), QString::fromLatin1(kindName(problem.kind))},
-                        {QStringLiteral("severity"),
-                         problem.severity() == SrecSeverity::Warning ? QStringLiteral("warning")
-                                                                     : QStringLiteral("error")},
+                        {QStringLiteral("severity"), problem.severity() == SrecSeverity::Warning
+                                                         ? QStringLiteral("warning")
+                                                         : QStringLiteral("error")},
                         {QStringLiteral("message"), problem.message}});
     }
     object[QStringLiteral("problems")] = problems;
