@@ -605,6 +605,7 @@ qint64 scanLines(QIODevice& device, qint64 size, const InterruptPoll& interrupte
 constexpr qsizetype longestRecord = 2 + 2 * 256;
 
 struct DataRecord {
+    int addressSize = 0;
     quint64 first = 0;
     QByteArray data;
 };
@@ -633,6 +634,7 @@ std::optional<DataRecord> dataRecordOf(QByteArrayView line) {
         return std::nullopt;
     }
     DataRecord record;
+    record.addressSize = addressSize;
     for (int i = 1; i <= addressSize; ++i) {
         record.first = record.first << 8U | static_cast<unsigned char>(bytes[i]);
     }
@@ -716,7 +718,6 @@ void SrecChecker::settleGivenAgain(SrecReport& report, QIODevice& device, qint64
             listed.emplace(problem.line, &problem);
         }
     }
-    const int digits = 2 * addressSizeOf(widestDataType_);
     FirstValues firstValues(givenAgain_);
     qint64 line = 0;
     QByteArray text;
@@ -738,9 +739,10 @@ void SrecChecker::settleGivenAgain(SrecReport& report, QIODevice& device, qint64
         if (finding.differsAt) {
             ++conflicts;
             if (problem != listed.end()) {
-                problem->second->message += QStringLiteral(", with other data: %1 was %2, now %3")
-                                                .arg(hex(*finding.differsAt, digits),
-                                                     hex(finding.before), hex(finding.now));
+                problem->second->message +=
+                    QStringLiteral(", with other data: %1 was %2, now %3")
+                        .arg(hex(*finding.differsAt, 2 * record->addressSize), hex(finding.before),
+                             hex(finding.now));
             }
         } else if (problem != listed.end()) {
             problem->second->kind = SrecProblemKind::AddressRepeated;
