@@ -45,9 +45,11 @@ dpkg-deb --field "$deb" Package Version Depends
 dpkg-deb --contents "$deb"
 
 echo "=== lintian ==="
-# Errors and warnings fail the check; the informational tags are shown beside them, and so is
-# every tag the package's overrides hide, each with the reason in the overrides file.
-if ! lintian --display-info --show-overrides --fail-on error,warning "$deb"; then
+# Every tag, the informational ones included, and each tag the package's overrides hide with
+# the reason the overrides file gives.
+lintian --display-info --show-overrides "$deb" || true
+# The verdict comes from a run of its own: lintian counts the overrides it shows as failures.
+if ! lintian --fail-on error,warning "$deb" >/dev/null; then
     echo "lintian found errors or warnings in $deb." >&2
     exit 1
 fi
