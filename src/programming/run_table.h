@@ -7,7 +7,7 @@
 // Rows are grouped by who raises the event: the window, the operator, the run's timers, the
 // device, the file streamer and the link.
 //
-// A few effects belong to the room that owns what they show, and are written there alone:
+// Only these effects are written elsewhere, each by the room that owns what it shows:
 //  - the link (link/serial_link.cpp) owns the port and what it shows of it: `Connected`,
 //    `portNumber`, `baudRate`, the Connect button's caption and the status caption's
 //    "Connect: " texts, the error form among them. On a lost port the link reports the loss
