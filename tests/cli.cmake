@@ -6,6 +6,9 @@ add_dependencies(test_srec_check norvak_sample_firmware)
 target_compile_definitions(test_srec_check PRIVATE NORVAK_FIRMWARE_DIR="${NORVAK_FIRMWARE_DIR}")
 
 norvak_add_test(test_cli_parts SOURCES cli/test_cli_parts.cpp LIBS norvak_cli)
+# The speeds as the CLI, the window's speed list and the streamer's pause see them.
+norvak_add_test(test_speed_items SOURCES cli/test_speed_items.cpp
+                LIBS norvak_cli norvak_testsupport)
 
 # Both run the CLI against simulated devices over pseudo-terminals.
 if(NORVAK_HAVE_PTY)

@@ -1,11 +1,14 @@
 #include "firmwarefile/srec_check.h"
 
 #include "firmwarefile/firmware_file.h"
+#include "protocol/boot_line.h"
+#include "protocol/run_timing.h"
 
 #include <QFile>
 #include <QIODevice>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdint>
 #include <iterator>
 #include <limits>
@@ -14,9 +17,9 @@ namespace norvak::cli {
 
 namespace {
 
-constexpr double lineBitsPerByte = 10.0; // start bit, 8 data bits, stop bit
-constexpr double lineBaudRate = 57600.0;
-constexpr double pauseStepSeconds = 0.020;
+constexpr double lineBitsPerByte = protocol::bitsPerCharacter;
+constexpr double lineBaudRate = protocol::baudRate;
+constexpr double pauseStepSeconds = std::chrono::duration<double>(protocol::pauseStep).count();
 constexpr qsizetype maxHeaderBytes = 256;
 // The longest line that is on the line within the shortest pause.
 constexpr qint64 shortLineBytes =
@@ -324,8 +327,8 @@ void SrecChecker::addStreamTime(qint64 lineBytes) {
         return;
     }
     const double onLine = static_cast<double>(lineBytes) * lineBitsPerByte / lineBaudRate;
-    for (int item = 0; item < speedItemCount; ++item) {
-        const double pause = (item + 1) * pauseStepSeconds;
+    for (int item = 0; item < protocol::speedItemCount; ++item) {
+        const double pause = protocol::pauseStepsOf(item) * pauseStepSeconds;
         report_.streamSeconds[static_cast<std::size_t>(item)] += std::max(pause, onLine);
     }
 }
@@ -457,9 +460,9 @@ void SrecChecker::checkDataAddresses(quint64 first, quint64 end) {
 }
 
 SrecReport SrecChecker::finish(qint64 fileBytes, std::optional<char> leftover) {
-    for (int item = 0; item < speedItemCount; ++item) {
+    for (int item = 0; item < protocol::speedItemCount; ++item) {
         report_.streamSeconds[static_cast<std::size_t>(item)] +=
-            static_cast<double>(shortLines_) * (item + 1) * pauseStepSeconds;
+            static_cast<double>(shortLines_) * protocol::pauseStepsOf(item) * pauseStepSeconds;
     }
     const qint64 afterLast = report_.linesSent + 1;
     if (terminationLine_ == 0) {

@@ -15,6 +15,7 @@
 // maxListedProblems problems are kept (all are counted), and address ranges are kept merged.
 
 #include "firmwarefile/line_reader.h"
+#include "protocol/run_timing.h"
 
 #include <QByteArray>
 #include <QString>
@@ -72,9 +73,6 @@ struct LineEndCounts {
     qint64 none = 0; // a last line that runs to the end of the file
 };
 
-// The pause items of the window's speed list: item k pauses (k + 1) * 20 ms after a line.
-inline constexpr int speedItemCount = 5;
-
 struct SrecReport {
     static constexpr std::size_t maxListedProblems = 100;
 
@@ -86,9 +84,10 @@ struct SrecReport {
     qint64 dataBytes = 0;
     std::vector<AddressRange> ranges; // merged, ascending
     std::optional<QByteArray> header; // the first S0's data
-    // Seconds the lines take on the line at 57600 baud with each item's pause after each line,
-    // from the first line on (not the handshake nor the second before the first line).
-    std::array<double, speedItemCount> streamSeconds{};
+    // Seconds the lines take on the line at the link's rate with each speed item's pause after
+    // each line, from the first line on (not the handshake nor the second before the first
+    // line).
+    std::array<double, protocol::speedItemCount> streamSeconds{};
     std::vector<SrecProblem> problems; // the first maxListedProblems, in file order
     qint64 problemCount = 0;
 

@@ -1,6 +1,7 @@
 #include "link/serial_link.h"
 
 #include "link/control/serial_control.h"
+#include "protocol/boot_line.h"
 #include "seam/failure_handling.h"
 
 #include <limits>
@@ -8,7 +9,7 @@
 namespace norvak {
 
 QString linkSettings(std::int32_t baudRate) {
-    return QString::number(baudRate) + QStringLiteral(",n,8,1");
+    return QString::number(baudRate) + QLatin1StringView(protocol::settingsAfterRate);
 }
 
 namespace {
@@ -97,7 +98,7 @@ void SerialLink::SetupPort() {
     }
     WindowMembers& members = w_.shared();
     members.portNumber = parsePortText(w_.portText());
-    members.baudRate = linkBaudRate;
+    members.baudRate = protocol::baudRate;
     comm_.setCommPort(narrowPort(members.portNumber));
     comm_.setSettings(linkSettings(members.baudRate));
     comm_.setRThreshold(1);

@@ -19,9 +19,8 @@ class SerialControl;
 // passes a single value or nothing (then only command, 0 and check go out).
 using PacketData = std::optional<std::vector<int>>;
 
-// The link always runs at this rate; the speed box is informational only.
-inline constexpr std::int32_t linkBaudRate = 57600;
-
+// The serial control's settings text for `baudRate`: the rate, then no parity, 8 data bits and
+// 1 stop bit. The link always runs at protocol::baudRate; the speed box is informational only.
 [[nodiscard]] QString linkSettings(std::int32_t baudRate);
 
 // The port box's text as a 32-bit number: blanks around it allowed, an optional sign, ASCII

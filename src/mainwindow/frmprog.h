@@ -108,7 +108,6 @@ private:
     void setTabOrder();
     void createTimers();
     void connectHandlers();
-    void stopAllTimers();
     // The one boundary between a handler and the event loop: nothing a handler throws may end
     // the program. A write that fails on an open port means the adapter or the device has gone.
     void guarded(const std::function<void()>& handler);

@@ -6,6 +6,8 @@
 #include "programming/pause_schedule.h"
 #include "programming/progress_text.h"
 #include "programming/run_table.h"
+#include "protocol/boot_line.h"
+#include "protocol/run_timing.h"
 #include "seam/failure_handling.h"
 
 #include <QFile>
@@ -102,7 +104,7 @@ FirmwareStreamer::StreamEnd FirmwareStreamer::sendLines(const QString& path, qin
             return StreamEnd::AsTheRunDecided;
         }
         reader.readLine([this](QByteArrayView piece) { comm_.Output(piece); });
-        comm_.Output("\n");
+        comm_.Output(QByteArrayView(&protocol::lineEnd, 1));
         if (pauseAfterLine(w_.toolkit().monotonicNow()) != AfterYield::CarryOn ||
             yieldToEvents() != AfterYield::CarryOn) {
             return StreamEnd::Interrupted;
@@ -121,7 +123,7 @@ FirmwareStreamer::StreamEnd FirmwareStreamer::sendLines(const QString& path, qin
 
 FirmwareStreamer::AfterYield FirmwareStreamer::pauseAfterLine(TimePoint lineSent) {
     // Read for every line: a new choice in the speed list counts from the next pause.
-    const int steps = w_.speedListIndex() + 1;
+    const int steps = protocol::pauseStepsOf(w_.speedListIndex());
     Toolkit& toolkit = w_.toolkit();
     PauseSchedule schedule(lineSent);
     for (int i = 0; i < steps; ++i) {

@@ -1,6 +1,8 @@
 #include "programming/run_table.h"
 
 #include "link/serial_link.h"
+#include "protocol/boot_line.h"
+#include "protocol/run_timing.h"
 
 namespace norvak {
 
@@ -10,15 +12,22 @@ const QString interruptionNotice =
     QStringLiteral("Ohjelmointi keskeytetty! Ole hyvä ja ohjelmoi laite uudelleen.\r\n"
                    "Kytke laitteesta virrat pois ja takasin päälle!\r\n\r\n");
 
-constexpr int wakeUpCharacter = 'i';
-constexpr int readyRequestCharacter = 'f';
-constexpr std::int32_t secondsToRestart = 60;
-
 bool is(const QByteArray& ch, char protocolCharacter) {
     return ch.size() == 1 && ch.front() == protocolCharacter;
 }
 
 } // namespace
+
+// --- The window ---
+
+void RunTable::windowLoaded() {
+    w_.shared().restartCountdown = protocol::secondsToRestart;
+}
+
+void RunTable::windowClosed() {
+    // The program ends with the window: nothing may tick into a handler after this.
+    stopAllTimers();
+}
 
 // --- The operator ---
 
@@ -50,7 +59,7 @@ void RunTable::start() {
     w_.timer(TimerRole::ReadyRequest).setEnabled(false);
     w_.timer(TimerRole::FileSender).setEnabled(false);
     w_.setButtonEnabled(WindowButton::Flash, false);
-    w_.shared().restartCountdown = secondsToRestart;
+    w_.shared().restartCountdown = protocol::secondsToRestart;
     showCountdown();
     w_.timer(TimerRole::Countdown).setEnabled(true);
     enter(FlashState::WaitingForBoot);
@@ -93,7 +102,7 @@ void RunTable::countdownTick() {
 }
 
 void RunTable::wakeUpTick() {
-    link_.Send(wakeUpCharacter, false);
+    link_.Send(protocol::wakeUp, false);
     if (w_.shared().restartCountdown == 0) {
         w_.timer(TimerRole::WakeUpSender).setEnabled(false);
     }
@@ -101,7 +110,7 @@ void RunTable::wakeUpTick() {
 
 void RunTable::readyRequestTick() {
     w_.timer(TimerRole::ReadyRequest).setEnabled(false);
-    link_.Send(readyRequestCharacter, false);
+    link_.Send(protocol::readyRequest, false);
 }
 
 void RunTable::watchdogTick() {
@@ -120,7 +129,7 @@ void RunTable::characterReceived(const QByteArray& ch, EchoBeforeTransition& ech
     const FlashState now = state();
     if (now == FlashState::Idle) {
         characterWhileIdle();
-    } else if (now == FlashState::Sending && is(ch, '.')) {
+    } else if (now == FlashState::Sending && is(ch, protocol::lineAccepted)) {
         lineAccepted(); // only a timer: nothing that shows or reads the log box
     } else if (const Transition transition = transitionOn(now, ch)) {
         // A transition shows its caption with every character before it in the log box.
@@ -132,11 +141,11 @@ void RunTable::characterReceived(const QByteArray& ch, EchoBeforeTransition& ech
 RunTable::Transition RunTable::transitionOn(FlashState now, const QByteArray& ch) {
     switch (now) {
     case FlashState::WaitingForBoot:
-        return is(ch, '>') ? &RunTable::bootProgramStarted : nullptr;
+        return is(ch, protocol::bootPrompt) ? &RunTable::bootProgramStarted : nullptr;
     case FlashState::WaitingForReady:
-        return is(ch, '_') ? &RunTable::readyForFile : nullptr;
+        return is(ch, protocol::readyForFile) ? &RunTable::readyForFile : nullptr;
     case FlashState::Sending:
-        return is(ch, 'P') ? &RunTable::programmed : nullptr;
+        return is(ch, protocol::programmed) ? &RunTable::programmed : nullptr;
     case FlashState::Idle:
         break;
     }
@@ -154,7 +163,7 @@ void RunTable::bootProgramStarted() {
     w_.timer(TimerRole::Countdown).setEnabled(false);
     w_.setButtonCaption(WindowButton::Flash, cancelCaption);
     w_.setButtonEnabled(WindowButton::Flash, true);
-    w_.shared().restartCountdown = secondsToRestart;
+    w_.shared().restartCountdown = protocol::secondsToRestart;
     w_.timer(TimerRole::WakeUpSender).setEnabled(false);
     w_.timer(TimerRole::ReadyRequest).setEnabled(true);
     w_.timer(TimerRole::DotWatchdog).setEnabled(true);
@@ -211,8 +220,8 @@ bool RunTable::portOpenAndFileChosen() const {
 }
 
 void RunTable::showCountdown() {
-    w_.setButtonCaption(WindowButton::Flash, QStringLiteral("Waiting restart: ") +
-                                                 QString::number(w_.shared().restartCountdown));
+    w_.setButtonCaption(WindowButton::Flash,
+                        countdownCaption + QString::number(w_.shared().restartCountdown));
 }
 
 void RunTable::showStartCaption() {

@@ -38,11 +38,11 @@ struct WindowMembers {
     std::uintptr_t mainWindowHandle = 0;
 };
 
-// The five timers, by what they do for the run.
+// The five timers, by what they do for the run (their intervals: protocol/run_timing.h).
 enum class TimerRole {
-    WakeUpSender, // Timersendi: "i" every 5 ms while waiting for the boot program
-    Countdown,    // Timerresettobootprg: the operator's 60 seconds to power-cycle the device
-    ReadyRequest, // Timersendf: "f" once, 333 ms after the boot program answered
+    WakeUpSender, // Timersendi: "i" again and again while waiting for the boot program
+    Countdown,    // Timerresettobootprg: the operator's seconds to power-cycle the device
+    ReadyRequest, // Timersendf: "f" once, a moment after the boot program answered
     FileSender,   // TimerSendFile: starts the file streamer
     DotWatchdog,  // TimerdotNotReceived: the run fails when no "." comes in time
 };

@@ -241,7 +241,7 @@ void TestSrecCheck::timeOnTheLineFollowsThePauses() {
     }
     lines << record(9, 0);
     const SrecReport report = check(joined(lines));
-    for (int item = 0; item < speedItemCount; ++item) {
+    for (int item = 0; item < protocol::speedItemCount; ++item) {
         QCOMPARE(report.streamSeconds[static_cast<std::size_t>(item)], 100 * 0.02 * (item + 1));
     }
     // One line of 5759 characters takes a second on the line, longer than any pause.

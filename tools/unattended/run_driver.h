@@ -30,7 +30,7 @@ namespace norvak::unattended {
 struct RunPlan {
     int port = 4;     // typed into the port box
     QString firmware; // the file the dialog answers with
-    // The speed list's item (0 "20  - fastest" .. 4 "100 - slowest"); -1 leaves it as it is.
+    // The speed list's item (0 the fastest .. 4 the slowest); -1 leaves it as it is.
     int speedItem = -1;
     // A limit of the driver's own; zero: none (the window's countdown and watchdog end a run).
     std::chrono::milliseconds timeout{0};

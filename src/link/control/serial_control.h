@@ -33,7 +33,7 @@ public:
     SerialControl& operator=(const SerialControl&) = delete;
 
     virtual void setCommPort(std::int16_t port) = 0;
-    virtual void setSettings(const QString& settings) = 0; // "57600,n,8,1"
+    virtual void setSettings(const QString& settings) = 0; // "rate,n,8,1"
     virtual void setRThreshold(std::int16_t count) = 0;
     virtual void setInputLen(std::int16_t count) = 0;
     virtual void setOutBufferSize(std::int16_t bytes) = 0;
