@@ -44,7 +44,7 @@ public:
     // After the link has opened or closed the port. Pressed during a run, it ends the run.
     void connectPressed();
     // Then, when Connect could not open or close the port (`description` says why; the link's
-    // caption shows it): the run it was to carry, or the one it closed, is over.
+    // caption shows it): the end of the run Connect was to carry, unless already announced.
     void connectFailed(const QString& description);
     // The file dialog has set `fileName`.
     void fileChosen();
