@@ -81,6 +81,7 @@ std::int16_t narrowPort(std::int32_t portNumber) {
 } // namespace
 
 bool SerialLink::btnCon_Click() {
+    connectFailure_.reset();
     return reportingFailure<SerialError>(
         [this] {
             if (!PortOpen()) {
@@ -126,6 +127,7 @@ void SerialLink::ToggleConnection() {
         },
         [this, &connected](const QString& description) {
             connected = false;
+            connectFailure_ = description;
             showErrorCaption(description);
             closeIfOpen();
         });
@@ -208,6 +210,7 @@ bool SerialLink::reportPortLost(const QString& description) {
 }
 
 void SerialLink::reportConnectFailure(const QString& description) {
+    connectFailure_ = description;
     closeIfOpen();
     showErrorCaption(description);
 }

@@ -40,6 +40,9 @@ public:
     // setting was refused before the port was touched: the caption says why and the port
     // stays closed.
     [[nodiscard]] bool btnCon_Click();
+    // Why the last Connect press failed (the caption shows it with the time); none when it
+    // opened or closed the port as asked.
+    [[nodiscard]] const std::optional<QString>& connectFailure() const { return connectFailure_; }
     void SetupPort();
     void ToggleConnection();
     void ClosePort();
@@ -65,6 +68,7 @@ private:
     MainWindow& w_;
     SerialControl& comm_;
     bool lossReported_ = false;
+    std::optional<QString> connectFailure_;
 };
 
 } // namespace norvak

@@ -175,6 +175,9 @@ void frmProg::btnCon_Click() {
         if (link_.btnCon_Click()) {
             table_.connectPressed();
         }
+        if (const auto& failure = link_.connectFailure()) {
+            table_.connectFailed(*failure);
+        }
     });
 }
 

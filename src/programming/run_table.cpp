@@ -51,6 +51,7 @@ void RunTable::cancel() {
     enter(FlashState::Idle);
     showStartCaption();
     w_.logPrependByRewriting(interruptionNotice);
+    announceEnd(RunEndReason::Cancelled, interruptionNotice);
 }
 
 void RunTable::start() {
@@ -64,14 +65,23 @@ void RunTable::start() {
     w_.timer(TimerRole::Countdown).setEnabled(true);
     enter(FlashState::WaitingForBoot);
     ++w_.shared().programmingRun;
+    endAnnounced_ = false;
     w_.timer(TimerRole::WakeUpSender).setEnabled(true);
 }
 
 void RunTable::connectPressed() {
+    const bool runWasOn = state() != FlashState::Idle;
     enter(FlashState::Idle);
     w_.shared().restartCountdown = 0;
     showStartCaption();
     enableStartIfReady();
+    if (runWasOn) {
+        announceEnd(RunEndReason::ClosedByConnect, {});
+    }
+}
+
+void RunTable::connectFailed(const QString& description) {
+    announceEnd(RunEndReason::ConnectFailed, description);
 }
 
 void RunTable::fileChosen() {
@@ -93,10 +103,12 @@ void RunTable::countdownTick() {
         return;
     }
     if (state() == FlashState::WaitingForBoot) {
+        const QString noBootProgram = QStringLiteral("Restart to bootprogram failled!");
         enter(FlashState::Idle);
-        w_.logAppendByRewriting(QStringLiteral("\r\nRestart to bootprogram failled!"));
+        w_.logAppendByRewriting(QStringLiteral("\r\n") + noBootProgram);
         showStartCaption();
         w_.setButtonEnabled(WindowButton::Flash, true);
+        announceEnd(RunEndReason::NoBootProgram, noBootProgram);
     }
     w_.timer(TimerRole::Countdown).setEnabled(false);
 }
@@ -114,12 +126,14 @@ void RunTable::readyRequestTick() {
 }
 
 void RunTable::watchdogTick() {
-    w_.setStatusText(QStringLiteral("Programming FAILLED"));
+    const QString failed = QStringLiteral("Programming FAILLED");
+    w_.setStatusText(failed);
     enter(FlashState::Idle);
     w_.timer(TimerRole::DotWatchdog).setEnabled(false);
     showStartCaption();
     w_.setButtonEnabled(WindowButton::Flash, true);
-    // Every change is made before the box holds this handler.
+    // Every change, the announcement too, is made before the box holds this handler.
+    announceEnd(RunEndReason::DotTimeout, failed);
     w_.showMessageBox(QStringLiteral("Error: DOT Timeout"), MessageIcon::Critical);
 }
 
@@ -183,10 +197,12 @@ void RunTable::lineAccepted() {
 }
 
 void RunTable::programmed() {
-    w_.setStatusText(QStringLiteral("PROGRAMMED"));
+    const QString programmedText = QStringLiteral("PROGRAMMED");
+    w_.setStatusText(programmedText);
     showStartCaption();
     enter(FlashState::Idle);
     w_.timer(TimerRole::DotWatchdog).setEnabled(false);
+    announceEnd(RunEndReason::Programmed, programmedText);
 }
 
 // --- The file streamer and the link ---
@@ -200,8 +216,10 @@ void RunTable::firmwareUnreadable(const QString& path, const QString& why) {
     stopAllTimers();
     showStartCaption();
     enableStartIfReady();
-    w_.setStatusText(fileUnreadableText +
-                     (path.isEmpty() ? why : path + QStringLiteral(": ") + why));
+    const QString unreadable =
+        fileUnreadableText + (path.isEmpty() ? why : path + QStringLiteral(": ") + why);
+    w_.setStatusText(unreadable);
+    announceEnd(RunEndReason::FirmwareUnreadable, unreadable);
 }
 
 void RunTable::portLost(const QString& description) {
@@ -211,6 +229,7 @@ void RunTable::portLost(const QString& description) {
     enter(FlashState::Idle);
     showStartCaption();
     stopAllTimers();
+    announceEnd(RunEndReason::PortLost, description);
 }
 
 // --- Shared steps ---
@@ -232,6 +251,14 @@ void RunTable::enableStartIfReady() {
     if (portOpenAndFileChosen()) {
         w_.setButtonEnabled(WindowButton::Flash, true);
     }
+}
+
+void RunTable::announceEnd(RunEndReason reason, const QString& description) {
+    if (endAnnounced_) {
+        return;
+    }
+    endAnnounced_ = true;
+    w_.announceRunEnd({.reason = reason, .description = description});
 }
 
 void RunTable::stopAllTimers() {

@@ -64,8 +64,11 @@ public:
     // --- The operator ---
     // The programming button: a start or a cancel, whichever applies.
     void flashButtonPressed();
-    // After the link has opened or closed the port.
+    // After the link has opened or closed the port. Pressed during a run, it ends the run.
     void connectPressed();
+    // Then, when Connect could not open or close the port (`description` says why; the link's
+    // caption shows it): the end of the run Connect was to carry, unless already announced.
+    void connectFailed(const QString& description);
     // The file dialog has set `fileName`.
     void fileChosen();
     // sFile: the streamer starts at once.
@@ -81,7 +84,8 @@ public:
     void characterReceived(const QByteArray& ch, EchoBeforeTransition& echo);
 
     // --- The file streamer ---
-    // A failure ended the streamer's run: nothing is reported, the watchdog runs on.
+    // A failure ended the streamer's run: nothing is reported, the watchdog runs on (and its
+    // row announces the run's end).
     void streamerFailed();
     // The firmware file at `path` could not be opened or read (`why`): the run is over at
     // once and the caption says why, so that the watchdog does not blame the device for it.
@@ -114,9 +118,15 @@ private:
     void showStartCaption();
     void enableStartIfReady();
     void stopAllTimers();
+    // Tells the window how the run ended, the first time one of its ending rows runs; later
+    // ends of the same run (the watchdog after a cancel, a lost port after "PROGRAMMED") are
+    // what the operator sees, not news of the run.
+    void announceEnd(RunEndReason reason, const QString& description);
 
     MainWindow& w_;
     SerialLink& link_;
+    // Since the last start (or since the window opened, before the first one).
+    bool endAnnounced_ = false;
 };
 
 } // namespace norvak

@@ -35,8 +35,6 @@ using unattended::RunOutcome;
 // The port box number typed for --device: the route sends it to the path.
 constexpr int devicePortNumber = 1;
 
-const QString errorCaptionStart = QStringLiteral("Connect:   Error ");
-
 RunReporter::Style styleFor(const CliOptions& options, std::FILE* out) {
     if (options.json) {
         return RunReporter::Style::Json;
@@ -48,15 +46,6 @@ void writeText(std::FILE* file, const QString& text) {
     const QByteArray bytes = text.toUtf8();
     std::fwrite(bytes.constData(), 1, static_cast<std::size_t>(bytes.size()), file);
     std::fflush(file);
-}
-
-// The description part of an error caption's status: after "Connect:   Error " and the time.
-QString portDescription(const QString& status, const QString& timeOfDay) {
-    if (!status.startsWith(errorCaptionStart)) {
-        return status;
-    }
-    const QString rest = status.mid(errorCaptionStart.size());
-    return !timeOfDay.isEmpty() && rest.startsWith(timeOfDay) ? rest.mid(timeOfDay.size()) : rest;
 }
 
 // Ends the run before any window when the file cannot be read or, with --check, holds bad
@@ -193,7 +182,8 @@ RunEnd runEnd(const unattended::RunVerdict& verdict, const RunFacts& facts) {
                                "--speed, then switch the device off and on and program it "
                                "again.")};
     case RunOutcome::PortFailed:
-        return facts.deviceWentAway ? deviceWentAway(facts) : portNotOpened(facts.portDescription);
+        // The reason is the port's description as the window announced the run's end.
+        return facts.deviceWentAway ? deviceWentAway(facts) : portNotOpened(verdict.reason());
     case RunOutcome::FileUnreadable:
         return {exit_status::fileUnreadable, QStringLiteral("file-unreadable"), verdict.reason(),
                 verdict.reason() +
@@ -259,8 +249,6 @@ int runProgram(const CliOptions& options, int& argc, char** argv, std::FILE* out
     QObject::connect(&driver, &unattended::RunDriver::finished, &driver, [&] {
         const QString devicePath = serialControl.devicePath();
         const RunFacts facts{
-            .portDescription =
-                portDescription(driver.verdict().reason(), toolkit.lastTimeOfDayText()),
             .deviceWentAway = lineWentAway,
             .portLabel = QStringLiteral("Port %1 (%2)").arg(port).arg(devicePath),
             .progressPercent = window.shared().progressPercent,

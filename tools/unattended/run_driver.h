@@ -6,7 +6,8 @@
 // its handlers, timers and serial control; the driver only clicks and watches.
 //
 // Watching: every status caption as it is set, the START PROGRAMMING button's caption (looked
-// at every watchInterval), message boxes (answered at once) and the run falling back to idle.
+// at every watchInterval) and message boxes (answered at once), all passed on to be shown; the
+// outcome comes from the window's announcement of the run's end, never from what it shows.
 // Once the outcome is decided, the driver waits until the device has been quiet for a moment
 // (its closing words belong to the run) and then reports `finished`.
 
@@ -79,6 +80,7 @@ private:
     void chooseSpeed();
     void onCaption(const QString& caption);
     void onMessage(const MessageBoxRequest& request);
+    void onRunEnded(const RunEnding& ending);
     // Reports a decided outcome once and starts winding up.
     void announceDecision();
     void watch();
@@ -102,5 +104,8 @@ private:
     QElapsedTimer quietClock_; // since the log box last changed
     qsizetype lastLogLength_ = -1;
 };
+
+// The part of a status caption after the application title and ", "; empty for any other.
+[[nodiscard]] QString statusPart(const QString& caption);
 
 } // namespace norvak::unattended
