@@ -3,15 +3,13 @@
 
 #include "tests/cli/cli_process.h"
 #include "tests/support/reading_as_another_user.h"
+#include "tests/support/unreadable_files.h"
 #include "tests/support/window_rig.h"
 
-#include <QDir>
-#include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
 
 #ifdef Q_OS_LINUX
-#include <sys/stat.h>
 #include <unistd.h>
 #endif
 
@@ -78,52 +76,15 @@ std::unique_ptr<QProcess> runCli(const QStringList& arguments, bool asAnotherUse
 } // namespace
 
 void TestCliUnreadable::theCommandLineAndTheWindowGiveOneReason_data() {
-    QTest::addColumn<QString>("kind");
-    QTest::addColumn<QString>("why");
-    const std::pair<const char*, const char*> rows[] = {
-        {"missing", "no such file"},
-        {"missing folder", "no such file"},
-        {"folder", "is a folder, not a file"},
-#ifdef Q_OS_LINUX
-        {"fifo", "not a regular file"},
-        {"device", "not a regular file"},
-        {"no permission", "no permission to read it"},
-#endif
-    };
-    for (const auto& [kind, why] : rows) {
-        QTest::newRow(kind) << QString::fromLatin1(kind) << QString::fromLatin1(why);
-    }
+    test::addUnreadableFileRows();
 }
 
 void TestCliUnreadable::theCommandLineAndTheWindowGiveOneReason() {
     QFETCH(QString, kind);
     QFETCH(QString, why);
     const QTemporaryDir dir;
-    QString path = dir.filePath(QStringLiteral("missing.srec"));
-    if (kind == "missing folder") {
-        path = dir.filePath(QStringLiteral("nofolder/fw.srec"));
-    } else if (kind == "folder") {
-        path = dir.path();
-    }
-#ifdef Q_OS_LINUX
-    if (kind == "fifo") {
-        path = dir.filePath(QStringLiteral("fifo.srec"));
-        QCOMPARE(::mkfifo(QFile::encodeName(path).constData(), 0600), 0);
-    } else if (kind == "device") {
-        path = QStringLiteral("/dev/zero");
-    } else if (kind == "no permission") {
-        // Only the file's own rights keep the other user out, not its folder's.
-        QVERIFY(QFile::setPermissions(dir.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner |
-                                                      QFileDevice::ExeOwner |
-                                                      QFileDevice::ExeOther));
-        path = dir.filePath(QStringLiteral("fw.srec"));
-        QFile file(path);
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        QVERIFY(file.write("S0030000FC\r\n") > 0);
-        file.close();
-        QVERIFY(QFile::setPermissions(path, QFileDevice::WriteOwner));
-    }
-#endif
+    const QString path = test::makeUnreadableFile(dir, kind);
+    QVERIFY(!path.isEmpty());
     const bool asAnotherUser = kind == "no permission";
     const QString reason = path + QStringLiteral(": ") + why;
     QCOMPARE(windowReason(path, asAnotherUser), reason);
