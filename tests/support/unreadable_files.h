@@ -7,6 +7,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <utility>
+
 #ifdef Q_OS_LINUX
 #include <sys/stat.h>
 #endif
