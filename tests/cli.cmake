@@ -20,4 +20,10 @@ if(NORVAK_HAVE_PTY)
   norvak_add_test(test_cli_faults SOURCES cli/test_cli_faults.cpp LIBS norvak_device_rig)
   add_dependencies(test_cli_faults norvak-flash-cli)
   target_compile_definitions(test_cli_faults PRIVATE NORVAK_CLI="$<TARGET_FILE:norvak-flash-cli>")
+
+  # The command line and the window's streamer refuse an unreadable file with one reason.
+  norvak_add_test(test_cli_unreadable SOURCES cli/test_cli_unreadable.cpp LIBS norvak_device_rig)
+  add_dependencies(test_cli_unreadable norvak-flash-cli)
+  target_compile_definitions(test_cli_unreadable PRIVATE
+    NORVAK_CLI="$<TARGET_FILE:norvak-flash-cli>")
 endif()

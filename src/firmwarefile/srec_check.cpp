@@ -1,6 +1,5 @@
 #include "firmwarefile/srec_check.h"
 
-#include "firmwarefile/firmware_file.h"
 #include "protocol/boot_line.h"
 #include "protocol/run_timing.h"
 
@@ -546,24 +545,11 @@ SrecReport checkSrecDevice(QIODevice& device, qint64 size, const InterruptPoll& 
     return checker.finish(size, leftover);
 }
 
-std::optional<QString> whyUnreadable(const QString& path, const QString& shownAs) {
+SrecReport checkSrecFile(QFile& file, const QString& shownAs, const InterruptPoll& interrupted) {
     try {
-        static_cast<void>(openFirmwareFile(path));
+        return checkSrecDevice(file, file.size(), interrupted);
     } catch (const FirmwareFileError& e) {
-        return QStringLiteral("%1: %2").arg(shownAs.isEmpty() ? path : shownAs, e.description());
-    }
-    return std::nullopt;
-}
-
-SrecReport checkSrecFile(const QString& path, const QString& shownAs,
-                         const InterruptPoll& interrupted) {
-    try {
-        const auto file = openFirmwareFile(path);
-        return checkSrecDevice(*file, file->size(), interrupted);
-    } catch (const FirmwareFileError& e) {
-        throw FileReadError(QStringLiteral("%1: %2")
-                                .arg(shownAs.isEmpty() ? path : shownAs, e.description())
-                                .toStdString());
+        throw FileReadError(QStringLiteral("%1: %2").arg(shownAs, e.description()).toStdString());
     }
 }
 

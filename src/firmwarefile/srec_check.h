@@ -30,6 +30,7 @@
 #include <stdexcept>
 #include <vector>
 
+class QFile;
 class QIODevice;
 
 namespace norvak::cli {
@@ -96,7 +97,7 @@ struct SrecReport {
     [[nodiscard]] QString lineEndName() const;
 };
 
-// The file cannot be opened or read; what() says why.
+// The file cannot be read to its end; what() says why.
 class FileReadError : public std::runtime_error {
 public:
     using std::runtime_error::runtime_error;
@@ -112,15 +113,10 @@ public:
 // CheckInterrupted. Cheap, for it runs in the middle of the reading.
 using InterruptPoll = std::function<bool()>;
 
-// Why the streamer could not open the file at `path`; nothing when it can. The reasons name
-// the file as `shownAs`, or as `path` when that is empty.
-[[nodiscard]] std::optional<QString> whyUnreadable(const QString& path,
-                                                   const QString& shownAs = {});
-
-// Checks the file at `path`, opened as the streamer opens it. Throws FileReadError, whose
-// reason names the file as whyUnreadable() does, also when the file gets shorter while it is
-// read; and CheckInterrupted.
-[[nodiscard]] SrecReport checkSrecFile(const QString& path, const QString& shownAs = {},
+// Checks `file`, opened as the streamer opens it (openFirmwareFile). Throws FileReadError,
+// whose reason names the file as `shownAs`, when a read fails or the file gets shorter while
+// it is read; and CheckInterrupted.
+[[nodiscard]] SrecReport checkSrecFile(QFile& file, const QString& shownAs,
                                        const InterruptPoll& interrupted = {});
 // Checks what `device` (open for reading) holds; `size` is its length in bytes, taken at the
 // opening. Throws FirmwareFileError when the device gives less, and CheckInterrupted.

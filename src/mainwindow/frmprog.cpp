@@ -163,7 +163,7 @@ void frmProg::connectHandlers() {
 void frmProg::guarded(const std::function<void()>& handler) {
     try {
         handler();
-    } catch (const SerialError& e) {
+    } catch (const PortLostError& e) {
         table_.portLost(e.description());
     } catch (const std::exception&) {
         // Dropped: the program goes on.

@@ -113,7 +113,8 @@ private:
     void createTimers();
     void connectHandlers();
     // The one boundary between a handler and the event loop: nothing a handler throws may end
-    // the program. A write that fails on an open port means the adapter or the device has gone.
+    // the program. A lost port (PortLostError: the adapter or the device has gone, or the line
+    // refused a write) is reported as one; every other failure is dropped.
     void guarded(const std::function<void()>& handler);
 
     // Controls, owned by the window through Qt's parent ownership.

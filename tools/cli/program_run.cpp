@@ -1,5 +1,6 @@
 #include "tools/cli/program_run.h"
 
+#include "firmwarefile/firmware_file.h"
 #include "firmwarefile/srec_check.h"
 #include "tools/cli/check_report.h"
 #include "tools/cli/named_file.h"
@@ -58,11 +59,9 @@ std::optional<int> refuseUnfitFile(const CliOptions& options, const NamedFile& f
                   QStringLiteral("cannot read the firmware: ") + why});
         return exit_status::fileUnreadable;
     };
-    if (const auto& failure = firmware.failure()) {
-        return refuseUnreadable(*failure);
-    }
-    if (const auto why = whyUnreadable(firmware.path(), firmware.shown())) {
-        return refuseUnreadable(*why);
+    const FirmwareOpening opening = firmware.open();
+    if (!opening.isOpen()) {
+        return refuseUnreadable(firmware.unreadable(opening.whyNot()));
     }
     if (!options.check) {
         return std::nullopt;
@@ -71,7 +70,7 @@ std::optional<int> refuseUnfitFile(const CliOptions& options, const NamedFile& f
     try {
         // The run's signal watcher does not exist yet: a large file is read with SIGINT,
         // SIGTERM and SIGHUP blocked, so the check looks for them itself.
-        report = checkSrecFile(firmware.path(), firmware.shown(), terminationSignalPending);
+        report = checkSrecFile(opening.file(), firmware.shown(), terminationSignalPending);
     } catch (const FileReadError& e) {
         return refuseUnreadable(QString::fromStdString(e.what()));
     } catch (const CheckInterrupted&) {
