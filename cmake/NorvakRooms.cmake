@@ -4,7 +4,9 @@
 #                     |
 #                     +-> firmwarefile (opening, reading and checking firmware files)
 #   devicenotify beside them; seam (the toolkit, the window's members by role, the failure
-#   helpers: what the rooms below the window may see of it) under them all.
+#   helpers: what the rooms below the window may see of it) under them; protocol (the boot
+#   program's line and characters, the operator's numbers of a run) at the very bottom, for
+#   every room and tool.
 #
 # The tools are rooms too: each includes its own folder, the tools it is built on and the rooms
 # of src/ it drives. Every include of ours names its folder.
@@ -13,7 +15,7 @@
 # files includes a header of a room it may not use.
 
 # Every room of src/, for the tools that drive the whole window program.
-set(NORVAK_WINDOW_ROOMS mainwindow/ programming/ firmwarefile/ link/ devicenotify/ seam/)
+set(NORVAK_WINDOW_ROOMS mainwindow/ programming/ firmwarefile/ link/ devicenotify/ seam/ protocol/)
 
 set(NORVAK_CHECK_INCLUDES_SCRIPT ${CMAKE_CURRENT_LIST_DIR}/check_includes.cmake)
 

@@ -6,6 +6,9 @@ add_dependencies(test_srec_check norvak_sample_firmware)
 target_compile_definitions(test_srec_check PRIVATE NORVAK_FIRMWARE_DIR="${NORVAK_FIRMWARE_DIR}")
 
 norvak_add_test(test_cli_parts SOURCES cli/test_cli_parts.cpp LIBS norvak_cli)
+# The speeds as the CLI, the window's speed list and the streamer's pause see them.
+norvak_add_test(test_speed_items SOURCES cli/test_speed_items.cpp
+                LIBS norvak_cli norvak_testsupport)
 
 # Both run the CLI against simulated devices over pseudo-terminals.
 if(NORVAK_HAVE_PTY)
@@ -17,4 +20,10 @@ if(NORVAK_HAVE_PTY)
   norvak_add_test(test_cli_faults SOURCES cli/test_cli_faults.cpp LIBS norvak_device_rig)
   add_dependencies(test_cli_faults norvak-flash-cli)
   target_compile_definitions(test_cli_faults PRIVATE NORVAK_CLI="$<TARGET_FILE:norvak-flash-cli>")
+
+  # The command line and the window's streamer refuse an unreadable file with one reason.
+  norvak_add_test(test_cli_unreadable SOURCES cli/test_cli_unreadable.cpp LIBS norvak_device_rig)
+  add_dependencies(test_cli_unreadable norvak-flash-cli)
+  target_compile_definitions(test_cli_unreadable PRIVATE
+    NORVAK_CLI="$<TARGET_FILE:norvak-flash-cli>")
 endif()

@@ -285,13 +285,7 @@ public:
         , log_(WindowControls::of(rig_.window()).logBox)
         , clicker_(WindowControls::of(rig_.window()).helpButton)
         , total_(static_cast<std::size_t>(scenario.megabytesPerSecond * 1e6 *
-                                          static_cast<double>(scenario.duration.count()))) {
-        QObject::connect(
-            &rig_.window(), &QWidget::windowTitleChanged, [this](const QString& title) {
-                programmed_ =
-                    programmed_ || title == QStringLiteral("Norvak Flash Programmer, PROGRAMMED");
-            });
-    }
+                                          static_cast<double>(scenario.duration.count()))) {}
 
     int run() {
         rig_.toolkit().realMessageBoxes = true;
@@ -407,7 +401,7 @@ private:
         printFigure(name + ": characters missing or wrong in the log box",
                     static_cast<double>(order_.differences(log_)), "chars", atMost(0));
         if (scenario_.duringRun) {
-            printFigure(name + ": the run ended PROGRAMMED", programmed_ ? 1 : 0, "yes=1",
+            printFigure(name + ": the run ended PROGRAMMED", rig_.programmed() ? 1 : 0, "yes=1",
                         atLeast(1));
         }
         printInfo(name + ": characters received per second", usage_.received / usage_.wall.count(),
@@ -430,7 +424,6 @@ private:
     std::size_t floodSent_ = 0;
     bool started_ = false;
     bool floodDone_ = false;
-    bool programmed_ = false;
     Usage before_;
     FloodUsage usage_;
 };

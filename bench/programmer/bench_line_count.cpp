@@ -30,9 +30,14 @@ struct Pass {
 
 Pass countPass(const QString& path) {
     const auto begin = std::chrono::steady_clock::now();
-    const auto file = openFirmwareFile(path);
-    LineReader reader(*file, [&file] { return file->size(); });
+    const FirmwareOpening opening = openFirmwareFile(path);
     Pass pass;
+    if (!opening.isOpen()) {
+        printNote("cannot read " + path.toStdString() + ": " + opening.whyNot().toStdString());
+        return pass;
+    }
+    QFile& file = opening.file();
+    LineReader reader(file, [&file] { return file.size(); });
     while (reader.hasLine()) {
         ++pass.lines;
         reader.skipLine();

@@ -163,6 +163,8 @@ ProgrammerRig::ProgrammerRig(const QString& ttyPath, bool shown)
     : outputCalls_(std::make_shared<std::vector<OutputCall>>()) {
     window_ = std::make_unique<frmProg>(
         toolkit_, std::make_unique<TimedSerial>(toolkit_, ttyPath, outputCalls_), nullptr);
+    QObject::connect(window_.get(), &frmProg::runEnded, window_.get(),
+                     [this](const RunEnding& ending) { runEnds_.push_back(ending); });
     WindowControls::of(*window_).portBox.setText(QStringLiteral("1"));
     if (shown) {
         window_->show();
@@ -175,10 +177,17 @@ ProgrammerRig::~ProgrammerRig() {
     window_->close();
 }
 
+bool ProgrammerRig::programmed() const {
+    return std::ranges::any_of(runEnds_, [](const RunEnding& ending) {
+        return ending.reason == RunEndReason::Programmed;
+    });
+}
+
 void ProgrammerRig::connectPort() {
     clickWithMouse(WindowControls::of(*window_).connectButton);
     if (!window_->PortOpen()) {
-        throw std::runtime_error("the port did not open: " + window_->windowTitle().toStdString());
+        const QString why = runEnds_.empty() ? QString() : runEnds_.back().description;
+        throw std::runtime_error("the port did not open: " + why.toStdString());
     }
 }
 

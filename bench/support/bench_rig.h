@@ -95,8 +95,11 @@ public:
     [[nodiscard]] BenchToolkit& toolkit() { return toolkit_; }
     // Every Output call the program made, in order.
     [[nodiscard]] const std::vector<OutputCall>& outputCalls() const { return *outputCalls_; }
+    // Every run end the window announced, in order.
+    [[nodiscard]] const std::vector<RunEnding>& runEnds() const { return runEnds_; }
+    [[nodiscard]] bool programmed() const;
 
-    // Presses Connect; throws std::runtime_error with the caption when the port stays closed.
+    // Presses Connect; throws std::runtime_error with why when the port stays closed.
     void connectPort();
     void chooseFile(const QString& path);
     // Chooses an item of the speed list; -1 types into its field instead (no pause at all).
@@ -107,6 +110,7 @@ public:
 private:
     BenchToolkit toolkit_;
     std::shared_ptr<std::vector<OutputCall>> outputCalls_;
+    std::vector<RunEnding> runEnds_;
     std::unique_ptr<frmProg> window_;
 };
 

@@ -1,11 +1,13 @@
 #include "firmwarefile/srec_check.h"
 
-#include "firmwarefile/firmware_file.h"
+#include "protocol/boot_line.h"
+#include "protocol/run_timing.h"
 
 #include <QFile>
 #include <QIODevice>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdint>
 #include <iterator>
 #include <limits>
@@ -16,9 +18,9 @@ namespace norvak::cli {
 
 namespace {
 
-constexpr double lineBitsPerByte = 10.0; // start bit, 8 data bits, stop bit
-constexpr double lineBaudRate = 57600.0;
-constexpr double pauseStepSeconds = 0.020;
+constexpr double lineBitsPerByte = protocol::bitsPerCharacter;
+constexpr double lineBaudRate = protocol::baudRate;
+constexpr double pauseStepSeconds = std::chrono::duration<double>(protocol::pauseStep).count();
 constexpr qsizetype maxHeaderBytes = 256;
 // The longest line that is on the line within the shortest pause.
 constexpr qint64 shortLineBytes =
@@ -380,8 +382,8 @@ void SrecChecker::addStreamTime(qint64 lineBytes) {
         return;
     }
     const double onLine = static_cast<double>(lineBytes) * lineBitsPerByte / lineBaudRate;
-    for (int item = 0; item < speedItemCount; ++item) {
-        const double pause = (item + 1) * pauseStepSeconds;
+    for (int item = 0; item < protocol::speedItemCount; ++item) {
+        const double pause = protocol::pauseStepsOf(item) * pauseStepSeconds;
         report_.streamSeconds[static_cast<std::size_t>(item)] += std::max(pause, onLine);
     }
 }
@@ -514,9 +516,9 @@ void SrecChecker::checkDataAddresses(quint64 first, quint64 end) {
 }
 
 SrecReport SrecChecker::finish(qint64 fileBytes, std::optional<char> leftover) {
-    for (int item = 0; item < speedItemCount; ++item) {
+    for (int item = 0; item < protocol::speedItemCount; ++item) {
         report_.streamSeconds[static_cast<std::size_t>(item)] +=
-            static_cast<double>(shortLines_) * (item + 1) * pauseStepSeconds;
+            static_cast<double>(shortLines_) * protocol::pauseStepsOf(item) * pauseStepSeconds;
     }
     const qint64 afterLast = report_.linesSent + 1;
     if (terminationLine_ == 0) {
@@ -789,24 +791,11 @@ SrecReport checkSrecDevice(QIODevice& device, qint64 size, const InterruptPoll& 
     return report;
 }
 
-std::optional<QString> whyUnreadable(const QString& path, const QString& shownAs) {
+SrecReport checkSrecFile(QFile& file, const QString& shownAs, const InterruptPoll& interrupted) {
     try {
-        static_cast<void>(openFirmwareFile(path));
+        return checkSrecDevice(file, file.size(), interrupted);
     } catch (const FirmwareFileError& e) {
-        return QStringLiteral("%1: %2").arg(shownAs.isEmpty() ? path : shownAs, e.description());
-    }
-    return std::nullopt;
-}
-
-SrecReport checkSrecFile(const QString& path, const QString& shownAs,
-                         const InterruptPoll& interrupted) {
-    try {
-        const auto file = openFirmwareFile(path);
-        return checkSrecDevice(*file, file->size(), interrupted);
-    } catch (const FirmwareFileError& e) {
-        throw FileReadError(QStringLiteral("%1: %2")
-                                .arg(shownAs.isEmpty() ? path : shownAs, e.description())
-                                .toStdString());
+        throw FileReadError(QStringLiteral("%1: %2").arg(shownAs, e.description()).toStdString());
     }
 }
 

@@ -22,6 +22,7 @@
 // more than once, no more.
 
 #include "firmwarefile/line_reader.h"
+#include "protocol/run_timing.h"
 
 #include <QByteArray>
 #include <QString>
@@ -36,6 +37,7 @@
 #include <stdexcept>
 #include <vector>
 
+class QFile;
 class QIODevice;
 
 namespace norvak::cli {
@@ -94,9 +96,6 @@ struct LineEndCounts {
     qint64 none = 0; // a last line that runs to the end of the file
 };
 
-// The pause items of the window's speed list: item k pauses (k + 1) * 20 ms after a line.
-inline constexpr int speedItemCount = 5;
-
 struct SrecReport {
     static constexpr std::size_t maxListedProblems = 100;
 
@@ -108,9 +107,10 @@ struct SrecReport {
     qint64 dataBytes = 0;
     std::vector<AddressRange> ranges; // merged, ascending
     std::optional<QByteArray> header; // the first S0's data
-    // Seconds the lines take on the line at 57600 baud with each item's pause after each line,
-    // from the first line on (not the handshake nor the second before the first line).
-    std::array<double, speedItemCount> streamSeconds{};
+    // Seconds the lines take on the line at the link's rate with each speed item's pause after
+    // each line, from the first line on (not the handshake nor the second before the first
+    // line).
+    std::array<double, protocol::speedItemCount> streamSeconds{};
     std::vector<SrecProblem> problems; // the first maxListedProblems, in file order
     qint64 problemCount = 0;           // errors and warnings
     qint64 errorCount = 0;
@@ -125,7 +125,7 @@ struct SrecReport {
     [[nodiscard]] QString lineEndName() const;
 };
 
-// The file cannot be opened or read; what() says why.
+// The file cannot be read to its end; what() says why.
 class FileReadError : public std::runtime_error {
 public:
     using std::runtime_error::runtime_error;
@@ -141,15 +141,10 @@ public:
 // CheckInterrupted. Cheap, for it runs in the middle of the reading.
 using InterruptPoll = std::function<bool()>;
 
-// Why the streamer could not open the file at `path`; nothing when it can. The reasons name
-// the file as `shownAs`, or as `path` when that is empty.
-[[nodiscard]] std::optional<QString> whyUnreadable(const QString& path,
-                                                   const QString& shownAs = {});
-
-// Checks the file at `path`, opened as the streamer opens it. Throws FileReadError, whose
-// reason names the file as whyUnreadable() does, also when the file gets shorter while it is
-// read; and CheckInterrupted.
-[[nodiscard]] SrecReport checkSrecFile(const QString& path, const QString& shownAs = {},
+// Checks `file`, opened as the streamer opens it (openFirmwareFile). Throws FileReadError,
+// whose reason names the file as `shownAs`, when a read fails or the file gets shorter while
+// it is read; and CheckInterrupted.
+[[nodiscard]] SrecReport checkSrecFile(QFile& file, const QString& shownAs,
                                        const InterruptPoll& interrupted = {});
 // Checks what `device` (open for reading) holds; `size` is its length in bytes, taken at the
 // opening. Throws FirmwareFileError when the device gives less, and CheckInterrupted.

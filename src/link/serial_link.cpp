@@ -1,6 +1,7 @@
 #include "link/serial_link.h"
 
 #include "link/control/serial_control.h"
+#include "protocol/boot_line.h"
 #include "seam/failure_handling.h"
 
 #include <limits>
@@ -8,7 +9,7 @@
 namespace norvak {
 
 QString linkSettings(std::int32_t baudRate) {
-    return QString::number(baudRate) + QStringLiteral(",n,8,1");
+    return QString::number(baudRate) + QLatin1StringView(protocol::settingsAfterRate);
 }
 
 namespace {
@@ -80,6 +81,7 @@ std::int16_t narrowPort(std::int32_t portNumber) {
 } // namespace
 
 bool SerialLink::btnCon_Click() {
+    connectFailure_.reset();
     return reportingFailure<SerialError>(
         [this] {
             if (!PortOpen()) {
@@ -97,7 +99,7 @@ void SerialLink::SetupPort() {
     }
     WindowMembers& members = w_.shared();
     members.portNumber = parsePortText(w_.portText());
-    members.baudRate = linkBaudRate;
+    members.baudRate = protocol::baudRate;
     comm_.setCommPort(narrowPort(members.portNumber));
     comm_.setSettings(linkSettings(members.baudRate));
     comm_.setRThreshold(1);
@@ -125,6 +127,7 @@ void SerialLink::ToggleConnection() {
         },
         [this, &connected](const QString& description) {
             connected = false;
+            connectFailure_ = description;
             showErrorCaption(description);
             closeIfOpen();
         });
@@ -207,6 +210,7 @@ bool SerialLink::reportPortLost(const QString& description) {
 }
 
 void SerialLink::reportConnectFailure(const QString& description) {
+    connectFailure_ = description;
     closeIfOpen();
     showErrorCaption(description);
 }

@@ -19,9 +19,8 @@ class SerialControl;
 // passes a single value or nothing (then only command, 0 and check go out).
 using PacketData = std::optional<std::vector<int>>;
 
-// The link always runs at this rate; the speed box is informational only.
-inline constexpr std::int32_t linkBaudRate = 57600;
-
+// The serial control's settings text for `baudRate`: the rate, then no parity, 8 data bits and
+// 1 stop bit. The link always runs at protocol::baudRate; the speed box is informational only.
 [[nodiscard]] QString linkSettings(std::int32_t baudRate);
 
 // The port box's text as a 32-bit number: blanks around it allowed, an optional sign, ASCII
@@ -41,6 +40,9 @@ public:
     // setting was refused before the port was touched: the caption says why and the port
     // stays closed.
     [[nodiscard]] bool btnCon_Click();
+    // Why the last Connect press failed (the caption shows it with the time); none when it
+    // opened or closed the port as asked.
+    [[nodiscard]] const std::optional<QString>& connectFailure() const { return connectFailure_; }
     void SetupPort();
     void ToggleConnection();
     void ClosePort();
@@ -66,6 +68,7 @@ private:
     MainWindow& w_;
     SerialControl& comm_;
     bool lossReported_ = false;
+    std::optional<QString> connectFailure_;
 };
 
 } // namespace norvak

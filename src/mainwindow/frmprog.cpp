@@ -2,6 +2,8 @@
 
 #include "mainwindow/logbox/logbox.h"
 #include "mainwindow/speed_list.h"
+#include "protocol/boot_line.h"
+#include "protocol/run_timing.h"
 #include "seam/failure_handling.h"
 
 #include <QCloseEvent>
@@ -54,8 +56,9 @@ frmProg::~frmProg() {
 
 void frmProg::createControls() {
     Frame9 = new QGroupBox(QStringLiteral("Com settings"), this);
-    txtSpeed = new QLineEdit(QStringLiteral("57600"), Frame9);
-    txtSpeed->setToolTip(QStringLiteral("Port speed: 38400, 57600,76800"));
+    // The box shows the link's rate; nothing reads it back.
+    txtSpeed = new QLineEdit(QString::number(protocol::baudRate), Frame9);
+    txtSpeed->setToolTip(QStringLiteral("Port speed: 38400, %1,76800").arg(protocol::baudRate));
     txtComPort = new QLineEdit(QStringLiteral("4"), Frame9);
     txtComPort->setToolTip(QStringLiteral("Com Port number"));
     btnCon = new QPushButton(SerialLink::connectCaption, Frame9);
@@ -126,11 +129,11 @@ void frmProg::setTabOrder() {
 }
 
 void frmProg::createTimers() {
-    TimerdotNotReceived = toolkit_.makeTimer(Milliseconds(3000));
-    Timersendf = toolkit_.makeTimer(Milliseconds(333));
-    Timersendi = toolkit_.makeTimer(Milliseconds(5));
-    TimerSendFile = toolkit_.makeTimer(Milliseconds(1000));
-    Timerresettobootprg = toolkit_.makeTimer(Milliseconds(1000));
+    TimerdotNotReceived = toolkit_.makeTimer(protocol::dotWatchdogInterval);
+    Timersendf = toolkit_.makeTimer(protocol::readyRequestDelay);
+    Timersendi = toolkit_.makeTimer(protocol::wakeUpInterval);
+    TimerSendFile = toolkit_.makeTimer(protocol::fileSenderDelay);
+    Timerresettobootprg = toolkit_.makeTimer(protocol::countdownInterval);
 }
 
 void frmProg::connectHandlers() {
@@ -160,7 +163,7 @@ void frmProg::connectHandlers() {
 void frmProg::guarded(const std::function<void()>& handler) {
     try {
         handler();
-    } catch (const SerialError& e) {
+    } catch (const PortLostError& e) {
         table_.portLost(e.description());
     } catch (const std::exception&) {
         // Dropped: the program goes on.
@@ -171,6 +174,9 @@ void frmProg::btnCon_Click() {
     guarded([this] {
         if (link_.btnCon_Click()) {
             table_.connectPressed();
+        }
+        if (const auto& failure = link_.connectFailure()) {
+            table_.connectFailed(*failure);
         }
     });
 }
@@ -210,11 +216,11 @@ void frmProg::TimerSendFile_Timer() {
 void frmProg::Form_Load() {
     members_.fileName.clear();
     lblFilename->setText(members_.fileName);
-    members_.restartCountdown = 60;
-    for (const QString& item : speedItems) {
+    table_.windowLoaded();
+    for (const QString& item : speedItems()) {
         Combospeed->addItem(item);
     }
-    Combospeed->setCurrentIndex(normalSpeedItem);
+    Combospeed->setCurrentIndex(protocol::normalSpeedItem);
     members_.mainWindowHandle = static_cast<std::uintptr_t>(winId());
     listener_.StartUsbNotification(members_.mainWindowHandle);
 }
@@ -231,17 +237,10 @@ void frmProg::closeEvent(QCloseEvent* event) {
     if (!closing_) {
         Form_QueryUnload();
         closing_ = true;
-        // The program ends with the window: nothing may tick into a handler after this.
-        stopAllTimers();
+        table_.windowClosed();
     }
     event->accept();
     emit closed();
-}
-
-void frmProg::stopAllTimers() {
-    for (const TimerRole role : allTimerRoles) {
-        timer(role).setEnabled(false);
-    }
 }
 
 Timer& frmProg::timer(TimerRole role) {

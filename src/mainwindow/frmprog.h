@@ -57,6 +57,7 @@ public:
     void logPrependByRewriting(const QString& text) override;
     void logClear() override;
     void showMessageBox(const QString& text, MessageIcon icon) override;
+    void announceRunEnd(const RunEnding& ending) override { emit runEnded(ending); }
     [[nodiscard]] QString showOpenDialog(const QString& title, const QString& filter,
                                          const QString& previousPath) override;
     [[nodiscard]] int speedListIndex() const override;
@@ -80,6 +81,9 @@ public:
 signals:
     // Emitted once the close handler has run and the window has accepted the close.
     void closed();
+    // How a run ended, once per run, from the row of the state table that ended it; a Connect
+    // that fails before any run counts as the end of the run it was to carry.
+    void runEnded(const norvak::RunEnding& ending);
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -108,9 +112,9 @@ private:
     void setTabOrder();
     void createTimers();
     void connectHandlers();
-    void stopAllTimers();
     // The one boundary between a handler and the event loop: nothing a handler throws may end
-    // the program. A write that fails on an open port means the adapter or the device has gone.
+    // the program. A lost port (PortLostError: the adapter or the device has gone, or the line
+    // refused a write) is reported as one; every other failure is dropped.
     void guarded(const std::function<void()>& handler);
 
     // Controls, owned by the window through Qt's parent ownership.

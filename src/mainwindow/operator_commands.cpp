@@ -3,28 +3,22 @@
 // shows the operating instructions.
 
 #include "mainwindow/frmprog.h"
+#include "protocol/boot_line.h"
 
 #include <QStringList>
 
 namespace norvak {
 
-namespace {
-
-constexpr int commandF = 0x66;
-constexpr int commandG = 0x67;
-
-} // namespace
-
 void frmProg::Command1_Click() {
     guarded([this] {
-        Send(commandF, false);
+        Send(protocol::readyRequest, false);
         toolkit_.yield();
     });
 }
 
 void frmProg::Command2_Click() {
     guarded([this] {
-        Send(commandG, false);
+        Send(protocol::gCommand, false);
         toolkit_.yield();
     });
 }
@@ -45,7 +39,8 @@ QString frmProg::helpText() {
     // Several lines end in a blank, and line 6 has two blanks between "portti" and "ja".
     const QStringList lines = {
         QStringLiteral("Käyttöohje "),
-        QStringLiteral("Valitse Com settings kohdasta oikea sarjaportin nopeus (57600) "),
+        QStringLiteral("Valitse Com settings kohdasta oikea sarjaportin nopeus (%1) ")
+            .arg(protocol::baudRate),
         QStringLiteral("ja portin numero (yleensä 1-5). "),
         QStringLiteral("Paina Connect-nappia. Ruudun otsikkoon pitäisi ilmestyä "),
         QStringLiteral("Connect: true jos yhteys onnistui. "),

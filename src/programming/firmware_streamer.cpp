@@ -1,14 +1,17 @@
 #include "programming/firmware_streamer.h"
 
 #include "firmwarefile/firmware_file.h"
+#include "firmwarefile/line_reader.h"
 #include "link/control/serial_control.h"
 #include "link/serial_link.h"
 #include "programming/pause_schedule.h"
 #include "programming/progress_text.h"
 #include "programming/run_table.h"
-#include "seam/failure_handling.h"
+#include "protocol/boot_line.h"
+#include "protocol/run_timing.h"
 
 #include <QFile>
+#include <QScopedValueRollback>
 
 #include <optional>
 
@@ -30,42 +33,39 @@ void FirmwareStreamer::TimerSendFile_Timer() {
     if (running_) {
         return;
     }
-    running_ = true;
+    const QScopedValueRollback running(running_, true);
     runStreamer();
-    running_ = false;
 }
 
 void FirmwareStreamer::runStreamer() {
-    // Failures are dropped, and the file is closed by its owner on every way out. A write
-    // refused while the port is still open means the line is gone: that is reported as a lost
-    // port. A port the operator closed stays silent. A file that cannot be opened or read ends
-    // the run with its reason, not three seconds later as the device's fault.
-    std::optional<QString> lineGone;
-    std::optional<QString> fileUnreadable;
-    StreamEnd end = StreamEnd::Interrupted;
-    // Both openings happen before the first yield: the run keeps the file it opened, even if
-    // the operator chooses another one meanwhile.
+    // The file is closed by its owner on every way out. A file that cannot be opened or read
+    // ends the run with its reason, not three seconds later as the device's fault. A lost line
+    // (a write refused while the port is still open) is reported as a lost port; a port the
+    // operator closed stays silent. Any other failure ends the stream silently.
     const QString path = w_.shared().fileName;
     const std::uint64_t run = w_.shared().programmingRun;
-    droppingFailure([&] {
-        reportingFailure<SerialError>(
-            [&] {
-                reportingFailure<FirmwareFileError>(
-                    [&] { end = stream(path); },
-                    [&fileUnreadable](const QString& why) { fileUnreadable = why; });
-            },
-            [this, &lineGone](const QString& description) {
-                if (comm_.PortOpen()) {
-                    lineGone = description;
-                }
-            });
-    });
-    // A run begun meanwhile is not this file's to end.
-    if (fileUnreadable && w_.shared().programmingRun == run && !w_.isClosing()) {
-        table_.firmwareUnreadable(path, *fileUnreadable);
-        return;
+    StreamOutcome outcome = StreamEnd::Interrupted;
+    std::optional<QString> lineGone;
+    try {
+        outcome = stream(path);
+    } catch (const FirmwareFileError& failure) {
+        outcome = FileUnreadable{failure.description()};
+    } catch (const PortLostError& failure) {
+        if (comm_.PortOpen()) {
+            lineGone = failure.description();
+        }
+    } catch (const std::exception&) {
+        // Dropped: the stream ends as interrupted.
     }
-    if (end == StreamEnd::Interrupted) {
+    if (const auto* unreadable = std::get_if<FileUnreadable>(&outcome)) {
+        // A run begun meanwhile is not this file's to end.
+        if (w_.shared().programmingRun == run && !w_.isClosing()) {
+            table_.firmwareUnreadable(path, unreadable->why);
+            return;
+        }
+        outcome = StreamEnd::Interrupted;
+    }
+    if (std::get<StreamEnd>(outcome) == StreamEnd::Interrupted) {
         table_.streamerFailed();
     }
     if (lineGone) {
@@ -73,14 +73,24 @@ void FirmwareStreamer::runStreamer() {
     }
 }
 
-FirmwareStreamer::StreamEnd FirmwareStreamer::stream(const QString& path) {
-    const qint64 lineTotal = countLines(path);
-    return sendLines(path, lineTotal);
+FirmwareStreamer::StreamOutcome FirmwareStreamer::stream(const QString& path) {
+    // Each pass opens the file anew, and both openings happen before the first yield: the run
+    // keeps the file it opened, even if the operator chooses another one meanwhile.
+    qint64 lineTotal = 0;
+    if (const FirmwareOpening counting = openFirmwareFile(path); counting.isOpen()) {
+        lineTotal = countLines(counting.file());
+    } else {
+        return FileUnreadable{counting.whyNot()};
+    }
+    const FirmwareOpening sending = openFirmwareFile(path);
+    if (!sending.isOpen()) {
+        return FileUnreadable{sending.whyNot()};
+    }
+    return sendLines(sending.file(), lineTotal);
 }
 
-qint64 FirmwareStreamer::countLines(const QString& path) {
-    const auto file = openFirmwareFile(path);
-    LineReader reader(*file, [&file] { return file->size(); });
+qint64 FirmwareStreamer::countLines(QFile& file) {
+    LineReader reader(file, [&file] { return file.size(); });
     qint64 total = 0;
     while (reader.hasLine()) {
         ++total;
@@ -89,9 +99,8 @@ qint64 FirmwareStreamer::countLines(const QString& path) {
     return total;
 }
 
-FirmwareStreamer::StreamEnd FirmwareStreamer::sendLines(const QString& path, qint64 lineTotal) {
-    const auto file = openFirmwareFile(path);
-    LineReader reader(*file, [&file] { return file->size(); });
+FirmwareStreamer::StreamEnd FirmwareStreamer::sendLines(QFile& file, qint64 lineTotal) {
+    LineReader reader(file, [&file] { return file.size(); });
     const std::uint64_t run = w_.shared().programmingRun;
     const auto newRunBegun = [this, run] {
         return w_.shared().programmingRun != run;
@@ -102,7 +111,7 @@ FirmwareStreamer::StreamEnd FirmwareStreamer::sendLines(const QString& path, qin
             return StreamEnd::AsTheRunDecided;
         }
         reader.readLine([this](QByteArrayView piece) { comm_.Output(piece); });
-        comm_.Output("\n");
+        comm_.Output(QByteArrayView(&protocol::lineEnd, 1));
         if (pauseAfterLine(w_.toolkit().monotonicNow()) != AfterYield::CarryOn ||
             yieldToEvents() != AfterYield::CarryOn) {
             return StreamEnd::Interrupted;
@@ -121,7 +130,7 @@ FirmwareStreamer::StreamEnd FirmwareStreamer::sendLines(const QString& path, qin
 
 FirmwareStreamer::AfterYield FirmwareStreamer::pauseAfterLine(TimePoint lineSent) {
     // Read for every line: a new choice in the speed list counts from the next pause.
-    const int steps = w_.speedListIndex() + 1;
+    const int steps = protocol::pauseStepsOf(w_.speedListIndex());
     Toolkit& toolkit = w_.toolkit();
     PauseSchedule schedule(lineSent);
     for (int i = 0; i < steps; ++i) {

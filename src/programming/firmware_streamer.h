@@ -3,11 +3,14 @@
 // Choosing the firmware file, and the streamer that sends it to the boot program line by
 // line: each line's text, then one LF, then the pause chosen in the speed list.
 
-#include "firmwarefile/line_reader.h"
 #include "seam/main_window.h"
 
 #include <QString>
 #include <QtGlobal>
+
+#include <variant>
+
+class QFile;
 
 namespace norvak {
 
@@ -37,13 +40,18 @@ private:
         AsTheRunDecided, // every line sent, or the run ended or passed to another run
         Interrupted,     // the window closed or the port was lost during a yield
     };
+    // The file could not be opened, or a read failed: why, in the operator's words.
+    struct FileUnreadable {
+        QString why;
+    };
+    using StreamOutcome = std::variant<StreamEnd, FileUnreadable>;
     // Why the streamer must stop after a yield, if it must.
     enum class AfterYield { CarryOn, WindowClosed, PortLost };
 
     void runStreamer();
-    [[nodiscard]] StreamEnd stream(const QString& path);
-    [[nodiscard]] qint64 countLines(const QString& path);
-    [[nodiscard]] StreamEnd sendLines(const QString& path, qint64 lineTotal);
+    [[nodiscard]] StreamOutcome stream(const QString& path);
+    [[nodiscard]] static qint64 countLines(QFile& file);
+    [[nodiscard]] StreamEnd sendLines(QFile& file, qint64 lineTotal);
     [[nodiscard]] AfterYield pauseAfterLine(TimePoint lineSent);
     void showProgress(qint64 lineNumber, qint64 lineTotal);
     [[nodiscard]] AfterYield yieldToEvents();

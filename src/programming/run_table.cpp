@@ -1,6 +1,8 @@
 #include "programming/run_table.h"
 
 #include "link/serial_link.h"
+#include "protocol/boot_line.h"
+#include "protocol/run_timing.h"
 
 namespace norvak {
 
@@ -10,15 +12,22 @@ const QString interruptionNotice =
     QStringLiteral("Ohjelmointi keskeytetty! Ole hyvä ja ohjelmoi laite uudelleen.\r\n"
                    "Kytke laitteesta virrat pois ja takasin päälle!\r\n\r\n");
 
-constexpr int wakeUpCharacter = 'i';
-constexpr int readyRequestCharacter = 'f';
-constexpr std::int32_t secondsToRestart = 60;
-
 bool is(const QByteArray& ch, char protocolCharacter) {
     return ch.size() == 1 && ch.front() == protocolCharacter;
 }
 
 } // namespace
+
+// --- The window ---
+
+void RunTable::windowLoaded() {
+    w_.shared().restartCountdown = protocol::secondsToRestart;
+}
+
+void RunTable::windowClosed() {
+    // The program ends with the window: nothing may tick into a handler after this.
+    stopAllTimers();
+}
 
 // --- The operator ---
 
@@ -42,6 +51,7 @@ void RunTable::cancel() {
     enter(FlashState::Idle);
     showStartCaption();
     w_.logPrependByRewriting(interruptionNotice);
+    announceEnd(RunEndReason::Cancelled, interruptionNotice);
 }
 
 void RunTable::start() {
@@ -50,19 +60,28 @@ void RunTable::start() {
     w_.timer(TimerRole::ReadyRequest).setEnabled(false);
     w_.timer(TimerRole::FileSender).setEnabled(false);
     w_.setButtonEnabled(WindowButton::Flash, false);
-    w_.shared().restartCountdown = secondsToRestart;
+    w_.shared().restartCountdown = protocol::secondsToRestart;
     showCountdown();
     w_.timer(TimerRole::Countdown).setEnabled(true);
     enter(FlashState::WaitingForBoot);
     ++w_.shared().programmingRun;
+    endAnnounced_ = false;
     w_.timer(TimerRole::WakeUpSender).setEnabled(true);
 }
 
 void RunTable::connectPressed() {
+    const bool runWasOn = state() != FlashState::Idle;
     enter(FlashState::Idle);
     w_.shared().restartCountdown = 0;
     showStartCaption();
     enableStartIfReady();
+    if (runWasOn) {
+        announceEnd(RunEndReason::ClosedByConnect, {});
+    }
+}
+
+void RunTable::connectFailed(const QString& description) {
+    announceEnd(RunEndReason::ConnectFailed, description);
 }
 
 void RunTable::fileChosen() {
@@ -84,16 +103,18 @@ void RunTable::countdownTick() {
         return;
     }
     if (state() == FlashState::WaitingForBoot) {
+        const QString noBootProgram = QStringLiteral("Restart to bootprogram failled!");
         enter(FlashState::Idle);
-        w_.logAppendByRewriting(QStringLiteral("\r\nRestart to bootprogram failled!"));
+        w_.logAppendByRewriting(QStringLiteral("\r\n") + noBootProgram);
         showStartCaption();
         w_.setButtonEnabled(WindowButton::Flash, true);
+        announceEnd(RunEndReason::NoBootProgram, noBootProgram);
     }
     w_.timer(TimerRole::Countdown).setEnabled(false);
 }
 
 void RunTable::wakeUpTick() {
-    link_.Send(wakeUpCharacter, false);
+    link_.Send(protocol::wakeUp, false);
     if (w_.shared().restartCountdown == 0) {
         w_.timer(TimerRole::WakeUpSender).setEnabled(false);
     }
@@ -101,16 +122,18 @@ void RunTable::wakeUpTick() {
 
 void RunTable::readyRequestTick() {
     w_.timer(TimerRole::ReadyRequest).setEnabled(false);
-    link_.Send(readyRequestCharacter, false);
+    link_.Send(protocol::readyRequest, false);
 }
 
 void RunTable::watchdogTick() {
-    w_.setStatusText(QStringLiteral("Programming FAILLED"));
+    const QString failed = QStringLiteral("Programming FAILLED");
+    w_.setStatusText(failed);
     enter(FlashState::Idle);
     w_.timer(TimerRole::DotWatchdog).setEnabled(false);
     showStartCaption();
     w_.setButtonEnabled(WindowButton::Flash, true);
-    // Every change is made before the box holds this handler.
+    // Every change, the announcement too, is made before the box holds this handler.
+    announceEnd(RunEndReason::DotTimeout, failed);
     w_.showMessageBox(QStringLiteral("Error: DOT Timeout"), MessageIcon::Critical);
 }
 
@@ -120,7 +143,7 @@ void RunTable::characterReceived(const QByteArray& ch, EchoBeforeTransition& ech
     const FlashState now = state();
     if (now == FlashState::Idle) {
         characterWhileIdle();
-    } else if (now == FlashState::Sending && is(ch, '.')) {
+    } else if (now == FlashState::Sending && is(ch, protocol::lineAccepted)) {
         lineAccepted(); // only a timer: nothing that shows or reads the log box
     } else if (const Transition transition = transitionOn(now, ch)) {
         // A transition shows its caption with every character before it in the log box.
@@ -132,11 +155,11 @@ void RunTable::characterReceived(const QByteArray& ch, EchoBeforeTransition& ech
 RunTable::Transition RunTable::transitionOn(FlashState now, const QByteArray& ch) {
     switch (now) {
     case FlashState::WaitingForBoot:
-        return is(ch, '>') ? &RunTable::bootProgramStarted : nullptr;
+        return is(ch, protocol::bootPrompt) ? &RunTable::bootProgramStarted : nullptr;
     case FlashState::WaitingForReady:
-        return is(ch, '_') ? &RunTable::readyForFile : nullptr;
+        return is(ch, protocol::readyForFile) ? &RunTable::readyForFile : nullptr;
     case FlashState::Sending:
-        return is(ch, 'P') ? &RunTable::programmed : nullptr;
+        return is(ch, protocol::programmed) ? &RunTable::programmed : nullptr;
     case FlashState::Idle:
         break;
     }
@@ -154,7 +177,7 @@ void RunTable::bootProgramStarted() {
     w_.timer(TimerRole::Countdown).setEnabled(false);
     w_.setButtonCaption(WindowButton::Flash, cancelCaption);
     w_.setButtonEnabled(WindowButton::Flash, true);
-    w_.shared().restartCountdown = secondsToRestart;
+    w_.shared().restartCountdown = protocol::secondsToRestart;
     w_.timer(TimerRole::WakeUpSender).setEnabled(false);
     w_.timer(TimerRole::ReadyRequest).setEnabled(true);
     w_.timer(TimerRole::DotWatchdog).setEnabled(true);
@@ -174,10 +197,12 @@ void RunTable::lineAccepted() {
 }
 
 void RunTable::programmed() {
-    w_.setStatusText(QStringLiteral("PROGRAMMED"));
+    const QString programmedText = QStringLiteral("PROGRAMMED");
+    w_.setStatusText(programmedText);
     showStartCaption();
     enter(FlashState::Idle);
     w_.timer(TimerRole::DotWatchdog).setEnabled(false);
+    announceEnd(RunEndReason::Programmed, programmedText);
 }
 
 // --- The file streamer and the link ---
@@ -191,8 +216,10 @@ void RunTable::firmwareUnreadable(const QString& path, const QString& why) {
     stopAllTimers();
     showStartCaption();
     enableStartIfReady();
-    w_.setStatusText(fileUnreadableText +
-                     (path.isEmpty() ? why : path + QStringLiteral(": ") + why));
+    const QString unreadable =
+        fileUnreadableText + (path.isEmpty() ? why : path + QStringLiteral(": ") + why);
+    w_.setStatusText(unreadable);
+    announceEnd(RunEndReason::FirmwareUnreadable, unreadable);
 }
 
 void RunTable::portLost(const QString& description) {
@@ -202,6 +229,7 @@ void RunTable::portLost(const QString& description) {
     enter(FlashState::Idle);
     showStartCaption();
     stopAllTimers();
+    announceEnd(RunEndReason::PortLost, description);
 }
 
 // --- Shared steps ---
@@ -211,8 +239,8 @@ bool RunTable::portOpenAndFileChosen() const {
 }
 
 void RunTable::showCountdown() {
-    w_.setButtonCaption(WindowButton::Flash, QStringLiteral("Waiting restart: ") +
-                                                 QString::number(w_.shared().restartCountdown));
+    w_.setButtonCaption(WindowButton::Flash,
+                        countdownCaption + QString::number(w_.shared().restartCountdown));
 }
 
 void RunTable::showStartCaption() {
@@ -223,6 +251,14 @@ void RunTable::enableStartIfReady() {
     if (portOpenAndFileChosen()) {
         w_.setButtonEnabled(WindowButton::Flash, true);
     }
+}
+
+void RunTable::announceEnd(RunEndReason reason, const QString& description) {
+    if (endAnnounced_) {
+        return;
+    }
+    endAnnounced_ = true;
+    w_.announceRunEnd({.reason = reason, .description = description});
 }
 
 void RunTable::stopAllTimers() {

@@ -2,9 +2,25 @@
 
 // The programming run's state table: every event that moves the run, each doing its row's
 // actions in order. The handlers only decide which event has happened; what it does to the
-// state, the timers, the buttons, the captions and the log box is written here and nowhere
-// else. Rows are grouped by who raises the event: the operator, the run's timers, the device,
-// the file streamer and the link.
+// run's state (`flashState`, `restartCountdown`, `programmingRun`), the run's timers, the
+// programming button, the run's captions and the notices in the log box is written here.
+// Rows are grouped by who raises the event: the window, the operator, the run's timers, the
+// device, the file streamer and the link.
+//
+// Only these effects are written elsewhere, each by the room that owns what it shows:
+//  - the link (link/serial_link.cpp) owns the port and what it shows of it: `Connected`,
+//    `portNumber`, `baudRate`, the Connect button's caption and the status caption's
+//    "Connect: " texts, the error form among them. On a lost port the link reports the loss
+//    once (reportPortLost) and this table does the run's part.
+//  - the file streamer (programming/firmware_streamer.cpp) owns the file: a choice writes
+//    `fileName` and the file label before it raises fileChosen; while it sends, each line's
+//    progress (`progressPercent` and the ", progress: " caption); and it switches off the
+//    timer that started it, which thus ticks once per start.
+//  - the receive dispatcher (programming/receive_dispatcher.cpp) appends every received
+//    character to the log box, and shows the serial control's error events in a box.
+//  - the window (mainwindow/) clears `fileName` and fills the speed list at load, and keeps
+//    the operator commands beside the run: Clear screen empties the log box, Help shows its
+//    box, f and g each send one character.
 
 #include "seam/main_window.h"
 
@@ -31,18 +47,28 @@ public:
         : w_(window)
         , link_(link) {}
 
-    // Captions of the programming button.
+    // Captions of the programming button; the countdown's is followed by the seconds left.
     static inline const QString startCaption = QStringLiteral("START PROGRAMMING");
     static inline const QString cancelCaption = QStringLiteral("CANCEL");
+    static inline const QString countdownCaption = QStringLiteral("Waiting restart: ");
     // The status caption of a run that ended on a firmware file it could not read.
     static inline const QString fileUnreadableText =
         QStringLiteral("Cannot read the firmware file: ");
 
+    // --- The window ---
+    // At load: the countdown holds its full seconds.
+    void windowLoaded();
+    // Closed: every timer stops.
+    void windowClosed();
+
     // --- The operator ---
     // The programming button: a start or a cancel, whichever applies.
     void flashButtonPressed();
-    // After the link has opened or closed the port.
+    // After the link has opened or closed the port. Pressed during a run, it ends the run.
     void connectPressed();
+    // Then, when Connect could not open or close the port (`description` says why; the link's
+    // caption shows it): the end of the run Connect was to carry, unless already announced.
+    void connectFailed(const QString& description);
     // The file dialog has set `fileName`.
     void fileChosen();
     // sFile: the streamer starts at once.
@@ -58,7 +84,8 @@ public:
     void characterReceived(const QByteArray& ch, EchoBeforeTransition& echo);
 
     // --- The file streamer ---
-    // A failure ended the streamer's run: nothing is reported, the watchdog runs on.
+    // A failure ended the streamer's run: nothing is reported, the watchdog runs on (and its
+    // row announces the run's end).
     void streamerFailed();
     // The firmware file at `path` could not be opened or read (`why`): the run is over at
     // once and the caption says why, so that the watchdog does not blame the device for it.
@@ -91,9 +118,15 @@ private:
     void showStartCaption();
     void enableStartIfReady();
     void stopAllTimers();
+    // Tells the window how the run ended, the first time one of its ending rows runs; later
+    // ends of the same run (the watchdog after a cancel, a lost port after "PROGRAMMED") are
+    // what the operator sees, not news of the run.
+    void announceEnd(RunEndReason reason, const QString& description);
 
     MainWindow& w_;
     SerialLink& link_;
+    // Since the last start (or since the window opened, before the first one).
+    bool endAnnounced_ = false;
 };
 
 } // namespace norvak

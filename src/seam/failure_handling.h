@@ -4,11 +4,12 @@
 // description meant for the operator.
 //  - Reporting: one failure path, armed at the start, hands the description to a report (the
 //    link's open and close show it in the status caption).
-//  - Dropping: one failure path, armed at the start, drops the failure silently (the file
-//    streamer, the packet sender, the receive dispatcher).
+//  - Dropping: one failure path, armed at the start, drops the failure silently (the packet
+//    sender, the receive dispatcher).
 //  - Ignoring each step: a failing step is passed over and the next one runs (closing).
-// What an operation does not catch reaches the handler's boundary to the event loop, which
-// never lets it end the program.
+// An operation that tells its failures apart (the file streamer) says so in one `try` with a
+// `catch` for each instead of nesting these. What an operation does not catch reaches the
+// handler's boundary to the event loop, which never lets it end the program.
 
 #include <exception>
 #include <utility>

@@ -21,6 +21,27 @@ enum class FlashState : std::int32_t {
     Sending = 3,         // the file is streamed; "." per line, "P" at the end
 };
 
+// Why a programming run ended, from the state table's row that ended it.
+enum class RunEndReason {
+    Programmed,         // the boot program's "P" while the file was sent
+    NoBootProgram,      // the countdown ran out before the boot program's ">"
+    DotTimeout,         // the dot watchdog: no "." in time
+    Cancelled,          // the operator pressed CANCEL
+    ClosedByConnect,    // the operator pressed Connect during the run
+    ConnectFailed,      // Connect could not open (or close) the port
+    PortLost,           // the port went away: adapter pulled, device gone, a write refused
+    FirmwareUnreadable, // the firmware file could not be opened or read to be sent
+};
+
+// A run's end as the state table announces it, once per run.
+struct RunEnding {
+    RunEndReason reason = RunEndReason::Programmed;
+    // The window's own words for it: the caption or log line it shows, the notice of a
+    // cancel, the port's description (without the caption's time), why the file cannot be
+    // read. Empty where the link's caption tells it ("Connect: False").
+    QString description;
+};
+
 inline const QString applicationTitle = QStringLiteral("Norvak Flash Programmer");
 
 // State the handlers share. A new window starts with every number 0, every Boolean false
@@ -38,11 +59,11 @@ struct WindowMembers {
     std::uintptr_t mainWindowHandle = 0;
 };
 
-// The five timers, by what they do for the run.
+// The five timers, by what they do for the run (their intervals: protocol/run_timing.h).
 enum class TimerRole {
-    WakeUpSender, // Timersendi: "i" every 5 ms while waiting for the boot program
-    Countdown,    // Timerresettobootprg: the operator's 60 seconds to power-cycle the device
-    ReadyRequest, // Timersendf: "f" once, 333 ms after the boot program answered
+    WakeUpSender, // Timersendi: "i" again and again while waiting for the boot program
+    Countdown,    // Timerresettobootprg: the operator's seconds to power-cycle the device
+    ReadyRequest, // Timersendf: "f" once, a moment after the boot program answered
     FileSender,   // TimerSendFile: starts the file streamer
     DotWatchdog,  // TimerdotNotReceived: the run fails when no "." comes in time
 };
@@ -87,6 +108,9 @@ public:
 
     // Modal, OK only, titled with the application title.
     virtual void showMessageBox(const QString& text, MessageIcon icon) = 0;
+
+    // The run is over: whoever follows runs without reading the screen learns how here.
+    virtual void announceRunEnd(const RunEnding& ending) = 0;
 
     // The file-open dialog over the window; `previousPath` when the operator cancels.
     [[nodiscard]] virtual QString showOpenDialog(const QString& title, const QString& filter,

@@ -26,6 +26,7 @@ private slots:
     void closePortLeavesCaptionsAndLetsConnectSetUpAgain();
     void lostAdapterIsReportedOnce();
     void failingWriteIsReportedOnceAndEndsTheRun();
+    void aSerialErrorThatIsNoLostPortIsNotReportedAsOne();
 };
 
 namespace {
@@ -245,6 +246,38 @@ void TestLink::failingWriteIsReportedOnceAndEndsTheRun() {
     QCOMPARE(rig.state(), FlashState::Idle);
     rig.tick(Milliseconds(1000));
     QCOMPARE(rig.caption(), caption); // one report, not one per tick
+}
+
+// Only a lost port is reported as one: writes that fail with another serial error, from the
+// wake-up sender, the f button and the streamer, leave the port open and the link connected.
+void TestLink::aSerialErrorThatIsNoLostPortIsNotReportedAsOne() {
+    WindowRig rig;
+    rig.startRun("S00600004844521B\r\nS9030000FC\r\n");
+    rig.tick(Milliseconds(20));
+    const QString caption = rig.caption();
+    const QByteArray sent = rig.serial->wire;
+    rig.serial->otherOutputFailure = QStringLiteral("Port 4 (/dev/ttyUSB3): not a lost port.");
+    rig.tick(Milliseconds(20)); // the wake-up sender's writes fail
+    rig.press(Button::F);
+    QCOMPARE(rig.serial->wire, sent);
+    QCOMPARE(rig.caption(), caption);
+    QVERIFY(rig.serial->PortOpen());
+    QVERIFY(rig.connected());
+    QCOMPARE(rig.state(), FlashState::WaitingForBoot);
+    rig.serial->otherOutputFailure.reset();
+    rig.tick(Milliseconds(20));
+    QVERIFY(rig.serial->wire.size() > sent.size()); // the wake-ups go on
+
+    // The streamer's failed write ends its stream, and nothing more: no lost port.
+    rig.receive(">");
+    rig.tick(Milliseconds(333));
+    rig.receive("_");
+    rig.serial->otherOutputFailure = QStringLiteral("Port 4 (/dev/ttyUSB3): not a lost port.");
+    rig.tick(Milliseconds(1000));
+    QVERIFY2(!errorCaption.match(rig.caption()).hasMatch(), qPrintable(rig.caption()));
+    QVERIFY(rig.serial->PortOpen());
+    QVERIFY(rig.connected());
+    QCOMPARE(rig.caption(Button::Connect), QStringLiteral("Disconnect"));
 }
 
 QTEST_MAIN(TestLink)

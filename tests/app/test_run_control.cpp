@@ -3,7 +3,11 @@
 
 #include "tests/support/window_rig.h"
 
+#include <QFile>
 #include <QTest>
+
+#include <functional>
+#include <vector>
 
 using namespace norvak;
 using namespace norvak::test;
@@ -31,6 +35,9 @@ private slots:
     void errorEventIsReportedBeforeTheDataIsHandled();
     void eventWithoutDataOnlyYields();
     void watchdogChangesEverythingBeforeItsBox();
+    void eachEndingRowAnnouncesTheRunsEndOnce_data();
+    void eachEndingRowAnnouncesTheRunsEndOnce();
+    void eachNewRunIsAnnouncedAgain();
 };
 
 namespace {
@@ -377,10 +384,170 @@ void TestRunControl::watchdogChangesEverythingBeforeItsBox() {
     rig.toolkit.onMessage = [&](const MessageBoxRequest&) {
         settledBeforeBox = rig.state() == FlashState::Idle &&
                            !rig.timerOn(TimerRole::DotWatchdog) && rig.enabled(Button::Flash) &&
-                           rig.caption(Button::Flash) == "START PROGRAMMING";
+                           rig.caption(Button::Flash) == "START PROGRAMMING" &&
+                           rig.runEnds().size() == 1;
     };
     rig.tick(Milliseconds(3000));
     QVERIFY(settledBeforeBox);
+}
+
+namespace {
+
+const QString interruptionNotice =
+    QStringLiteral("Ohjelmointi keskeytetty! Ole hyvä ja ohjelmoi laite uudelleen.\r\n"
+                   "Kytke laitteesta virrat pois ja takasin päälle!\r\n\r\n");
+const QString removedAdapter = QStringLiteral("Port 4 (/dev/ttyUSB3): the device was removed.");
+
+// One way a run ends: `reach` brings the window to just before its ending row, `end` runs the
+// row, `after` runs what could end the same run again. "%1" in the description stands for the
+// chosen file's path.
+struct EndingRow {
+    const char* name;
+    std::function<void(WindowRig&)> reach;
+    std::function<void(WindowRig&)> end;
+    std::function<void(WindowRig&)> after;
+    RunEndReason reason;
+    QString description;
+};
+
+void tickOut(WindowRig& rig) {
+    rig.tick(Milliseconds(70'000));
+}
+
+const std::vector<EndingRow>& endingRows() {
+    static const std::vector<EndingRow> rows = {
+        {"P", [](WindowRig& rig) { rig.startAndReachSending(oneLineFile); },
+         [](WindowRig& rig) {
+             rig.tick(Milliseconds(1000)); // the streamer sends its one line
+             rig.receive(".P");
+         },
+         tickOut, RunEndReason::Programmed, "PROGRAMMED"},
+        {"the dot watchdog", [](WindowRig& rig) { rig.startAndReachSending(oneLineFile); },
+         [](WindowRig& rig) { rig.tick(Milliseconds(3000)); }, tickOut, RunEndReason::DotTimeout,
+         "Programming FAILLED"},
+        {"the countdown",
+         [](WindowRig& rig) {
+             rig.startRun(oneLineFile);
+             rig.tick(Milliseconds(60'999));
+         },
+         [](WindowRig& rig) { rig.tick(Milliseconds(1)); }, tickOut, RunEndReason::NoBootProgram,
+         "Restart to bootprogram failled!"},
+        {"CANCEL, then the watchdog",
+         [](WindowRig& rig) {
+             rig.startRun(oneLineFile);
+             rig.receive(">");
+         },
+         [](WindowRig& rig) { rig.press(Button::Flash); },
+         [](WindowRig& rig) {
+             rig.tick(Milliseconds(3000));
+             QCOMPARE(rig.caption(),
+                      QStringLiteral("Norvak Flash Programmer, Programming FAILLED"));
+         },
+         RunEndReason::Cancelled, interruptionNotice},
+        {"Connect while waiting for the boot program",
+         [](WindowRig& rig) {
+             rig.startRun(oneLineFile);
+             rig.tick(Milliseconds(2500));
+         },
+         [](WindowRig& rig) { rig.pressConnect(); }, tickOut, RunEndReason::ClosedByConnect, ""},
+        {"Connect while sending, then the watchdog",
+         [](WindowRig& rig) { rig.startAndReachSending(oneLineFile); },
+         [](WindowRig& rig) { rig.pressConnect(); },
+         [](WindowRig& rig) {
+             rig.tick(Milliseconds(3000));
+             QCOMPARE(rig.toolkit.messages.size(), std::size_t{1}); // "Error: DOT Timeout"
+         },
+         RunEndReason::ClosedByConnect, ""},
+        {"the adapter pulled", [](WindowRig& rig) { rig.startRun(oneLineFile); },
+         [](WindowRig& rig) {
+             rig.serial->pullAdapter(removedAdapter);
+             rig.tick(Milliseconds(50));
+         },
+         tickOut, RunEndReason::PortLost, removedAdapter},
+        {"a write refused", [](WindowRig& rig) { rig.startRun(oneLineFile); },
+         [](WindowRig& rig) {
+             rig.serial->outputFailure =
+                 QStringLiteral("Port 4 (/dev/ttyUSB3): input/output error.");
+             rig.tick(Milliseconds(5));
+         },
+         tickOut, RunEndReason::PortLost, "Port 4 (/dev/ttyUSB3): input/output error."},
+        {"Connect cannot open the port",
+         [](WindowRig& rig) {
+             rig.serial->openFailure = QStringLiteral("Port 4 (/dev/ttyUSB3): no such device.");
+         },
+         [](WindowRig& rig) { rig.pressConnect(); }, [](WindowRig& rig) { rig.pressConnect(); },
+         RunEndReason::ConnectFailed, "Port 4 (/dev/ttyUSB3): no such device."},
+        {"Connect refuses the port text",
+         [](WindowRig& rig) { rig.setPortText(QStringLiteral("four")); },
+         [](WindowRig& rig) { rig.pressConnect(); }, tickOut, RunEndReason::ConnectFailed,
+         "Port number \"four\" is not a whole number. Type the number of the serial port, for "
+         "example 1."},
+        {"the firmware file gone when it is to be sent",
+         [](WindowRig& rig) {
+             rig.startRun(oneLineFile);
+             QVERIFY(QFile::remove(rig.fileName()));
+             rig.receive(">");
+             rig.tick(Milliseconds(333));
+             rig.receive("_");
+         },
+         [](WindowRig& rig) { rig.tick(Milliseconds(1000)); }, tickOut,
+         RunEndReason::FirmwareUnreadable, "Cannot read the firmware file: %1: no such file"},
+        {"P, then the adapter pulled",
+         [](WindowRig& rig) { rig.startAndReachSending(oneLineFile); },
+         [](WindowRig& rig) {
+             rig.tick(Milliseconds(1000));
+             rig.receive(".P");
+         },
+         [](WindowRig& rig) {
+             rig.serial->pullAdapter(removedAdapter);
+             rig.tick(Milliseconds(50));
+             QVERIFY(!rig.portOpen());
+         },
+         RunEndReason::Programmed, "PROGRAMMED"},
+    };
+    return rows;
+}
+
+} // namespace
+
+void TestRunControl::eachEndingRowAnnouncesTheRunsEndOnce_data() {
+    QTest::addColumn<std::size_t>("row");
+    for (std::size_t i = 0; i < endingRows().size(); ++i) {
+        QTest::newRow(endingRows()[i].name) << i;
+    }
+}
+
+// The run's end is announced by the row that ends it, when it runs, with the window's words
+// for it; what ends the same run again later is not announced.
+void TestRunControl::eachEndingRowAnnouncesTheRunsEndOnce() {
+    QFETCH(std::size_t, row);
+    const EndingRow& ending = endingRows()[row];
+    WindowRig rig;
+    ending.reach(rig);
+    QVERIFY(rig.runEnds().empty());
+    ending.end(rig);
+    QCOMPARE(rig.runEnds().size(), std::size_t{1});
+    QCOMPARE(rig.runEnds()[0].reason, ending.reason);
+    QCOMPARE(rig.runEnds()[0].description,
+             QString(ending.description).replace(QStringLiteral("%1"), rig.fileName()));
+    QCOMPARE(rig.state(), FlashState::Idle);
+    ending.after(rig);
+    QCOMPARE(rig.runEnds().size(), std::size_t{1});
+}
+
+void TestRunControl::eachNewRunIsAnnouncedAgain() {
+    WindowRig rig;
+    rig.startAndReachSending(oneLineFile);
+    rig.tick(Milliseconds(1000));
+    rig.receive(".P");
+    rig.press(Button::Flash); // START again
+    rig.tick(Milliseconds(61'000));
+    rig.press(Button::Flash); // and once more: the operator closes the port during the wait
+    rig.pressConnect();
+    QCOMPARE(rig.runEnds().size(), std::size_t{3});
+    QCOMPARE(rig.runEnds()[0].reason, RunEndReason::Programmed);
+    QCOMPARE(rig.runEnds()[1].reason, RunEndReason::NoBootProgram);
+    QCOMPARE(rig.runEnds()[2].reason, RunEndReason::ClosedByConnect);
 }
 
 QTEST_MAIN(TestRunControl)

@@ -3,6 +3,7 @@
 
 #include "firmwarefile/line_reader.h"
 #include "programming/progress_text.h"
+#include "tests/support/reading_as_another_user.h"
 #include "tests/support/window_rig.h"
 
 #include <QBuffer>
@@ -11,7 +12,6 @@
 #include <QTest>
 
 #ifdef Q_OS_LINUX
-#include <sys/fsuid.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #endif
@@ -70,27 +70,6 @@ QByteArray lines(int count, const QByteArray& ending = "\r\n") {
     }
     return file;
 }
-
-#ifdef Q_OS_LINUX
-// While it lives, files are opened with the rights of "nobody", also by root (whose file
-// rights Linux takes from the filesystem user id); when `active` is false, nothing changes.
-class ReadingAsAnotherUser {
-public:
-    explicit ReadingAsAnotherUser(bool active)
-        : previous_(active && ::geteuid() == 0 ? ::setfsuid(nobody) : -1) {}
-    ~ReadingAsAnotherUser() {
-        if (previous_ >= 0) {
-            ::setfsuid(static_cast<uid_t>(previous_));
-        }
-    }
-    ReadingAsAnotherUser(const ReadingAsAnotherUser&) = delete;
-    ReadingAsAnotherUser& operator=(const ReadingAsAnotherUser&) = delete;
-
-private:
-    static constexpr uid_t nobody = 65534;
-    int previous_;
-};
-#endif
 
 QStringList captionsOf(QSignalSpy& spy) {
     QStringList captions;

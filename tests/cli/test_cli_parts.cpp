@@ -49,11 +49,10 @@ ParsedCli parse(const QStringList& words) {
     return parseCli(QStringList{QStringLiteral("norvak-flash-cli")} + words);
 }
 
-MessageBoxRequest critical(const QString& text) {
-    MessageBoxRequest request;
-    request.text = text;
-    request.icon = MessageIcon::Critical;
-    return request;
+RunVerdict ended(RunEndReason reason, const QString& description) {
+    RunVerdict verdict;
+    verdict.onRunEnded({.reason = reason, .description = description});
+    return verdict;
 }
 
 } // namespace
@@ -200,8 +199,7 @@ void TestCliParts::portNumbersFollowTheWindowsMapping() {
 
 void TestCliParts::verdictBecomesExitStatus() {
     const RunFacts wholeFile{.progressPercent = 100.0, .linesSent = 66};
-    RunVerdict programmed;
-    programmed.onCaption(QStringLiteral("Norvak Flash Programmer, PROGRAMMED"));
+    const RunVerdict programmed = ended(RunEndReason::Programmed, QStringLiteral("PROGRAMMED"));
     QCOMPARE(runEnd(programmed, wholeFile).exitStatus, 0);
     // The window's "PROGRAMMED" while lines were still to go is not a programmed device.
     const RunEnd early = runEnd(programmed, {.progressPercent = 95.3, .linesSent = 286});
@@ -209,36 +207,34 @@ void TestCliParts::verdictBecomesExitStatus() {
     QCOMPARE(early.outcome, QStringLiteral("programmed-early"));
     QVERIFY2(early.text.contains(QStringLiteral("after 286 lines")), qPrintable(early.text));
 
-    RunVerdict noBoot;
-    noBoot.onSettledIdle(QStringLiteral("\r\nRestart to bootprogram failled!"));
+    const RunVerdict noBoot =
+        ended(RunEndReason::NoBootProgram, QStringLiteral("Restart to bootprogram failled!"));
     QCOMPARE(runEnd(noBoot, wholeFile).exitStatus, 2);
     QCOMPARE(runEnd(noBoot, wholeFile).text, QStringLiteral("Restart to bootprogram failled!"));
 
-    RunVerdict watchdog;
-    watchdog.onCaption(QStringLiteral("Norvak Flash Programmer, Programming FAILLED"));
-    watchdog.onMessage(critical(QStringLiteral("Error: DOT Timeout")));
+    const RunVerdict watchdog =
+        ended(RunEndReason::DotTimeout, QStringLiteral("Programming FAILLED"));
     QCOMPARE(runEnd(watchdog, wholeFile).exitStatus, 3);
 
-    RunVerdict lost;
-    lost.onCaption(QStringLiteral("Norvak Flash Programmer, Connect:   Error 12:00:01Port 1 "
-                                  "(/dev/pts/4): the data could not be sent (the system said: "
-                                  "Inappropriate ioctl for device). Check the cable."));
+    // The port's description comes with the announced end, without the caption's time.
     const QString stale = QStringLiteral("Port 1 (/dev/pts/4): the data could not be sent (the "
                                          "system said: Inappropriate ioctl for device).");
-    const RunEnd lostEnd = runEnd(
-        lost,
-        {.portDescription = stale, .deviceWentAway = true, .portLabel = "Port 1 (/dev/pts/4)"});
+    const RunVerdict lost = ended(RunEndReason::PortLost, stale);
+    const RunEnd lostEnd =
+        runEnd(lost, {.deviceWentAway = true, .portLabel = "Port 1 (/dev/pts/4)"});
     QCOMPARE(lostEnd.exitStatus, 4);
     QVERIFY(lostEnd.text.contains(QStringLiteral("Port 1 (/dev/pts/4): the device went away")));
     QVERIFY(!lostEnd.advice.contains(QStringLiteral("ioctl")));
-    const RunEnd notOpened = runEnd(lost, {.portDescription = stale});
+    const RunEnd notOpened = runEnd(ended(RunEndReason::ConnectFailed, stale), {});
     QCOMPARE(notOpened.exitStatus, 4);
     QCOMPARE(notOpened.text, stale);
+    QCOMPARE(runEnd(lost, {}).text, stale);
 
     RunVerdict interrupted;
     interrupted.onInterrupted();
-    interrupted.onCaption(QStringLiteral("Norvak Flash Programmer, PROGRAMMED"));
+    interrupted.onRunEnded({.reason = RunEndReason::Programmed, .description = "PROGRAMMED"});
     QCOMPARE(runEnd(interrupted, wholeFile).exitStatus, 6);
+    QCOMPARE(runEnd(ended(RunEndReason::ClosedByConnect, {}), wholeFile).exitStatus, 6);
 }
 
 void TestCliParts::longDeviceLineKeepsHeadAndTail() {

@@ -46,12 +46,15 @@ private slots:
     void sigintMidFileCancelsAndWritesNothingMore();
     void sigtermWhileWaitingForTheBootProgram();
     void readmeExampleProgramsFourDevicesAtOnce();
-    // Last: it started first and needs the whole 61-second countdown.
+    // Last: they started first and need the whole 61-second countdown.
     void noBootProgramEndsWithTwo();
+    void anApplicationPrintingOnWithoutBootProgramEndsWithTwo();
 
 private:
     std::unique_ptr<SimDevice> silentDevice_;
     std::unique_ptr<QProcess> silentRun_;
+    std::unique_ptr<SimDevice> chattyDevice_;
+    std::unique_ptr<QProcess> chattyRun_;
 };
 
 namespace {
@@ -113,6 +116,15 @@ void TestCliProgram::initTestCase() {
     silentDevice_ = std::make_unique<SimDevice>(silent);
     silentRun_ = startCli({"program", "--device", devicePath(*silentDevice_), "--file",
                            firmware("small-crlf.srec"), "--json"});
+    // Nobody switches this one off and on: its application prints on, past the countdown.
+    SimDeviceConfig chatty = deviceConfig();
+    chatty.autoPowerCycleAfter.reset();
+    chattyDevice_ = std::make_unique<SimDevice>(chatty);
+    chattyRun_ = startCli({"program", "--device", devicePath(*chattyDevice_), "--file",
+                           firmware("small-crlf.srec"), "--json"});
+    // From the first wake-up on, so that no text waits for the port to open.
+    QVERIFY(chattyDevice_->waitForReceived(1, 30s));
+    chattyDevice_->textFlood(1000.0, 100'000); // 100 s: longer than the run
 }
 
 void TestCliProgram::programsAndReportsEachEventInOrder() {
@@ -522,6 +534,30 @@ void TestCliProgram::noBootProgramEndsWithTwo() {
              QStringLiteral("Restart to bootprogram failled!"));
     // The wake-up "i" went out all along, and nothing else.
     const std::string received = silentDevice_->recording().received;
+    QVERIFY(received.size() > 1000);
+    QVERIFY(received.find_first_not_of('i') == std::string::npos);
+}
+
+// The log box then ends with the device's text, not with the countdown's words: the outcome
+// is the window's own, the boot program missing.
+void TestCliProgram::anApplicationPrintingOnWithoutBootProgramEndsWithTwo() {
+    QCOMPARE(finish(*chattyRun_, 90s), 2);
+    const Events events = parseEvents(chattyRun_->readAllStandardOutput());
+    QVERIFY2(events.error.isEmpty(), qPrintable(events.error));
+    const QJsonObject outcome = events.list.back();
+    QCOMPARE(outcome[QStringLiteral("outcome")].toString(), QStringLiteral("no-boot-program"));
+    QCOMPARE(outcome[QStringLiteral("text")].toString(),
+             QStringLiteral("Restart to bootprogram failled!"));
+    // The device's text went on after the countdown had run out and START was back.
+    const qsizetype runOut =
+        events.indexOf("button", "caption", QStringLiteral("Waiting restart: 0"));
+    QVERIFY(runOut >= 0);
+    const qsizetype startBack =
+        events.indexOf("button", "caption", QStringLiteral("START PROGRAMMING"), runOut);
+    QVERIFY(startBack >= 0);
+    QVERIFY(events.indexOf("received", nullptr, {}, startBack) > startBack);
+    QVERIFY(events.indexOf("received", nullptr, {}, startBack) < events.list.size() - 1);
+    const std::string received = chattyDevice_->recording().received;
     QVERIFY(received.size() > 1000);
     QVERIFY(received.find_first_not_of('i') == std::string::npos);
 }

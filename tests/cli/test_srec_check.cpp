@@ -2,6 +2,7 @@
 // line, column and severity, files as linkers write them (warnings, no error), and the summary
 // (lines the streamer sends, address ranges and gaps, the header, the time at each speed).
 
+#include "firmwarefile/firmware_file.h"
 #include "firmwarefile/srec_check.h"
 #include "tools/simdevice/srecord.h"
 
@@ -95,7 +96,9 @@ void TestSrecCheck::sampleFirmwareIsClean_data() {
 void TestSrecCheck::sampleFirmwareIsClean() {
     QFETCH(QString, name);
     QFETCH(QString, lineEnds);
-    const SrecReport report = checkSrecFile(firmwareDir + QLatin1Char('/') + name);
+    const FirmwareOpening opening = openFirmwareFile(firmwareDir + QLatin1Char('/') + name);
+    QVERIFY(opening.isOpen());
+    const SrecReport report = checkSrecFile(opening.file(), name);
     QVERIFY2(report.clean(),
              report.problems.empty() ? "" : qPrintable(report.problems.front().message));
     // 4096 bytes in records of 16: a header, 256 data records and the end record.
@@ -447,7 +450,7 @@ void TestSrecCheck::timeOnTheLineFollowsThePauses() {
     }
     lines << record(9, 0);
     const SrecReport report = check(joined(lines));
-    for (int item = 0; item < speedItemCount; ++item) {
+    for (int item = 0; item < protocol::speedItemCount; ++item) {
         QCOMPARE(report.streamSeconds[static_cast<std::size_t>(item)], 100 * 0.02 * (item + 1));
     }
     // One line of 5759 characters takes a second on the line, longer than any pause.
@@ -482,14 +485,27 @@ void TestSrecCheck::problemsAreCountedButFewListed() {
     QCOMPARE(report.problems.back().line, qint64(SrecReport::maxListedProblems));
 }
 
+// The checker reads what opened as the streamer opens it: a file that does not open is refused
+// with the reason before any check, and a read that fails during the check names the file.
 void TestSrecCheck::unreadableFileIsReported() {
     const QTemporaryDir dir;
     const QString missing = dir.filePath(QStringLiteral("missing.srec"));
-    QVERIFY_THROWS_EXCEPTION(FileReadError, static_cast<void>(checkSrecFile(missing)));
-    QVERIFY(whyUnreadable(missing)->contains(QStringLiteral("no such file")));
-    QVERIFY(whyUnreadable(dir.path())->contains(QStringLiteral("folder")));
+    QCOMPARE(openFirmwareFile(missing).whyNot(), QStringLiteral("no such file"));
+    QCOMPARE(openFirmwareFile(dir.path()).whyNot(), QStringLiteral("is a folder, not a file"));
     QVERIFY(!QFile::exists(missing)); // nothing is created
-    QVERIFY(!whyUnreadable(firmwareDir + QStringLiteral("/small-lf.srec")));
+    QVERIFY(openFirmwareFile(firmwareDir + QStringLiteral("/small-lf.srec")).isOpen());
+
+    QFile writeOnly(dir.filePath(QStringLiteral("fw.srec")));
+    QVERIFY(writeOnly.open(QIODevice::WriteOnly));
+    QVERIFY(writeOnly.write("S0030000FC\r\nS9030000FC\r\n") > 0);
+    QVERIFY(writeOnly.flush());
+    try {
+        static_cast<void>(checkSrecFile(writeOnly, QStringLiteral("shown.srec")));
+        QFAIL("a file that could not be read gave a report");
+    } catch (const FileReadError& e) {
+        const QString why = QString::fromStdString(e.what());
+        QVERIFY2(why.startsWith(QStringLiteral("shown.srec: reading failed: ")), qPrintable(why));
+    }
 }
 
 void TestSrecCheck::aFileCutWhileCheckedIsRefused() {

@@ -34,8 +34,8 @@ private slots:
     void simulatedPortReachesOnlyTheDevice();
     void firmwareFolderIsFoundInstalledOrInTheBuildTree();
     void deviceFaultsReachTheDevice();
-    void verdictFollowsTheCaptions_data();
-    void verdictFollowsTheCaptions();
+    void verdictFollowsTheAnnouncedEnd_data();
+    void verdictFollowsTheAnnouncedEnd();
     void verdictKeepsTheFirstResult();
     void unattendedToolkitAnswersWithoutShowingAnything();
     void dialogStartsInTheSampleFolderThenBesideTheLastChoice();
@@ -54,10 +54,6 @@ MessageBoxRequest message(const QString& text, MessageIcon icon) {
     request.text = text;
     request.icon = icon;
     return request;
-}
-
-QString caption(const QString& status) {
-    return applicationTitle + QStringLiteral(", ") + status;
 }
 
 bool touch(const QString& path) {
@@ -200,63 +196,71 @@ void TestDemoSetup::deviceFaultsReachTheDevice() {
     QVERIFY(hangUp && *hangUp > 0 && *hangUp < 66);
 }
 
-void TestDemoSetup::verdictFollowsTheCaptions_data() {
-    QTest::addColumn<QStringList>("captions");
+void TestDemoSetup::verdictFollowsTheAnnouncedEnd_data() {
+    QTest::addColumn<QList<int>>("reasons");
+    QTest::addColumn<QStringList>("descriptions");
     QTest::addColumn<int>("outcome");
     QTest::addColumn<int>("exitCode");
-    const QString connected = caption("Connect: True");
-    const QString booted = caption("Bootprogram started");
-    const QString sending = caption("Sending File");
-    QTest::newRow("still running")
-        << QStringList{connected, booted, sending, caption("progress: 33.3%")}
-        << int(RunOutcome::Running) << 1;
-    QTest::newRow("programmed") << QStringList{connected, booted, sending,
-                                               caption("progress: 100%"), caption("PROGRAMMED")}
-                                << int(RunOutcome::Programmed) << 0;
-    QTest::newRow("programmed, then the last line's progress")
-        << QStringList{sending, caption("PROGRAMMED"), caption("progress: 100%")}
-        << int(RunOutcome::Programmed) << 0;
-    QTest::newRow("watchdog") << QStringList{sending, caption("Programming FAILLED")}
-                              << int(RunOutcome::DotTimeout) << 1;
-    QTest::newRow("port lost")
-        << QStringList{sending, caption("Connect:   Error 12:00:01Port 4 (/dev/pts/3): the "
-                                        "connection to the device was lost.")}
-        << int(RunOutcome::PortFailed) << 1;
-    QTest::newRow("no such port") << QStringList{caption(
-                                         "Connect:   Error 12:00:01Port 9: no serial port found.")}
-                                  << int(RunOutcome::PortFailed) << 1;
-    QTest::newRow("other program's title")
-        << QStringList{"Other, PROGRAMMED"} << int(RunOutcome::Running) << 1;
+    QTest::addColumn<QString>("reason");
+    const auto row = [](const char* name, QList<RunEndReason> reasons, QStringList descriptions,
+                        RunOutcome outcome, int exitCode, const QString& reason) {
+        QList<int> numbers;
+        for (const RunEndReason r : reasons) {
+            numbers << int(r);
+        }
+        QTest::newRow(name) << numbers << descriptions << int(outcome) << exitCode << reason;
+    };
+    const QString lost =
+        QStringLiteral("Port 4 (/dev/pts/3): the connection to the device was lost.");
+    row("still running", {}, {}, RunOutcome::Running, 1, {});
+    row("programmed", {RunEndReason::Programmed}, {"PROGRAMMED"}, RunOutcome::Programmed, 0, {});
+    row("programmed, then the port lost", {RunEndReason::Programmed, RunEndReason::PortLost},
+        {"PROGRAMMED", lost}, RunOutcome::Programmed, 0, {});
+    row("no boot program", {RunEndReason::NoBootProgram}, {"Restart to bootprogram failled!"},
+        RunOutcome::NoBootProgram, 1, "Restart to bootprogram failled!");
+    row("watchdog", {RunEndReason::DotTimeout}, {"Programming FAILLED"}, RunOutcome::DotTimeout, 1,
+        "the device stopped answering lines");
+    row("port lost", {RunEndReason::PortLost}, {lost}, RunOutcome::PortFailed, 1, lost);
+    row("no such port", {RunEndReason::ConnectFailed}, {"Port 9: no serial port found."},
+        RunOutcome::PortFailed, 1, "Port 9: no serial port found.");
+    row("file unreadable", {RunEndReason::FirmwareUnreadable},
+        {"Cannot read the firmware file: /fw/a.srec: no such file"}, RunOutcome::FileUnreadable, 1,
+        "Cannot read the firmware file: /fw/a.srec: no such file");
+    row("cancelled", {RunEndReason::Cancelled}, {"Ohjelmointi keskeytetty!"},
+        RunOutcome::Interrupted, 1, "interrupted");
+    row("closed with Connect", {RunEndReason::ClosedByConnect}, {QString()},
+        RunOutcome::Interrupted, 1, "interrupted");
 }
 
-void TestDemoSetup::verdictFollowsTheCaptions() {
-    QFETCH(QStringList, captions);
+void TestDemoSetup::verdictFollowsTheAnnouncedEnd() {
+    QFETCH(QList<int>, reasons);
+    QFETCH(QStringList, descriptions);
     QFETCH(int, outcome);
     QFETCH(int, exitCode);
+    QFETCH(QString, reason);
     RunVerdict verdict;
-    for (const QString& c : captions) {
-        verdict.onCaption(c);
+    for (qsizetype i = 0; i < reasons.size(); ++i) {
+        verdict.onRunEnded({.reason = RunEndReason(reasons[i]), .description = descriptions[i]});
     }
     QCOMPARE(int(verdict.outcome()), outcome);
     QCOMPARE(verdict.exitCode(), exitCode);
     QCOMPARE(verdict.decided(), outcome != int(RunOutcome::Running));
+    QCOMPARE(verdict.reason(), reason);
 }
 
 void TestDemoSetup::verdictKeepsTheFirstResult() {
     RunVerdict programmed;
-    programmed.onCaption(caption("PROGRAMMED"));
-    programmed.onCaption(caption("Connect:   Error 12:00:01Port 4: lost."));
+    programmed.onRunEnded({.reason = RunEndReason::Programmed, .description = "PROGRAMMED"});
+    programmed.onRunEnded({.reason = RunEndReason::PortLost, .description = "Port 4: lost."});
     programmed.onTimeout();
     QCOMPARE(programmed.outcome(), RunOutcome::Programmed);
     QVERIFY(programmed.reason().isEmpty());
 
     RunVerdict failed;
-    failed.onMessage(message(QStringLiteral("Help text"), MessageIcon::Information));
-    QVERIFY(!failed.decided());
-    failed.onMessage(message(QStringLiteral("Error: DOT Timeout"), MessageIcon::Critical));
-    failed.onCaption(caption("PROGRAMMED"));
-    QCOMPARE(failed.outcome(), RunOutcome::Failed);
-    QCOMPARE(failed.reason(), QStringLiteral("Error: DOT Timeout"));
+    failed.onRunEnded({.reason = RunEndReason::DotTimeout, .description = "Programming FAILLED"});
+    failed.onRunEnded({.reason = RunEndReason::Programmed, .description = "PROGRAMMED"});
+    QCOMPARE(failed.outcome(), RunOutcome::DotTimeout);
+    QCOMPARE(failed.reason(), QStringLiteral("the device stopped answering lines"));
 
     RunVerdict late;
     late.onTimeout();
@@ -264,16 +268,22 @@ void TestDemoSetup::verdictKeepsTheFirstResult() {
     QCOMPARE(late.exitCode(), 3);
     late.fail(RunOutcome::Failed, QStringLiteral("later"));
     QCOMPARE(late.outcome(), RunOutcome::TimedOut);
+    late.onRunEnded({.reason = RunEndReason::Programmed, .description = "PROGRAMMED"});
+    QCOMPARE(late.outcome(), RunOutcome::TimedOut);
 
-    // Idle with nothing left to end the run: the log box tells whether the boot program was
-    // missing.
+    // Idle with nothing left to end the run and no end announced: a failure of its own.
+    RunVerdict idle;
+    idle.onSettledIdle();
+    QCOMPARE(idle.outcome(), RunOutcome::Failed);
+    QCOMPARE(idle.exitCode(), 1);
+    QCOMPARE(idle.reason(), QStringLiteral("the run ended without \"PROGRAMMED\""));
+    // The announced end decides; idle afterwards changes nothing.
     RunVerdict noBoot;
-    noBoot.onSettledIdle(QStringLiteral("iii\r\nRestart to bootprogram failled!"));
+    noBoot.onRunEnded(
+        {.reason = RunEndReason::NoBootProgram, .description = "Restart to bootprogram failled!"});
+    noBoot.onSettledIdle();
     QCOMPARE(noBoot.outcome(), RunOutcome::NoBootProgram);
     QCOMPARE(noBoot.exitCode(), 1);
-    RunVerdict idle;
-    idle.onSettledIdle(QStringLiteral(">_..."));
-    QCOMPARE(idle.outcome(), RunOutcome::Failed);
 }
 
 void TestDemoSetup::unattendedToolkitAnswersWithoutShowingAnything() {

@@ -3,6 +3,7 @@
 // under the run (during its yields, or between its counting and its sending pass).
 
 #include "link/control/mscomm.h"
+#include "protocol/boot_line.h"
 #include "tests/faults/open_hook.h"
 #include "tests/support/device_rig.h"
 #include "tests/support/pty_pair.h"
@@ -224,7 +225,7 @@ void TestFaultsBadInput::aPortInUseIsRefusedAsSuch() {
     PortRig rig;
     {
         MSComm other(rig.toolkit, [&rig](int) { return QStringList{rig.line.slavePath()}; });
-        other.setSettings(linkSettings(linkBaudRate));
+        other.setSettings(linkSettings(protocol::baudRate));
         other.setPortOpen(true);
         QVERIFY(other.PortOpen());
         rig.connectWith(QStringLiteral("1"));

@@ -21,6 +21,7 @@
 
 using namespace std::chrono_literals;
 using norvak::MSComm;
+using norvak::PortLostError;
 using norvak::SerialError;
 using norvak::test::PtyPair;
 
@@ -45,10 +46,14 @@ std::unique_ptr<MSComm> openOn(norvak::Toolkit& toolkit, const PtyPair& pty) {
 }
 
 // The description of the SerialError `action` throws; empty (and a failed check) if none.
-template <typename Action> QString failureOf(Action&& action) {
+// `portLost`, when given, tells whether it was the lost port's own kind.
+template <typename Action> QString failureOf(Action&& action, bool* portLost = nullptr) {
     try {
         action();
     } catch (const SerialError& error) {
+        if (portLost != nullptr) {
+            *portLost = dynamic_cast<const PortLostError*>(&error) != nullptr;
+        }
         return error.description();
     }
     return {};
@@ -129,7 +134,9 @@ void TestMSComm::outputLargerThanThePendingLimitArrivesWhole() {
 void TestMSComm::outputFailsWhileClosedAndSendsNothing() {
     PtyPair pty;
     MSComm comm(toolkit_, mapTo({pty.slavePath()}));
-    QVERIFY(failureOf([&] { comm.Output("f"); }).contains(QLatin1String("closed")));
+    bool portLost = true;
+    QVERIFY(failureOf([&] { comm.Output("f"); }, &portLost).contains(QLatin1String("closed")));
+    QVERIFY(!portLost); // a closed port is no lost one
 
     comm.setPortOpen(true);
     comm.setPortOpen(false);
@@ -142,8 +149,11 @@ void TestMSComm::outputFailsWhileClosedAndSendsNothing() {
 void TestMSComm::outputFailsWhenTheLineStalls() {
     PtyPair pty; // nobody reads the device side: the system buffer fills and stays full
     auto comm = openOn(toolkit_, pty);
-    const QString failure = failureOf([&] { comm->Output(QByteArray(256 * 1024, 'S')); });
+    bool portLost = false;
+    const QString failure =
+        failureOf([&] { comm->Output(QByteArray(256 * 1024, 'S')); }, &portLost);
     QVERIFY2(failure.contains(QLatin1String("no data")), qPrintable(failure));
+    QVERIFY(portLost); // a line that takes nothing is as good as gone
     QVERIFY(failure.contains(pty.slavePath()));
     QVERIFY(comm->PortOpen());
 }
@@ -547,8 +557,10 @@ void TestMSComm::hangUpIsReportedOnceAndClosesThePort() {
     QVERIFY2(reports.front().startsWith(QStringLiteral("Port 1 (%1)").arg(pty.slavePath())),
              qPrintable(reports.front()));
 
-    const QString failure = failureOf([&] { comm->Output("i"); });
+    bool portLost = false;
+    const QString failure = failureOf([&] { comm->Output("i"); }, &portLost);
     QVERIFY2(failure.contains(pty.slavePath()), qPrintable(failure));
+    QVERIFY(portLost);
     comm->setPortOpen(false); // no failure closing what is closed
 }
 
@@ -561,8 +573,10 @@ void TestMSComm::outputIntoAHungUpLineThrowsAndReportsLater() {
     };
     pty.closeMaster();
     // No event loop has run: Output is the first to meet the hang-up.
-    const QString failure = failureOf([&] { comm->Output("S0030000FC\n"); });
+    bool portLost = false;
+    const QString failure = failureOf([&] { comm->Output("S0030000FC\n"); }, &portLost);
     QVERIFY2(failure.contains(QLatin1String("lost")), qPrintable(failure));
+    QVERIFY(portLost);
     QCOMPARE(reports, 0); // reported from the event loop, not from inside Output
     QVERIFY(!comm->PortOpen());
     QVERIFY(!failureOf([&] { comm->Output("again"); }).isEmpty());

@@ -107,6 +107,9 @@ void TestSerialSettings::rejectsMalformedText() {
         QVERIFY2(error.description().contains(mentions), qPrintable(error.description()));
         QVERIFY2(error.description().contains(QStringLiteral("\"%1\"").arg(text)),
                  qPrintable(error.description()));
+        // The example is the link's own settings.
+        QVERIFY2(error.description().endsWith(QStringLiteral("e.g. 57600,n,8,1.")),
+                 qPrintable(error.description()));
     }
 }
 

@@ -148,6 +148,7 @@ void TestInProcessSerial::lostLineWaitsUntilTheLastAnswerIsRead() {
         QCOMPARE(rig.lost.size(), 1);
         QVERIFY2(rig.lost[0].contains(QStringLiteral("connection to the device was lost")),
                  qPrintable(rig.lost[0]));
+        QVERIFY_THROWS_EXCEPTION(PortLostError, rig.serial.Output("i"));
         QVERIFY_THROWS_EXCEPTION(SerialError, rig.serial.setPortOpen(true));
         rig.toolkit.advance(1s);
         QCOMPARE(rig.lost.size(), 1);

@@ -60,7 +60,10 @@ void FakeSerialControl::setPortOpen(bool open) {
 void FakeSerialControl::Output(QByteArrayView bytes) {
     requireOpen(open_);
     if (outputFailure) {
-        throw SerialError(*outputFailure);
+        throw PortLostError(*outputFailure);
+    }
+    if (otherOutputFailure) {
+        throw SerialError(*otherOutputFailure);
     }
     wire.append(bytes);
     outputs.append(bytes.toByteArray());

@@ -55,8 +55,11 @@ public:
     std::function<void(QByteArrayView)> onOutput;
     // Opening fails with this description.
     std::optional<QString> openFailure;
-    // Writes on the open port fail with this description (the adapter is going away).
+    // Writes on the open port fail with this description (the adapter is going away): a lost
+    // port.
     std::optional<QString> outputFailure;
+    // Writes on the open port fail with a serial error that is no lost port.
+    std::optional<QString> otherOutputFailure;
     // The serial layer notices the adapter has gone: the port closes and OnPortLost is raised.
     void pullAdapter(const QString& description);
 

@@ -73,6 +73,8 @@ void WindowView::attach(frmProg& window) {
     speedList_ = control<QComboBox>(window, "Combospeed");
     log_ = control<LogBox>(window, "txtbuffer");
     QObject::connect(window_, &frmProg::closed, window_, [this] { ++closedCount_; });
+    QObject::connect(window_, &frmProg::runEnded, window_,
+                     [this](const RunEnding& ending) { runEnds_.push_back(ending); });
 }
 
 QPushButton* WindowView::button(Button which) const {

@@ -85,6 +85,8 @@ public:
     [[nodiscard]] double progressPercent() const;
     // True while a file is being streamed.
     [[nodiscard]] bool streaming() const;
+    // Every run end the window announced, in order.
+    [[nodiscard]] const std::vector<RunEnding>& runEnds() const { return runEnds_; }
 
     // --- The link ---
     [[nodiscard]] bool connected() const;
@@ -163,6 +165,7 @@ private:
     QComboBox* speedList_ = nullptr;
     LogBox* log_ = nullptr;
     int closedCount_ = 0;
+    std::vector<RunEnding> runEnds_;
 };
 
 class WindowRig final : public WindowView {

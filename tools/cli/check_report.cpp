@@ -1,5 +1,6 @@
 #include "tools/cli/check_report.h"
 
+#include "protocol/boot_line.h"
 #include "tools/cli/cli_options.h"
 
 #include <QJsonArray>
@@ -121,10 +122,11 @@ QString checkText(const QString& file, const SrecReport& report) {
     text +=
         row("Header (S0):", report.header ? QStringLiteral("\"%1\"").arg(headerText(*report.header))
                                           : QStringLiteral("none"));
-    text += QStringLiteral("  Time on the line at 57600 baud, from the first line on:\n");
-    for (int item = 0; item < speedItemCount; ++item) {
+    text += QStringLiteral("  Time on the line at %1 baud, from the first line on:\n")
+                .arg(protocol::baudRate);
+    for (int item = 0; item < protocol::speedItemCount; ++item) {
         text += QStringLiteral("    --speed %1%2\n")
-                    .arg(speedChoices[item], -6)
+                    .arg(speedChoices[static_cast<std::size_t>(item)], -6)
                     .arg(seconds(report.streamSeconds[static_cast<std::size_t>(item)]));
     }
     return text;
@@ -175,8 +177,8 @@ QByteArray checkJson(const QString& file, const SrecReport& report) {
     object[QStringLiteral("header")] =
         report.header ? QJsonValue(QString::fromLatin1(*report.header)) : QJsonValue();
     QJsonObject times;
-    for (int item = 0; item < speedItemCount; ++item) {
-        times[QString::number(speedChoices[item])] =
+    for (int item = 0; item < protocol::speedItemCount; ++item) {
+        times[QString::number(speedChoices[static_cast<std::size_t>(item)])] =
             report.streamSeconds[static_cast<std::size_t>(item)];
     }
     object[QStringLiteral("streamSeconds")] = times;

@@ -47,12 +47,12 @@ std::optional<Command> commandNamed(const QString& name) {
     return std::nullopt;
 }
 
-QString speedList() {
+QString speedList(const QString& separator = QStringLiteral(", ")) {
     QStringList speeds;
     for (const int speed : speedChoices) {
         speeds << QString::number(speed);
     }
-    return speeds.join(QStringLiteral(", "));
+    return speeds.join(separator);
 }
 
 // A word of the command line as given, and as the system's encoding reads it.
@@ -342,7 +342,7 @@ QString usage(Command command) {
     case Command::Program:
         return QStringLiteral(
                    "usage: norvak-flash-cli program (--port N | --device PATH) --file FILE\n"
-                   "                                [--speed 20|40|60|80|100]\n"
+                   "                                [--speed %4]\n"
                    "                                [--check [--strict]] [--json]\n"
                    "\n"
                    "Programs a device as the window does, with the window's own run: connects,\n"
@@ -368,7 +368,8 @@ QString usage(Command command) {
                    "(programmed) before the file's last line went out; 64 a wrong command line.\n")
             .arg(speedList())
             .arg(normalSpeed)
-            .arg(interruptions);
+            .arg(interruptions)
+            .arg(speedList(QStringLiteral("|")));
     case Command::None:
         break;
     }

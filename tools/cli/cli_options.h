@@ -2,6 +2,8 @@
 
 // norvak-flash-cli's command line: the subcommand, its options, and the help texts.
 
+#include "protocol/run_timing.h"
+
 #include <QByteArray>
 #include <QList>
 #include <QString>
@@ -27,8 +29,8 @@ inline constexpr int usage = 64;          // the command line was refused
 } // namespace exit_status
 
 // The pause items of the window's speed list, in milliseconds after each line.
-inline constexpr int speedChoices[] = {20, 40, 60, 80, 100};
-inline constexpr int normalSpeed = 60;
+inline constexpr const auto& speedChoices = protocol::speedItemMilliseconds;
+inline constexpr int normalSpeed = speedChoices[protocol::normalSpeedItem];
 
 struct CliOptions {
     Command command = Command::None;
@@ -44,8 +46,10 @@ struct CliOptions {
     bool check = false;
     bool strict = false; // check, program --check: warnings count as errors
 
-    // The index of the speed list's item for speedMs (0 = 20 ms).
-    [[nodiscard]] int speedItem() const { return speedMs / 20 - 1; }
+    // The index of the speed list's item for speedMs (0 = the fastest).
+    [[nodiscard]] int speedItem() const {
+        return speedMs / static_cast<int>(protocol::pauseStep.count()) - 1;
+    }
 };
 
 struct ParsedCli {

@@ -2,6 +2,7 @@
 // test rig, with the flash programmer window's own run logic; lists the serial ports and
 // checks S-record files without sending them.
 
+#include "firmwarefile/firmware_file.h"
 #include "firmwarefile/srec_check.h"
 #include "tools/cli/check_report.h"
 #include "tools/cli/cli_options.h"
@@ -25,6 +26,7 @@
 namespace {
 
 using namespace norvak::cli;
+using norvak::FirmwareOpening;
 
 void write(std::FILE* file, const QByteArray& bytes) {
     std::fwrite(bytes.constData(), 1, static_cast<std::size_t>(bytes.size()), file);
@@ -50,19 +52,22 @@ int checkFile(const CliOptions& options) {
     const NamedFile file(options.fileBytes);
     // JSON carries any name; a terminal is given one with its control characters escaped.
     const QString jsonName = file.openedByBytes() ? file.shown() : options.file;
-    SrecReport report;
-    try {
-        if (file.failure()) {
-            throw FileReadError(file.failure()->toStdString());
-        }
-        report = checkSrecFile(file.path(), file.shown());
-    } catch (const FileReadError& e) {
-        const QString why = QString::fromStdString(e.what());
+    const auto refuseUnreadable = [&](const QString& why) {
         if (options.json) {
             write(stdout, unreadableJson(jsonName, why));
         }
         write(stderr, QStringLiteral("norvak-flash-cli: cannot read %1\n").arg(why));
         return exit_status::fileUnreadable;
+    };
+    const FirmwareOpening opening = file.open();
+    if (!opening.isOpen()) {
+        return refuseUnreadable(file.unreadable(opening.whyNot()));
+    }
+    SrecReport report;
+    try {
+        report = checkSrecFile(opening.file(), file.shown());
+    } catch (const FileReadError& e) {
+        return refuseUnreadable(QString::fromStdString(e.what()));
     }
     if (options.json) {
         write(stdout, checkJson(jsonName, report));

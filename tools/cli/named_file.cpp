@@ -2,8 +2,6 @@
 
 #include "tools/cli/shown_text.h"
 
-#include "firmwarefile/firmware_file.h"
-
 #include <QFile>
 
 #ifdef Q_OS_LINUX
@@ -40,11 +38,22 @@ NamedFile::NamedFile(const QByteArray& bytes)
     // Not blocking: a FIFO must not hang the program here; the streamer refuses it later.
     descriptor_ = ::open(bytes.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (descriptor_ < 0) {
-        failure_ = QStringLiteral("%1: %2").arg(shown_, whyFileNotOpened(errno));
+        failure_ = whyFileNotOpened(errno);
         return;
     }
     path_ = QStringLiteral("/proc/self/fd/%1").arg(descriptor_);
 #endif
+}
+
+FirmwareOpening NamedFile::open() const {
+    if (failure_) {
+        return FirmwareOpening(*failure_);
+    }
+    return openFirmwareFile(path_);
+}
+
+QString NamedFile::unreadable(const QString& why) const {
+    return QStringLiteral("%1: %2").arg(shown_, why);
 }
 
 NamedFile::~NamedFile() {

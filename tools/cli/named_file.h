@@ -6,6 +6,8 @@
 // bytes, and Qt, the checker and the window's streamer reach the open file through
 // /proc/self/fd (each opening reads the file from its start, as a path would).
 
+#include "firmwarefile/firmware_file.h"
+
 #include <QByteArray>
 #include <QString>
 
@@ -30,15 +32,18 @@ public:
     [[nodiscard]] const QString& path() const { return path_; }
     // The name as messages show it (see shownName()).
     [[nodiscard]] const QString& shown() const { return shown_; }
-    // Why a name that Qt cannot carry could not be opened; the reason names the file.
-    [[nodiscard]] const std::optional<QString>& failure() const { return failure_; }
+    // Opens the file as the window's streamer does (openFirmwareFile), so that the command
+    // line and the window refuse the same files with the same reasons.
+    [[nodiscard]] FirmwareOpening open() const;
+    // "<the name as shown>: <why>", as messages name a file that cannot be read.
+    [[nodiscard]] QString unreadable(const QString& why) const;
     // Whether the file is reached through an opening of its own rather than its name.
     [[nodiscard]] bool openedByBytes() const { return descriptor_ >= 0; }
 
 private:
     QString path_;
     QString shown_;
-    std::optional<QString> failure_;
+    std::optional<QString> failure_; // why a name Qt cannot carry could not be opened
     int descriptor_ = -1;
 };
 

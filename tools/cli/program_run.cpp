@@ -1,5 +1,6 @@
 #include "tools/cli/program_run.h"
 
+#include "firmwarefile/firmware_file.h"
 #include "firmwarefile/srec_check.h"
 #include "tools/cli/check_report.h"
 #include "tools/cli/named_file.h"
@@ -35,8 +36,6 @@ using unattended::RunOutcome;
 // The port box number typed for --device: the route sends it to the path.
 constexpr int devicePortNumber = 1;
 
-const QString errorCaptionStart = QStringLiteral("Connect:   Error ");
-
 RunReporter::Style styleFor(const CliOptions& options, std::FILE* out) {
     if (options.json) {
         return RunReporter::Style::Json;
@@ -50,15 +49,6 @@ void writeText(std::FILE* file, const QString& text) {
     std::fflush(file);
 }
 
-// The description part of an error caption's status: after "Connect:   Error " and the time.
-QString portDescription(const QString& status, const QString& timeOfDay) {
-    if (!status.startsWith(errorCaptionStart)) {
-        return status;
-    }
-    const QString rest = status.mid(errorCaptionStart.size());
-    return !timeOfDay.isEmpty() && rest.startsWith(timeOfDay) ? rest.mid(timeOfDay.size()) : rest;
-}
-
 // Ends the run before any window when the file cannot be read or, with --check, holds an
 // error (with --strict, a warning); nothing when it may be sent.
 std::optional<int> refuseUnfitFile(const CliOptions& options, const NamedFile& firmware,
@@ -69,11 +59,9 @@ std::optional<int> refuseUnfitFile(const CliOptions& options, const NamedFile& f
                   QStringLiteral("cannot read the firmware: ") + why});
         return exit_status::fileUnreadable;
     };
-    if (const auto& failure = firmware.failure()) {
-        return refuseUnreadable(*failure);
-    }
-    if (const auto why = whyUnreadable(firmware.path(), firmware.shown())) {
-        return refuseUnreadable(*why);
+    const FirmwareOpening opening = firmware.open();
+    if (!opening.isOpen()) {
+        return refuseUnreadable(firmware.unreadable(opening.whyNot()));
     }
     if (!options.check) {
         return std::nullopt;
@@ -82,7 +70,7 @@ std::optional<int> refuseUnfitFile(const CliOptions& options, const NamedFile& f
     try {
         // The run's signal watcher does not exist yet: a large file is read with SIGINT,
         // SIGTERM and SIGHUP blocked, so the check looks for them itself.
-        report = checkSrecFile(firmware.path(), firmware.shown(), terminationSignalPending);
+        report = checkSrecFile(opening.file(), firmware.shown(), terminationSignalPending);
     } catch (const FileReadError& e) {
         return refuseUnreadable(QString::fromStdString(e.what()));
     } catch (const CheckInterrupted&) {
@@ -197,7 +185,8 @@ RunEnd runEnd(const unattended::RunVerdict& verdict, const RunFacts& facts) {
                                "--speed, then switch the device off and on and program it "
                                "again.")};
     case RunOutcome::PortFailed:
-        return facts.deviceWentAway ? deviceWentAway(facts) : portNotOpened(facts.portDescription);
+        // The reason is the port's description as the window announced the run's end.
+        return facts.deviceWentAway ? deviceWentAway(facts) : portNotOpened(verdict.reason());
     case RunOutcome::FileUnreadable:
         return {exit_status::fileUnreadable, QStringLiteral("file-unreadable"), verdict.reason(),
                 verdict.reason() +
@@ -263,8 +252,6 @@ int runProgram(const CliOptions& options, int& argc, char** argv, std::FILE* out
     QObject::connect(&driver, &unattended::RunDriver::finished, &driver, [&] {
         const QString devicePath = serialControl.devicePath();
         const RunFacts facts{
-            .portDescription =
-                portDescription(driver.verdict().reason(), toolkit.lastTimeOfDayText()),
             .deviceWentAway = lineWentAway,
             .portLabel = QStringLiteral("Port %1 (%2)").arg(port).arg(devicePath),
             .progressPercent = window.shared().progressPercent,

@@ -15,8 +15,6 @@ namespace norvak::cli {
 
 // What the run did on the line and in the window beside its verdict.
 struct RunFacts {
-    // The description the error caption carried (it names the device path).
-    QString portDescription{};
     // The serial control found the line gone under the open port: the adapter was unplugged,
     // or the line hung up.
     bool deviceWentAway = false;

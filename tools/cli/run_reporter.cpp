@@ -1,5 +1,6 @@
 #include "tools/cli/run_reporter.h"
 
+#include "programming/run_table.h"
 #include "tools/cli/shown_text.h"
 
 #include <QJsonDocument>
@@ -163,7 +164,7 @@ void RunReporter::button(const QString& caption) {
         emitJson(jsonEvent("button", elapsed(), {{QStringLiteral("caption"), caption}}));
         break;
     case Style::Terminal:
-        if (caption.startsWith(QStringLiteral("Waiting restart: "))) {
+        if (caption.startsWith(RunTable::countdownCaption)) {
             setStatus(caption + QStringLiteral("  (switch the device off and on)"));
         } else {
             printLine(QStringLiteral("button: ") + caption);
@@ -171,7 +172,7 @@ void RunReporter::button(const QString& caption) {
         break;
     case Style::Plain:
         // The countdown as plain lines only every ten seconds.
-        if (!caption.startsWith(QStringLiteral("Waiting restart: ")) || caption.endsWith(u'0')) {
+        if (!caption.startsWith(RunTable::countdownCaption) || caption.endsWith(u'0')) {
             printLine(QStringLiteral("button: ") + caption);
         }
         break;

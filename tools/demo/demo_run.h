@@ -27,7 +27,7 @@ using unattended::RunVerdict;
 struct RunSettings {
     int port = 4;     // typed into the port box
     QString firmware; // the file the dialog answers with
-    // The speed list's item (0 "20  - fastest" .. 4 "100 - slowest"); -1 leaves it as it is.
+    // The speed list's item (0 the fastest .. 4 the slowest); -1 leaves it as it is.
     int speedItem = -1;
     std::chrono::milliseconds timeout{120'000};
     QString screenshotAtStart;   // PNG: connected, file chosen, before START

@@ -6,7 +6,7 @@
 //
 // Nothing runs by itself: the caller brings the device up to a moment with advance(), and
 // the device works out what happened on the line until then. Times come from the line's own
-// schedule, 10 bits per byte at the configured baud (57600 baud: 5760 bytes/s each way),
+// schedule, 10 bits per byte at the configured baud (a tenth of it in bytes/s each way),
 // and not from when advance() is called, so a host that looks late sees every byte stamped
 // with the moment it was complete on the line. Bytes the host sends are on the cable from
 // the moment they are handed over; the device takes them one byte time apart.

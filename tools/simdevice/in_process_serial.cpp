@@ -116,7 +116,7 @@ void InProcessSerial::setPortOpen(bool open) {
 
 void InProcessSerial::requireOpen(const char* action) const {
     if (lost_) {
-        throw SerialError(lostDescription_);
+        throw PortLostError(lostDescription_);
     }
     if (!PortOpen()) {
         throw SerialError(QStringLiteral("Port %1 is closed: open it before %2.")

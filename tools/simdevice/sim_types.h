@@ -27,6 +27,8 @@ struct SimNoise {
 };
 
 struct SimDeviceConfig {
+    // The device's own numbers and characters, not the host's src/protocol/: the simulated
+    // device is what the host's are checked against.
     std::uint32_t baudRate = 57600;
     bool paced = true; // false: bytes pass as fast as the pseudo-terminal allows
     std::optional<std::chrono::milliseconds> autoPowerCycleAfter; // none: only by powerCycle()

@@ -4,7 +4,7 @@
 //
 // The device runs on its own thread, so a program under test in the same process may block
 // its own thread while it talks to slavePath(). Bytes travel at the pace of the configured
-// line, 10 bits per byte (57600 baud: 5760 bytes/s each way): the device takes bytes off the
+// line, 10 bits per byte (a tenth of the baud in bytes/s each way): the device takes bytes off the
 // line no faster than that and sends no faster either. All members are thread-safe.
 //
 // Behaviour:

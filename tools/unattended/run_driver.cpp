@@ -9,6 +9,11 @@
 
 namespace norvak::unattended {
 
+QString statusPart(const QString& caption) {
+    const QString prefix = applicationTitle + QStringLiteral(", ");
+    return caption.startsWith(prefix) ? caption.mid(prefix.size()) : QString();
+}
+
 namespace {
 
 // After the result the device may still be sending its closing words.
@@ -24,6 +29,7 @@ RunDriver::RunDriver(frmProg& window, ScriptedToolkit& toolkit, RunPlan plan)
     , plan_(std::move(plan)) {
     toolkit_.answerUnattended([this](const MessageBoxRequest& request) { onMessage(request); });
     connect(&window_, &QWidget::windowTitleChanged, this, &RunDriver::onCaption);
+    connect(&window_, &frmProg::runEnded, this, &RunDriver::onRunEnded);
     watchTimer_.setInterval(watchInterval);
     connect(&watchTimer_, &QTimer::timeout, this, &RunDriver::watch);
     deadline_.setSingleShot(true);
@@ -121,8 +127,6 @@ void RunDriver::onCaption(const QString& caption) {
     }
     emit captionChanged(caption);
     lookAtButton();
-    verdict_.onCaption(caption);
-    announceDecision();
 }
 
 void RunDriver::onMessage(const MessageBoxRequest& request) {
@@ -130,7 +134,14 @@ void RunDriver::onMessage(const MessageBoxRequest& request) {
         return;
     }
     emit messageShown(request.text, request.icon == MessageIcon::Critical);
-    verdict_.onMessage(request);
+}
+
+void RunDriver::onRunEnded(const RunEnding& ending) {
+    if (phase_ == Phase::Finished || phase_ == Phase::NotStarted) {
+        return;
+    }
+    lookAtButton();
+    verdict_.onRunEnded(ending);
     announceDecision();
 }
 
@@ -153,8 +164,8 @@ void RunDriver::lookAtButton() {
 }
 
 bool RunDriver::windowTimersWillEndRun() const {
-    // The watchdog reports "Programming FAILLED"; a countdown still running may report the
-    // boot program missing. Until they have had their say the run is not over.
+    // The watchdog may still end the run, and a countdown still running may find the boot
+    // program missing. Until they have had their say the run is not over.
     return window_.timer(TimerRole::DotWatchdog).isEnabled() ||
            window_.timer(TimerRole::Countdown).isEnabled();
 }
@@ -168,7 +179,7 @@ void RunDriver::watch() {
     if (phase_ == Phase::Running && !verdict_.decided() &&
         window_.shared().flashState == FlashState::Idle && !streaming &&
         !windowTimersWillEndRun()) {
-        verdict_.onSettledIdle(controls_.logBox.Text());
+        verdict_.onSettledIdle();
         announceDecision();
     }
     if (phase_ != Phase::WindingUp) {

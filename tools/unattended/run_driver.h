@@ -6,7 +6,8 @@
 // its handlers, timers and serial control; the driver only clicks and watches.
 //
 // Watching: every status caption as it is set, the START PROGRAMMING button's caption (looked
-// at every watchInterval), message boxes (answered at once) and the run falling back to idle.
+// at every watchInterval) and message boxes (answered at once), all passed on to be shown; the
+// outcome comes from the window's announcement of the run's end, never from what it shows.
 // Once the outcome is decided, the driver waits until the device has been quiet for a moment
 // (its closing words belong to the run) and then reports `finished`.
 
@@ -30,7 +31,7 @@ namespace norvak::unattended {
 struct RunPlan {
     int port = 4;     // typed into the port box
     QString firmware; // the file the dialog answers with
-    // The speed list's item (0 "20  - fastest" .. 4 "100 - slowest"); -1 leaves it as it is.
+    // The speed list's item (0 the fastest .. 4 the slowest); -1 leaves it as it is.
     int speedItem = -1;
     // A limit of the driver's own; zero: none (the window's countdown and watchdog end a run).
     std::chrono::milliseconds timeout{0};
@@ -79,6 +80,7 @@ private:
     void chooseSpeed();
     void onCaption(const QString& caption);
     void onMessage(const MessageBoxRequest& request);
+    void onRunEnded(const RunEnding& ending);
     // Reports a decided outcome once and starts winding up.
     void announceDecision();
     void watch();
@@ -102,5 +104,8 @@ private:
     QElapsedTimer quietClock_; // since the log box last changed
     qsizetype lastLogLength_ = -1;
 };
+
+// The part of a status caption after the application title and ", "; empty for any other.
+[[nodiscard]] QString statusPart(const QString& caption);
 
 } // namespace norvak::unattended

@@ -1,45 +1,36 @@
 #include "tools/unattended/run_verdict.h"
 
-#include "mainwindow/frmprog.h"
-
 namespace norvak::unattended {
 
-namespace {
-
-const QString countdownFailure = QStringLiteral("Restart to bootprogram failled!");
-
-} // namespace
-
-QString statusPart(const QString& caption) {
-    const QString prefix = applicationTitle + QStringLiteral(", ");
-    return caption.startsWith(prefix) ? caption.mid(prefix.size()) : QString();
-}
-
-void RunVerdict::onCaption(const QString& caption) {
-    const QString status = statusPart(caption);
-    if (status == QStringLiteral("PROGRAMMED")) {
+void RunVerdict::onRunEnded(const RunEnding& ending) {
+    switch (ending.reason) {
+    case RunEndReason::Programmed:
         decide(RunOutcome::Programmed, {});
-    } else if (status == QStringLiteral("Programming FAILLED")) {
+        return;
+    case RunEndReason::NoBootProgram:
+        decide(RunOutcome::NoBootProgram, ending.description);
+        return;
+    case RunEndReason::DotTimeout:
         decide(RunOutcome::DotTimeout, QStringLiteral("the device stopped answering lines"));
-    } else if (status.startsWith(QStringLiteral("Connect:   Error"))) {
-        decide(RunOutcome::PortFailed, status);
-    } else if (status.startsWith(RunTable::fileUnreadableText)) {
-        decide(RunOutcome::FileUnreadable, status);
+        return;
+    case RunEndReason::ConnectFailed:
+    case RunEndReason::PortLost:
+        decide(RunOutcome::PortFailed, ending.description);
+        return;
+    case RunEndReason::FirmwareUnreadable:
+        decide(RunOutcome::FileUnreadable, ending.description);
+        return;
+    case RunEndReason::Cancelled:
+    case RunEndReason::ClosedByConnect:
+        // Only the driver presses them, when it is told to stop.
+        onInterrupted();
+        return;
     }
+    decide(RunOutcome::Failed, ending.description);
 }
 
-void RunVerdict::onMessage(const MessageBoxRequest& request) {
-    if (request.icon == MessageIcon::Critical) {
-        decide(RunOutcome::Failed, request.text);
-    }
-}
-
-void RunVerdict::onSettledIdle(const QString& logText) {
-    if (logText.endsWith(countdownFailure)) {
-        decide(RunOutcome::NoBootProgram, countdownFailure);
-    } else {
-        decide(RunOutcome::Failed, QStringLiteral("the run ended without \"PROGRAMMED\""));
-    }
+void RunVerdict::onSettledIdle() {
+    decide(RunOutcome::Failed, QStringLiteral("the run ended without \"PROGRAMMED\""));
 }
 
 void RunVerdict::onTimeout() {

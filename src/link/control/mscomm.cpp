@@ -212,10 +212,11 @@ void MSComm::Output(QByteArrayView bytes) {
     if (accepted != rest.size()) {
         // A write refused by a hung-up line carries a stale errno: say the device went.
         if (line_watch::lineIsGone(port_, port_.error())) {
-            throw SerialError(
+            throw PortLostError(
                 describeLostConnection(commPort_, devicePath_, line_watch::lostLineMessage(port_)));
         }
-        throw SerialError(describeSendFailure(commPort_, devicePath_, port_.errorString()));
+        // A line that refuses bytes is as good as gone.
+        throw PortLostError(describeSendFailure(commPort_, devicePath_, port_.errorString()));
     }
     flushToSystem();
     throwIfLost();
@@ -246,7 +247,8 @@ void MSComm::waitUntilDrained() {
             stall.setRemainingTime(kStallTimeoutMs);
             pending = now;
         } else if (stall.hasExpired()) {
-            throw SerialError(describeStalledLine(commPort_, devicePath_, kStallTimeoutMs / 1000));
+            throw PortLostError(
+                describeStalledLine(commPort_, devicePath_, kStallTimeoutMs / 1000));
         }
     }
 }
@@ -374,7 +376,7 @@ void MSComm::reportLost(quint64 opening, const QString& description) {
 
 void MSComm::throwIfLost() const {
     if (lost_) {
-        throw SerialError(lostDescription_);
+        throw PortLostError(lostDescription_);
     }
 }
 

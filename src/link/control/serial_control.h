@@ -3,7 +3,8 @@
 // The serial communications control the window drives (MSComm1). Member names follow the
 // control's own: CommPort, Settings, RThreshold, InputLen, OutBufferSize, PortOpen, Output,
 // InBufferCount, Input, CommEvent and the OnComm event. Every failure throws SerialError
-// with a description meant for the operator.
+// with a description meant for the operator; a line gone under the open port throws its own
+// kind, PortLostError.
 
 #include "link/control/serial_error.h"
 
@@ -33,7 +34,7 @@ public:
     SerialControl& operator=(const SerialControl&) = delete;
 
     virtual void setCommPort(std::int16_t port) = 0;
-    virtual void setSettings(const QString& settings) = 0; // "57600,n,8,1"
+    virtual void setSettings(const QString& settings) = 0; // "rate,n,8,1"
     virtual void setRThreshold(std::int16_t count) = 0;
     virtual void setInputLen(std::int16_t count) = 0;
     virtual void setOutBufferSize(std::int16_t bytes) = 0;
@@ -41,7 +42,8 @@ public:
     [[nodiscard]] virtual bool PortOpen() const = 0;
     virtual void setPortOpen(bool open) = 0;
 
-    // Each byte goes out as itself, in order, at once. Fails while the port is closed.
+    // Each byte goes out as itself, in order, at once. Fails while the port is closed, and with
+    // PortLostError when the line is gone or does not take the bytes.
     virtual void Output(QByteArrayView bytes) = 0;
 
     [[nodiscard]] virtual std::int16_t InBufferCount() const = 0;

@@ -1,6 +1,6 @@
 #pragma once
 
-// The failure every serial operation throws: a description meant for the operator.
+// The failures serial operations throw: a description meant for the operator.
 
 #include <QString>
 
@@ -17,6 +17,14 @@ public:
 
 private:
     QString description_;
+};
+
+// The line is gone under the open port: the adapter was removed or the other end went away,
+// or the line does not take what is written to it (a write refused or stalled). Whoever meets
+// it reports a lost port; no other SerialError means one.
+class PortLostError : public SerialError {
+public:
+    using SerialError::SerialError;
 };
 
 } // namespace norvak

@@ -1,6 +1,7 @@
 #include "link/control/serial_settings.h"
 
 #include "link/control/serial_error.h"
+#include "protocol/boot_line.h"
 
 #include <QStringList>
 
@@ -12,9 +13,12 @@ namespace norvak {
 namespace {
 
 [[noreturn]] void reject(const QString& text, const QString& problem) {
+    // The example is the link's own settings.
+    const QString example =
+        QString::number(protocol::baudRate) + QLatin1StringView(protocol::settingsAfterRate);
     throw SerialError(QStringLiteral("The line settings \"%1\" are not valid: %2. Write them as "
-                                     "rate,parity,data bits,stop bits, e.g. 57600,n,8,1.")
-                          .arg(text, problem));
+                                     "rate,parity,data bits,stop bits, e.g. %3.")
+                          .arg(text, problem, example));
 }
 
 bool isDecimal(const QString& field) {

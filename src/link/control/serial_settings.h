@@ -1,6 +1,7 @@
 #pragma once
 
-// The line settings text of the serial control: "rate,parity,data,stop", e.g. "57600,n,8,1".
+// The line settings text of the serial control: "rate,parity,data,stop", e.g. the link's own
+// rate followed by ",n,8,1".
 
 #include <QSerialPort>
 #include <QString>

@@ -5,6 +5,7 @@
 // the handle has not moved by a pixel: at the line's full rate that repaint cost more than
 // drawing the received text. This one repaints only when the picture changes.
 #include <QRect>
+#include <QScopedValueRollback>
 #include <QScrollBar>
 
 #include <utility>
@@ -19,9 +20,10 @@ public:
     // Makes several changes as one (a new range, then the value that follows it to the end):
     // the steps between are never painted, and the bar repaints once if its picture changed.
     template <typename Changes> void changeTogether(Changes&& changes) {
-        ++holding_;
-        std::forward<Changes>(changes)();
-        --holding_;
+        {
+            const QScopedValueRollback holding(holding_, holding_ + 1);
+            std::forward<Changes>(changes)();
+        }
         if (holding_ == 0 && std::exchange(changedWhileHolding_, false)) {
             repaintIfChanged();
         }
