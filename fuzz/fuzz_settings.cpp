@@ -8,9 +8,11 @@
 #include "link/control/serial_settings.h"
 #include "link/serial_link.h"
 
+#include <QRegularExpression>
 #include <QString>
 #include <QStringList>
 
+#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -155,7 +157,8 @@ void checkSettings(const QString& text) {
 }
 
 std::optional<std::int32_t> referencePort(const QString& text) {
-    // Blanks around it, an optional sign, ASCII digits, a 32-bit value.
+    // Blanks around it, a decimal number in ASCII (sign, fraction, exponent), rounded to the
+    // nearest whole number with halves to even, a 32-bit value.
     qsizetype first = 0;
     qsizetype last = text.size();
     while (first < last && text[first].isSpace()) {
@@ -164,26 +167,23 @@ std::optional<std::int32_t> referencePort(const QString& text) {
     while (last > first && text[last - 1].isSpace()) {
         --last;
     }
-    QStringView number = QStringView(text).mid(first, last - first);
-    bool negative = false;
-    if (!number.isEmpty() && (number[0] == u'+' || number[0] == u'-')) {
-        negative = number[0] == u'-';
-        number = number.mid(1);
-    }
-    if (number.isEmpty()) {
+    const QString number = text.mid(first, last - first);
+    static const QRegularExpression form(
+        QStringLiteral("^[+-]?([0-9]+\\.?[0-9]*|\\.[0-9]+)([eE][+-]?[0-9]+)?$"));
+    if (!form.match(number).hasMatch()) {
         return std::nullopt;
     }
-    for (const QChar c : number) {
-        if (c.unicode() < u'0' || c.unicode() > u'9') {
-            return std::nullopt;
-        }
-    }
-    const std::int64_t limit = std::int64_t{std::numeric_limits<std::int32_t>::max()} + 1;
-    const auto value = decimal(number, limit);
-    if (!value || (!negative && *value == limit)) {
+    bool ok = false;
+    const double value = number.toDouble(&ok);
+    if (!ok) {
         return std::nullopt;
     }
-    return static_cast<std::int32_t>(negative ? -*value : *value);
+    const double whole = std::nearbyint(value); // the default rounding: to nearest, ties to even
+    if (whole < std::numeric_limits<std::int32_t>::min() ||
+        whole > std::numeric_limits<std::int32_t>::max()) {
+        return std::nullopt;
+    }
+    return static_cast<std::int32_t>(whole);
 }
 
 void checkPort(const QString& text) {

@@ -4,6 +4,9 @@
 #include "protocol/boot_line.h"
 #include "seam/failure_handling.h"
 
+#include <QLocale>
+
+#include <cmath>
 #include <limits>
 
 namespace norvak {
@@ -20,31 +23,53 @@ namespace {
                           .arg(text, why));
 }
 
-// The value of `digits`, or why they name no port: a character that is no ASCII digit, or a
-// value beyond what a 32-bit number holds (found at the first digit that passes it).
-struct Magnitude {
-    std::int64_t value = 0;
-    QString problem;
-};
+// Whether `text` is a decimal number in plain ASCII: a sign, digits with an optional fraction
+// ("4", "4.0", ".5", "4."), an optional exponent ("4e0"). Other scripts' digits, hexadecimal,
+// group separators, "inf" and "nan" hold no number here.
+bool holdsDecimalNumber(QStringView text) {
+    qsizetype at = 0;
+    const auto digitsFrom = [&text, &at] {
+        const qsizetype start = at;
+        while (at < text.size() && text[at] >= u'0' && text[at] <= u'9') {
+            ++at;
+        }
+        return at - start;
+    };
+    if (at < text.size() && (text[at] == u'+' || text[at] == u'-')) {
+        ++at;
+    }
+    qsizetype mantissaDigits = digitsFrom();
+    if (at < text.size() && text[at] == u'.') {
+        ++at;
+        mantissaDigits += digitsFrom();
+    }
+    if (mantissaDigits == 0) {
+        return false;
+    }
+    if (at < text.size() && (text[at] == u'e' || text[at] == u'E')) {
+        ++at;
+        if (at < text.size() && (text[at] == u'+' || text[at] == u'-')) {
+            ++at;
+        }
+        if (digitsFrom() == 0) {
+            return false;
+        }
+    }
+    return at == text.size();
+}
 
-Magnitude magnitudeOf(QStringView digits) {
-    constexpr std::int64_t limit = std::int64_t{std::numeric_limits<std::int32_t>::max()} + 1;
-    const QString notWhole = QStringLiteral("is not a whole number");
-    if (digits.isEmpty()) {
-        return {.value = 0, .problem = notWhole};
+// The nearest whole number, a half to the even one (4.5 gives 4, 5.5 gives 6), as the
+// conversion of a text to a whole number has always rounded.
+double nearestWhole(double value) {
+    const double down = std::floor(value);
+    const double fraction = value - down;
+    if (fraction > 0.5) {
+        return down + 1;
     }
-    std::int64_t value = 0;
-    for (const QChar digit : digits) {
-        const char16_t c = digit.unicode();
-        if (c < u'0' || c > u'9') {
-            return {.value = 0, .problem = notWhole};
-        }
-        value = value * 10 + (c - u'0');
-        if (value > limit) {
-            return {.value = 0, .problem = QStringLiteral("is too large")};
-        }
+    if (fraction < 0.5) {
+        return down;
     }
-    return {.value = value, .problem = {}};
+    return std::fmod(down, 2.0) == 0.0 ? down : down + 1;
 }
 
 } // namespace
@@ -54,16 +79,18 @@ std::int32_t parsePortText(const QString& text) {
     if (trimmed.isEmpty()) {
         refusePortText(text, QStringLiteral("is empty"));
     }
-    const bool hasSign = trimmed[0] == u'+' || trimmed[0] == u'-';
-    const Magnitude magnitude = magnitudeOf(QStringView(trimmed).sliced(hasSign ? 1 : 0));
-    if (!magnitude.problem.isEmpty()) {
-        refusePortText(text, magnitude.problem);
+    if (!holdsDecimalNumber(trimmed)) {
+        refusePortText(text, QStringLiteral("is not a whole number"));
     }
-    const std::int64_t value = trimmed[0] == u'-' ? -magnitude.value : magnitude.value;
-    if (value > std::numeric_limits<std::int32_t>::max()) {
+    bool converted = false;
+    const double value = QLocale::c().toDouble(trimmed, &converted);
+    // The form is checked above: what the conversion refuses lies beyond a double's range.
+    const double whole = converted ? nearestWhole(value) : std::numeric_limits<double>::infinity();
+    if (whole < std::numeric_limits<std::int32_t>::min() ||
+        whole > std::numeric_limits<std::int32_t>::max()) {
         refusePortText(text, QStringLiteral("is too large"));
     }
-    return static_cast<std::int32_t>(value);
+    return static_cast<std::int32_t>(whole);
 }
 
 namespace {

@@ -23,8 +23,10 @@ using PacketData = std::optional<std::vector<int>>;
 // 1 stop bit. The link always runs at protocol::baudRate; the speed box is informational only.
 [[nodiscard]] QString linkSettings(std::int32_t baudRate);
 
-// The port box's text as a 32-bit number: blanks around it allowed, an optional sign, ASCII
-// digits only. Throws SerialError with a description otherwise.
+// The port box's text as a 32-bit number: blanks around it allowed, a decimal number in ASCII
+// ("4", "+4", "4.0", "4e0") rounded to the nearest whole number, a half to the even one.
+// Throws SerialError with a description when the text holds no number or the number lies
+// beyond 32 bits.
 [[nodiscard]] std::int32_t parsePortText(const QString& text);
 
 class SerialLink {

@@ -81,7 +81,7 @@ void TestLink::failedOpenShowsTheErrorFormAndLeavesThePortClosed() {
 void TestLink::badPortTextIsReportedAndChangesNothingElse_data() {
     QTest::addColumn<QString>("text");
     for (const char* text :
-         {"", " ", "abc", "4abc", "4.5", "0x10", "99999999999", "32768", "-32769", "+", "٤"}) {
+         {"", " ", "abc", "4abc", "4,5", "0x10", "99999999999", "32768", "-32769", "+", "٤"}) {
         QTest::newRow(text[0] ? text : "empty") << QString::fromUtf8(text);
     }
 }
@@ -127,6 +127,20 @@ void TestLink::parsePortTextAcceptsSignedDecimalNumbers() {
     QCOMPARE(parsePortText("-2147483648"), std::numeric_limits<std::int32_t>::min());
     QVERIFY_THROWS_EXCEPTION(SerialError, (void)parsePortText("2147483648"));
     QVERIFY_THROWS_EXCEPTION(SerialError, (void)parsePortText("1 2"));
+    // A text that holds a decimal number names the nearest whole port, a half the even one.
+    QCOMPARE(parsePortText("4.0"), 4);
+    QCOMPARE(parsePortText(" 4.4 "), 4);
+    QCOMPARE(parsePortText("4.6"), 5);
+    QCOMPARE(parsePortText("4.5"), 4);
+    QCOMPARE(parsePortText("5.5"), 6);
+    QCOMPARE(parsePortText("-1.5"), -2);
+    QCOMPARE(parsePortText(".5"), 0);
+    QCOMPARE(parsePortText("4."), 4);
+    QCOMPARE(parsePortText("4E0"), 4);
+    QCOMPARE(parsePortText("+1e1"), 10);
+    QCOMPARE(parsePortText("2147483647.4"), 2147483647);
+    QVERIFY_THROWS_EXCEPTION(SerialError, (void)parsePortText("2147483647.5"));
+    QVERIFY_THROWS_EXCEPTION(SerialError, (void)parsePortText("1e400"));
 }
 
 void TestLink::sendWritesOneByteOnlyWhileOpen() {

@@ -33,6 +33,8 @@ class TestFaultsBadInput : public QObject {
 private slots:
     void portTextsThatAreNoPortAreRefused_data();
     void portTextsThatAreNoPortAreRefused();
+    void decimalPortTextsOpenTheNearestPort_data();
+    void decimalPortTextsOpenTheNearestPort();
     void aPortInUseIsRefusedAsSuch();
     void aPortWithoutPermissionIsRefusedAsSuch();
 
@@ -189,7 +191,11 @@ void TestFaultsBadInput::portTextsThatAreNoPortAreRefused_data() {
                            << "is empty";
     QTest::newRow("abc") << "abc" << notANumber;
     QTest::newRow("4abc") << "4abc" << notANumber;
-    QTest::newRow("4.5") << "4.5" << notANumber;
+    QTest::newRow("4,5") << "4,5" << notANumber;
+    QTest::newRow("4.5.1") << "4.5.1" << notANumber;
+    QTest::newRow("lone point") << "." << notANumber;
+    QTest::newRow("exponent without digits") << "4e" << notANumber;
+    QTest::newRow("inf") << "inf" << notANumber;
     QTest::newRow("0x10") << "0x10" << notANumber;
     QTest::newRow("-1") << "-1"
                         << "port numbers start at 1";
@@ -217,6 +223,21 @@ void TestFaultsBadInput::portTextsThatAreNoPortAreRefused() {
     }
     // The program goes on: the right number connects.
     rig.connectWith(QStringLiteral("1"));
+    QCOMPARE(rig.caption(), QStringLiteral("Norvak Flash Programmer, Connect: True"));
+    QVERIFY(rig.portOpen());
+}
+
+void TestFaultsBadInput::decimalPortTextsOpenTheNearestPort_data() {
+    QTest::addColumn<QString>("text");
+    for (const char* text : {"1.0", " 0.6 ", "1.49", "+1e0", "1."}) {
+        QTest::newRow(text) << QString::fromLatin1(text);
+    }
+}
+
+void TestFaultsBadInput::decimalPortTextsOpenTheNearestPort() {
+    QFETCH(QString, text);
+    PortRig rig;
+    rig.connectWith(text);
     QCOMPARE(rig.caption(), QStringLiteral("Norvak Flash Programmer, Connect: True"));
     QVERIFY(rig.portOpen());
 }
