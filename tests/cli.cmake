@@ -18,3 +18,7 @@ if(NORVAK_HAVE_PTY)
   add_dependencies(test_cli_faults norvak-flash-cli)
   target_compile_definitions(test_cli_faults PRIVATE NORVAK_CLI="$<TARGET_FILE:norvak-flash-cli>")
 endif()
+
+# The scripted real toolkit of tools/unattended, which the CLI, the demo, the end-to-end tests
+# and the benchmarks share.
+norvak_add_test(test_scripted_toolkit SOURCES cli/test_scripted_toolkit.cpp LIBS norvak_unattended)

@@ -294,7 +294,7 @@ public:
     }
 
     int run() {
-        rig_.toolkit().realMessageBoxes = true;
+        rig_.toolkit().showAttended(); // the help boxes show, and are closed below
         rig_.connectPort();
         if (scenario_.duringRun) {
             startProgramming();
