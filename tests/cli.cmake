@@ -27,3 +27,7 @@ if(NORVAK_HAVE_PTY)
   target_compile_definitions(test_cli_unreadable PRIVATE
     NORVAK_CLI="$<TARGET_FILE:norvak-flash-cli>")
 endif()
+
+# The scripted real toolkit of tools/unattended, which the CLI, the demo, the end-to-end tests
+# and the benchmarks share.
+norvak_add_test(test_scripted_toolkit SOURCES cli/test_scripted_toolkit.cpp LIBS norvak_unattended)

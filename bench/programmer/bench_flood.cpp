@@ -288,7 +288,7 @@ public:
                                           static_cast<double>(scenario.duration.count()))) {}
 
     int run() {
-        rig_.toolkit().realMessageBoxes = true;
+        rig_.toolkit().showAttended(); // the help boxes show, and are closed below
         rig_.connectPort();
         if (scenario_.duringRun) {
             startProgramming();

@@ -20,7 +20,7 @@ namespace norvak::bench {
 
 void BenchToolkit::sleepUntil(TimePoint deadline) {
     const auto begin = std::chrono::steady_clock::now();
-    real_.sleepUntil(deadline);
+    ScriptedToolkit::sleepUntil(deadline);
     const auto end = std::chrono::steady_clock::now();
     times.slept += end - begin;
     times.asked += std::max(deadline - begin, TimePoint::duration::zero());
@@ -33,7 +33,7 @@ void BenchToolkit::sleepUntil(TimePoint deadline) {
 
 TimePoint::duration BenchToolkit::yield() {
     if (yieldDepth_ > 0) {
-        return real_.yield();
+        return ScriptedToolkit::yield();
     }
     const QScopedValueRollback depth(yieldDepth_, 1);
     const auto begin = std::chrono::steady_clock::now();
@@ -43,20 +43,11 @@ TimePoint::duration BenchToolkit::yield() {
         }
     }
     const auto loaded = std::chrono::steady_clock::now() - begin;
-    const auto handlers = real_.yield();
+    const auto handlers = ScriptedToolkit::yield();
     times.yielding += std::chrono::steady_clock::now() - begin;
     times.handlers += loaded + handlers;
     ++times.yields;
     return loaded + handlers;
-}
-
-QString BenchToolkit::showOpenDialog(const OpenDialogRequest& request) {
-    if (dialogAnswers.empty()) {
-        return request.previousPath;
-    }
-    QString answer = dialogAnswers.front();
-    dialogAnswers.pop_front();
-    return answer;
 }
 
 std::vector<double> lineFeedDelays(const std::vector<OutputCall>& calls,
@@ -192,7 +183,7 @@ void ProgrammerRig::connectPort() {
 }
 
 void ProgrammerRig::chooseFile(const QString& path) {
-    toolkit_.dialogAnswers.push_back(path);
+    toolkit_.answerNextOpenDialog(path);
     clickWithMouse(WindowControls::of(*window_).browseButton);
 }
 

@@ -1,17 +1,16 @@
 #pragma once
 
 // The real program on the real Qt event loop, as the benchmarks drive it: the main window
-// with the real serial control on a given tty, boxes and file dialogs answered here.
+// with the real serial control on a given tty, boxes and file dialogs answered by a script.
 
 #include "mainwindow/frmprog.h"
-#include "mainwindow/qt_toolkit.h"
 #include "mainwindow/window_controls.h"
 #include "tools/simdevice/simdevice.h"
+#include "tools/unattended/scripted_toolkit.h"
 
 #include <QString>
 
 #include <chrono>
-#include <deque>
 #include <functional>
 #include <memory>
 #include <vector>
@@ -29,28 +28,16 @@ struct ToolkitTimes {
     long yields = 0;
 };
 
-// The real toolkit, except that nobody sits in front of the boxes and dialogs, and that it
-// keeps account of its sleeps and yields.
-class BenchToolkit final : public Toolkit {
+// The scripted real toolkit, keeping account of its sleeps and yields. Nobody sits in front
+// of it: message boxes are dropped and file dialogs answer what chooseFile() queued, unless a
+// benchmark calls showAttended() to see the real modal boxes (and closes them itself).
+class BenchToolkit final : public unattended::ScriptedToolkit {
 public:
-    [[nodiscard]] std::unique_ptr<Timer> makeTimer(Milliseconds interval) override {
-        return real_.makeTimer(interval);
-    }
+    BenchToolkit() { answerUnattended({}); }
+
     void sleepUntil(TimePoint deadline) override;
     TimePoint::duration yield() override;
-    void showMessage(const MessageBoxRequest& request) override {
-        messages.push_back(request.text);
-        if (realMessageBoxes) {
-            real_.showMessage(request);
-        }
-    }
-    [[nodiscard]] QString showOpenDialog(const OpenDialogRequest& request) override;
-    [[nodiscard]] QString timeOfDayText() override { return real_.timeOfDayText(); }
 
-    std::vector<QString> messages;
-    // Shows the real modal box (someone closes it), instead of only noting its text.
-    bool realMessageBoxes = false;
-    std::deque<QString> dialogAnswers;
     ToolkitTimes times;
     // An artificial handler: every `loadEvery`-th outermost yield keeps the thread busy for
     // `loadFor` (0: none).
@@ -58,7 +45,6 @@ public:
     std::chrono::microseconds loadFor{0};
 
 private:
-    QtToolkit real_;
     int yieldDepth_ = 0;
 };
 

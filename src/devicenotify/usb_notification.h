@@ -49,7 +49,7 @@ struct UsbPlatformCalls {
     std::function<void(const ModuleUsbNotification& module)> detachModule;
 };
 
-// NOLINTBEGIN(readability-identifier-naming): the window calls these established names.
+// The window calls these by their established names.
 class ModuleUsbNotification {
 public:
     // A null platform leaves the listener inactive: every operation does nothing.
@@ -85,7 +85,6 @@ private:
     // The system reads the size and type fields as 32-bit words.
     alignas(std::uint32_t) FilterRecord filterRecord_{};
 };
-// NOLINTEND(readability-identifier-naming)
 
 // The calls of this platform: the Win32 table on Windows, nullptr (inactive) elsewhere.
 const UsbPlatformCalls* nativeUsbPlatform();

@@ -240,8 +240,8 @@ void SrecChecker::headChar(char c) {
 }
 
 // One function on purpose: this is the checker's inner loop. Split into member helpers that
-// GCC did not inline, `check` fell from about 810 to 490 MB/s in bench_check.
-// checkRecordInFile, run for every record, stays whole for the same reason (about 12 %).
+// GCC did not inline, it made `check` markedly slower in bench_check (docs/benchmarks.md).
+// checkRecordInFile, run for every record, stays whole for the same reason.
 void SrecChecker::feed(QByteArrayView piece) {
     const char* p = piece.data();
     const char* const end = p + piece.size();

@@ -1,5 +1,6 @@
 #include "mainwindow/frmprog.h"
 
+#include "mainwindow/control_names.h"
 #include "mainwindow/logbox/logbox.h"
 #include "mainwindow/speed_list.h"
 #include "protocol/boot_line.h"
@@ -84,15 +85,18 @@ void frmProg::createControls() {
     Combospeed->setInsertPolicy(QComboBox::NoInsert);
     Command4 = new QPushButton(QStringLiteral("Clear screen"), this);
 
-    const std::pair<QWidget*, const char*> names[] = {
-        {Frame9, "Frame9"},       {txtSpeed, "txtSpeed"},       {txtComPort, "txtComPort"},
-        {btnCon, "btnCon"},       {txtRefresh, "txtRefresh"},   {btnFlash, "btnFlash"},
-        {Command5, "Command5"},   {Command3, "Command3"},       {Command2, "Command2"},
-        {Command1, "Command1"},   {lblFilename, "lblFilename"}, {btnopenFile, "btnopenFile"},
-        {txtbuffer, "txtbuffer"}, {Label1, "Label1"},           {Combospeed, "Combospeed"},
-        {Command4, "Command4"}};
-    for (const auto& [widget, name] : names) {
-        widget->setObjectName(QLatin1StringView(name));
+    namespace name = control_name;
+    const std::pair<QWidget*, QLatin1StringView> names[] = {
+        {Frame9, name::Frame9},           {txtSpeed, name::txtSpeed},
+        {txtComPort, name::txtComPort},   {btnCon, name::btnCon},
+        {txtRefresh, name::txtRefresh},   {btnFlash, name::btnFlash},
+        {Command5, name::Command5},       {Command3, name::Command3},
+        {Command2, name::Command2},       {Command1, name::Command1},
+        {lblFilename, name::lblFilename}, {btnopenFile, name::btnopenFile},
+        {txtbuffer, name::txtbuffer},     {Label1, name::Label1},
+        {Combospeed, name::Combospeed},   {Command4, name::Command4}};
+    for (const auto& [widget, designName] : names) {
+        widget->setObjectName(designName);
     }
 }
 

@@ -31,7 +31,7 @@ namespace norvak {
 
 class LogBox;
 
-// NOLINTNEXTLINE(readability-identifier-naming): the window keeps its established name.
+// The window keeps its established name.
 class frmProg final : public QWidget, public MainWindow {
     Q_OBJECT
 

@@ -1,5 +1,6 @@
 #include "mainwindow/window_controls.h"
 
+#include "mainwindow/control_names.h"
 #include "mainwindow/logbox/logbox.h"
 
 #include <QComboBox>
@@ -13,10 +14,10 @@ namespace norvak {
 
 namespace {
 
-template <typename Control> Control& named(QWidget& window, const char* name) {
-    auto* control = window.findChild<Control*>(QLatin1StringView(name));
+template <typename Control> Control& named(QWidget& window, QLatin1StringView name) {
+    auto* control = window.findChild<Control*>(name);
     if (control == nullptr) {
-        throw std::logic_error(std::string("the window has no control ") + name);
+        throw std::logic_error("the window has no control " + QString(name).toStdString());
     }
     return *control;
 }
@@ -24,14 +25,15 @@ template <typename Control> Control& named(QWidget& window, const char* name) {
 } // namespace
 
 WindowControls WindowControls::of(QWidget& window) {
-    return {.connectButton = named<QPushButton>(window, "btnCon"),
-            .flashButton = named<QPushButton>(window, "btnFlash"),
-            .browseButton = named<QPushButton>(window, "btnopenFile"),
-            .helpButton = named<QPushButton>(window, "Command5"),
-            .portBox = named<QLineEdit>(window, "txtComPort"),
-            .speedList = named<QComboBox>(window, "Combospeed"),
-            .fileLabel = named<QLabel>(window, "lblFilename"),
-            .logBox = named<LogBox>(window, "txtbuffer")};
+    namespace name = control_name;
+    return {.connectButton = named<QPushButton>(window, name::btnCon),
+            .flashButton = named<QPushButton>(window, name::btnFlash),
+            .browseButton = named<QPushButton>(window, name::btnopenFile),
+            .helpButton = named<QPushButton>(window, name::Command5),
+            .portBox = named<QLineEdit>(window, name::txtComPort),
+            .speedList = named<QComboBox>(window, name::Combospeed),
+            .fileLabel = named<QLabel>(window, name::lblFilename),
+            .logBox = named<LogBox>(window, name::txtbuffer)};
 }
 
 } // namespace norvak

@@ -1,8 +1,9 @@
 #pragma once
 
-// The window's controls as a driver outside the window finds them: by the names they carry,
-// as an operator finds them by their captions. The scripted run, the benchmarks and the tests
-// press buttons, type into boxes and read the log box through these; the handlers never do.
+// The window's controls as a driver outside the window finds them: by the names they carry
+// (control_names.h), as an operator finds them by their captions. The scripted run, the benchmarks
+// and the tests press buttons, type into boxes and read the log box through these; the handlers
+// never do.
 
 #include <QString>
 

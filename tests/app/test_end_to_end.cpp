@@ -81,7 +81,7 @@ void TestEndToEnd::startToProgrammed() {
     QCOMPARE(recording.lostBytes, std::size_t{0});
     // Everything the device sent stands in the log box, in order.
     QCOMPARE(rig.logText(), QString::fromLatin1(recording.sent));
-    QVERIFY(rig.toolkit.messages.empty());
+    QVERIFY(rig.messages.empty());
 }
 
 void TestEndToEnd::silentDeviceEndsInTheWatchdogReport() {
@@ -90,9 +90,9 @@ void TestEndToEnd::silentDeviceEndsInTheWatchdogReport() {
     faults::DeviceRig rig(config);
     // The larger file takes longer to send than the watchdog waits.
     connectAndStart(rig, QStringLiteral(NORVAK_FIRMWARE_DIR "/sample-crlf.srec"));
-    QTRY_COMPARE_WITH_TIMEOUT(rig.toolkit.messages.size(), std::size_t{1}, 30'000);
-    QCOMPARE(rig.toolkit.messages[0].text, QStringLiteral("Error: DOT Timeout"));
-    QCOMPARE(rig.toolkit.messages[0].icon, MessageIcon::Critical);
+    QTRY_COMPARE_WITH_TIMEOUT(rig.messages.size(), std::size_t{1}, 30'000);
+    QCOMPARE(rig.messages[0].text, QStringLiteral("Error: DOT Timeout"));
+    QCOMPARE(rig.messages[0].icon, MessageIcon::Critical);
     QCOMPARE(rig.state(), FlashState::Idle);
     QVERIFY(rig.enabled(Button::Flash));
     // The streamer stops at its next look at the state: the file is not sent to its end.
@@ -115,7 +115,7 @@ void TestEndToEnd::hangUpInTheMiddleOfTheFileIsReportedOnce() {
     QTest::qWait(4000); // past the watchdog
     QCOMPARE(rig.errorCaptionCount(), 1);
     QVERIFY2(errorForm.match(rig.caption()).hasMatch(), qPrintable(rig.caption()));
-    QVERIFY(rig.toolkit.messages.empty());
+    QVERIFY(rig.messages.empty());
 }
 
 // Help is clicked while the receive handler is running and opens in the handler's closing
@@ -151,7 +151,7 @@ void TestEndToEnd::helpOpenedInTheReceiveHandlersYieldLetsTheRunEnd() {
     int receivingUnderTheBox = -1;
     QString captionWhenClosed;
     bool closedByTheRunsEnd = false;
-    rig.toolkit.whileShown = [&](const MessageBoxRequest& request) {
+    rig.whileShown = [&](const MessageBoxRequest& request) {
         if (request.icon != MessageIcon::Information) {
             return;
         }
@@ -165,8 +165,8 @@ void TestEndToEnd::helpOpenedInTheReceiveHandlersYieldLetsTheRunEnd() {
     QCOMPARE(receivingUnderTheBox, 1); // opened inside the receive handler
     QVERIFY(closedByTheRunsEnd);
     QCOMPARE(captionWhenClosed, QStringLiteral("Norvak Flash Programmer, PROGRAMMED"));
-    QCOMPARE(rig.toolkit.messages.size(), std::size_t{1}); // the help, no watchdog report
-    QCOMPARE(rig.toolkit.messages[0].text, test::WindowView::helpText());
+    QCOMPARE(rig.messages.size(), std::size_t{1}); // the help, no watchdog report
+    QCOMPARE(rig.messages[0].text, test::WindowView::helpText());
     QCOMPARE(rig.device().recording().programmedFiles.size(), std::size_t{1});
     QCOMPARE(rig.logText(), QString::fromLatin1(rig.device().recording().sent));
 }

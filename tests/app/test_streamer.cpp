@@ -353,7 +353,7 @@ void TestStreamer::anUnreadableFileEndsTheRunWithItsReason() {
              "Norvak Flash Programmer, Cannot read the firmware file: " + path + ": " + why);
     QCOMPARE(rig.caption(Button::Flash), QStringLiteral("START PROGRAMMING"));
     QVERIFY(rig.enabled(Button::Flash));
-    for (const TimerRole role : allTimers) {
+    for (const TimerRole role : allTimerRoles) {
         QVERIFY(!rig.timerOn(role));
     }
     QVERIFY(!rig.streaming());

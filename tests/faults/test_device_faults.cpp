@@ -79,7 +79,7 @@ void TestFaultsDevice::garbageInsteadOfThePromptEndsInTheRestartFailure() {
     QCOMPARE(log.count(restartFailure), 1);
     log.remove(restartFailure);
     QTRY_COMPARE(log, QString::fromLatin1(rig.device().recording().sent));
-    QVERIFY(rig.toolkit.messages.empty());
+    QVERIFY(rig.messages.empty());
 }
 
 void TestFaultsDevice::promptsOverAndOverChangeNothingAfterTheFirst() {
@@ -113,7 +113,7 @@ void TestFaultsDevice::promptsOverAndOverChangeNothingAfterTheFirst() {
     verifyTheWire(recording, firmware);
     QVERIFY(std::count(recording.sent.begin(), recording.sent.end(), '>') >= 400);
     QTRY_COMPARE(rig.logText(), QString::fromLatin1(rig.device().recording().sent));
-    QVERIFY(rig.toolkit.messages.empty());
+    QVERIFY(rig.messages.empty());
 }
 
 void TestFaultsDevice::dotAndEndInTheWrongStatesAreOnlyShown() {
@@ -153,7 +153,7 @@ void TestFaultsDevice::dotAndEndInTheWrongStatesAreOnlyShown() {
     verifyTheWire(recording, firmware);
     QCOMPARE(recording.programmedFiles[0].lines, 66);
     QTRY_COMPARE(rig.logText(), QString::fromLatin1(rig.device().recording().sent));
-    QVERIFY(rig.toolkit.messages.empty());
+    QVERIFY(rig.messages.empty());
 }
 
 void TestFaultsDevice::dotsStoppingHalfWayEndInTheWatchdogReport() {
@@ -164,9 +164,9 @@ void TestFaultsDevice::dotsStoppingHalfWayEndInTheWatchdogReport() {
     // The larger file takes longer to send than the watchdog waits.
     rig.chooseFile(firmwarePath("sample-crlf.srec"));
     rig.pressStart();
-    QTRY_COMPARE_WITH_TIMEOUT(rig.toolkit.messages.size(), std::size_t{1}, 30'000);
-    QCOMPARE(rig.toolkit.messages[0].text, QStringLiteral("Error: DOT Timeout"));
-    QCOMPARE(rig.toolkit.messages[0].icon, MessageIcon::Critical);
+    QTRY_COMPARE_WITH_TIMEOUT(rig.messages.size(), std::size_t{1}, 30'000);
+    QCOMPARE(rig.messages[0].text, QStringLiteral("Error: DOT Timeout"));
+    QCOMPARE(rig.messages[0].icon, MessageIcon::Critical);
     QVERIFY(rig.captions.contains("Norvak Flash Programmer, Programming FAILLED"));
     QCOMPARE(rig.state(), FlashState::Idle);
     QCOMPARE(rig.caption(Button::Flash), QStringLiteral("START PROGRAMMING"));
@@ -181,7 +181,7 @@ void TestFaultsDevice::dotsStoppingHalfWayEndInTheWatchdogReport() {
     QVERIFY(recording.dots.size() == 40);
     QVERIFY(recording.acceptedLines.size() < 258);
     QVERIFY(recording.programmedFiles.empty());
-    QCOMPARE(rig.toolkit.messages.size(), std::size_t{1});
+    QCOMPARE(rig.messages.size(), std::size_t{1});
 }
 
 // Bytes that keep coming while the file sender's tick falls due (line noise, a chatty boot
@@ -202,10 +202,9 @@ void TestFaultsDevice::bytesAroundTheStartOfTheFileLeaveTheDotsAlone() {
             }
         });
         noise.start();
-        QTRY_VERIFY_WITH_TIMEOUT(!rig.toolkit.messages.empty() ||
-                                     rig.device().recording().programmedFiles.size() == 1,
-                                 60'000);
-        QCOMPARE(rig.toolkit.messages.size(), std::size_t{0}); // no "Error: DOT Timeout"
+        QTRY_VERIFY_WITH_TIMEOUT(
+            !rig.messages.empty() || rig.device().recording().programmedFiles.size() == 1, 60'000);
+        QCOMPARE(rig.messages.size(), std::size_t{0}); // no "Error: DOT Timeout"
         QTRY_VERIFY(!rig.streaming());
         verifyTheWire(rig.device().recording(), firmware);
     }

@@ -72,7 +72,7 @@ void TestFaultsFlood::floodWhileIdleIsShownInFull() {
     QVERIFY(rig.logText() == QString::fromLatin1(flood));
     QCOMPARE(rig.state(), FlashState::Idle);
     QCOMPARE(rig.caption(), QStringLiteral("Norvak Flash Programmer, Connect: True"));
-    QVERIFY(rig.toolkit.messages.empty());
+    QVERIFY(rig.messages.empty());
 }
 
 // The flood comes in chunks, each once the window has shown the one before: an unpaced
@@ -157,7 +157,7 @@ void TestFaultsFlood::floodWhileTheFileIsSentLeavesTheRunIntact() {
     QCOMPARE(recording.programmedFiles[0].rejectedLines, 0);
     QCOMPARE(rig.state(), FlashState::Idle);
     QCOMPARE(rig.caption(Button::Flash), QStringLiteral("START PROGRAMMING"));
-    QVERIFY(rig.toolkit.messages.empty());
+    QVERIFY(rig.messages.empty());
 }
 
 // A chatty device: text at a megabyte a second for ten seconds, from the moment the file
@@ -200,7 +200,7 @@ void TestFaultsFlood::textAtAMegabyteASecondDuringARun() {
     QCOMPARE(received.mid(received.indexOf('f') + 1), expectedStream(readFile(firmware)));
     QCOMPARE(recording.programmedFiles[0].rejectedLines, 0);
     QCOMPARE(rig.state(), FlashState::Idle);
-    QVERIFY(rig.toolkit.messages.empty()); // no "Error: DOT Timeout"
+    QVERIFY(rig.messages.empty()); // no "Error: DOT Timeout"
 }
 
 QTEST_MAIN(TestFaultsFlood)

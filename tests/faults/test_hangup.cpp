@@ -45,7 +45,7 @@ void verifyTheReport(DeviceRig& rig, std::chrono::milliseconds settle) {
     QCOMPARE(rig.caption(Button::Connect), QStringLiteral("Connect"));
     QCOMPARE(rig.state(), FlashState::Idle);
     QCOMPARE(rig.caption(Button::Flash), QStringLiteral("START PROGRAMMING"));
-    for (const TimerRole timer : test::allTimers) {
+    for (const TimerRole timer : allTimerRoles) {
         QVERIFY(!rig.timerOn(timer));
     }
     QTRY_VERIFY(!rig.streaming());
@@ -54,7 +54,7 @@ void verifyTheReport(DeviceRig& rig, std::chrono::milliseconds settle) {
     QCOMPARE(rig.serial->outputCalls, outputsAtReport);
     QCOMPARE(rig.errorCaptionCount(), 1);
     QVERIFY2(errorCaption.match(rig.caption()).hasMatch(), qPrintable(rig.caption()));
-    QVERIFY(rig.toolkit.messages.empty());
+    QVERIFY(rig.messages.empty());
 
     // Still at the operator's service: Clear screen works, and Connect with the adapter out
     // is refused with its own report while the port stays closed.
@@ -147,7 +147,7 @@ void TestFaultsHangUp::unpluggedInTheMiddleOfTheFileThenAWholeRunOnTheNextDevice
     QCOMPARE(recording.programmedFiles.size(), std::size_t{1});
     QCOMPARE(rig.logText(), QString::fromLatin1(recording.sent));
     QCOMPARE(rig.errorCaptionCount(), 2); // the loss, and Connect while unplugged
-    QVERIFY(rig.toolkit.messages.empty());
+    QVERIFY(rig.messages.empty());
 }
 
 // A write the control refuses in the middle of the file (the line stalled, the adapter

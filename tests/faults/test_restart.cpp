@@ -108,7 +108,7 @@ void TestFaultsRestart::startASecondAfterCancelEndsProgrammed() {
     QCOMPARE(rig.state(), FlashState::Idle);
     QCOMPARE(rig.device().recording().programmedFiles.size(), std::size_t{1});
     // The cancelled run's watchdog was switched off at START: no failure came in between.
-    QVERIFY(rig.toolkit.messages.empty());
+    QVERIFY(rig.messages.empty());
     QVERIFY(!rig.captions.contains(QStringLiteral("Norvak Flash Programmer, Programming FAILLED")));
 }
 

@@ -20,6 +20,7 @@
 #include "mainwindow/termination_signals.h"
 #include "tests/support/counting_serial.h"
 #include "tests/support/window_rig.h"
+#include "tools/unattended/scripted_toolkit.h"
 
 #include <QApplication>
 #include <QSocketNotifier>
@@ -30,30 +31,6 @@
 namespace {
 
 using namespace norvak;
-
-// The real toolkit, but the file dialog answers with the firmware given.
-class ChildToolkit final : public Toolkit {
-public:
-    explicit ChildToolkit(QString firmware)
-        : firmware_(std::move(firmware)) {}
-
-    [[nodiscard]] std::unique_ptr<Timer> makeTimer(Milliseconds interval) override {
-        return real_.makeTimer(interval);
-    }
-    void sleepUntil(TimePoint deadline) override { real_.sleepUntil(deadline); }
-    TimePoint::duration yield() override { return real_.yield(); }
-    void showMessage(const MessageBoxRequest& request) override {
-        std::printf("message: %s\n", qPrintable(request.text));
-        std::fflush(stdout);
-        real_.showMessage(request);
-    }
-    [[nodiscard]] QString showOpenDialog(const OpenDialogRequest&) override { return firmware_; }
-    [[nodiscard]] QString timeOfDayText() override { return real_.timeOfDayText(); }
-
-private:
-    QtToolkit real_;
-    QString firmware_;
-};
 
 PortCandidates onlyPortOne(const QString& path) {
     return [path](int port) {
@@ -88,7 +65,14 @@ int main(int argc, char* argv[]) {
     const QString portPath = QString::fromLocal8Bit(argv[1]);
     const int speedItem = QString::fromLocal8Bit(argv[3]).toInt();
 
-    ChildToolkit toolkit(QString::fromLocal8Bit(argv[2]));
+    // The real toolkit and its real, modal boxes, each announced as it opens; the file dialog
+    // answers with the firmware given.
+    unattended::ScriptedToolkit toolkit;
+    toolkit.showAttended([](const MessageBoxRequest& request) {
+        std::printf("message: %s\n", qPrintable(request.text));
+        std::fflush(stdout);
+    });
+    toolkit.answerNextOpenDialog(QString::fromLocal8Bit(argv[2]));
     auto counting = std::make_unique<faults::CountingSerial>(
         std::make_unique<MSComm>(toolkit, onlyPortOne(portPath)));
     faults::CountingSerial& serial = *counting;

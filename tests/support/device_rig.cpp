@@ -19,6 +19,12 @@ const QString nowhere = QStringLiteral("/nonexistent/norvak-faults/ttyUSB0");
 DeviceRig::DeviceRig(const SimDeviceConfig& config, int speedItem)
     : device_(std::make_unique<SimDevice>(config))
     , portPath_(QString::fromStdString(device_->slavePath())) {
+    toolkit.answerUnattended([this](const MessageBoxRequest& request) {
+        messages.push_back(request);
+        if (whileShown) {
+            whileShown(request);
+        }
+    });
     auto mscomm = std::make_unique<MSComm>(toolkit, [this](int port) {
         return port == 1 ? QStringList{portPath_} : QStringList{nowhere};
     });
@@ -66,7 +72,7 @@ void DeviceRig::plugIn(const SimDeviceConfig& config) {
 }
 
 void DeviceRig::chooseFile(const QString& path) {
-    toolkit.dialogAnswers.push_back(path);
+    toolkit.answerNextOpenDialog(path);
     press(test::Button::Browse);
 }
 

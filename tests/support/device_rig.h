@@ -4,10 +4,10 @@
 // simulated device that the test can unplug and plug in again (a new device, the same port).
 
 #include "mainwindow/frmprog.h"
-#include "tests/support/answering_toolkit.h"
 #include "tests/support/counting_serial.h"
 #include "tests/support/window_rig.h"
 #include "tools/simdevice/simdevice.h"
+#include "tools/unattended/scripted_toolkit.h"
 
 #include <QByteArray>
 #include <QRegularExpression>
@@ -49,7 +49,12 @@ public:
 
     [[nodiscard]] qsizetype errorCaptionCount() const;
 
-    test::AnsweringToolkit toolkit;
+    // The real toolkit; message boxes are noted here and return at once, and the file dialog
+    // answers what chooseFile() or a test queued, or cancels.
+    unattended::ScriptedToolkit toolkit;
+    std::vector<MessageBoxRequest> messages; // every message box, in order
+    // Runs while a box is "open": a test can run the event loop there, as a modal box does.
+    std::function<void(const MessageBoxRequest&)> whileShown;
     CountingSerial* serial = nullptr; // owned by the window
     QStringList captions;             // every caption the window showed, in order
 

@@ -3,6 +3,9 @@
 
 #include "tests/support/window_rig.h"
 
+#include "mainwindow/control_names.h"
+
+#include <QSet>
 #include <QTest>
 
 using namespace norvak;
@@ -18,6 +21,7 @@ private slots:
     void visibleButtonsComeInTheWindowsOrder();
     void typingGoesToTheEndOfTheLogAndTheSpeedField();
     void forcingSetsOnlyTheValuesGiven();
+    void theNamesListNamesEveryControlOnce();
 };
 
 void TestWindowRig::eachButtonRoleDoesWhatItsControlDoes() {
@@ -101,6 +105,28 @@ void TestWindowRig::forcingSetsOnlyTheValuesGiven() {
     QCOMPARE(rig.state(), FlashState::Sending);
     QCOMPARE(rig.fileName(), QStringLiteral("x.srec"));
     QCOMPARE(rig.restartCountdown(), 5);
+}
+
+// The window, the rig and the scripted run find controls by the one names list: a control made
+// without its name, or named off the list, would be missed by some of them.
+void TestWindowRig::theNamesListNamesEveryControlOnce() {
+    WindowRig rig;
+    QWidget& window = rig.widget();
+    QSet<QString> listed;
+    for (const QLatin1StringView name : control_name::all) {
+        listed.insert(name);
+        QCOMPARE(window.findChildren<QWidget*>(name).size(), qsizetype{1});
+    }
+    QCOMPARE(listed.size(), static_cast<qsizetype>(control_name::all.size()));
+    // The controls: the window's own children and those of the "Com settings" frame.
+    QWidget& frame = *window.findChild<QWidget*>(control_name::Frame9);
+    QSet<QString> made;
+    for (const QWidget* parent : {&window, &frame}) {
+        for (const QWidget* control : parent->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+            made.insert(control->objectName());
+        }
+    }
+    QCOMPARE(made, listed);
 }
 
 QTEST_MAIN(TestWindowRig)

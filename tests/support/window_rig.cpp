@@ -1,5 +1,6 @@
 #include "tests/support/window_rig.h"
 
+#include "mainwindow/control_names.h"
 #include "mainwindow/logbox/logbox.h"
 
 #include <QApplication>
@@ -19,14 +20,15 @@ namespace norvak::test {
 namespace {
 
 // The design name of each button, in the order of `Button`.
-constexpr std::array<const char*, allButtons.size()> buttonNames = {
-    "btnCon",   "btnFlash", "btnopenFile", "Command5",
-    "Command4", "Command1", "Command2",    "Command3"};
+constexpr std::array<QLatin1StringView, allButtons.size()> buttonNames = {
+    control_name::btnCon,   control_name::btnFlash, control_name::btnopenFile,
+    control_name::Command5, control_name::Command4, control_name::Command1,
+    control_name::Command2, control_name::Command3};
 
-template <typename T> T* control(const frmProg& window, const char* designName) {
-    T* const found = window.findChild<T*>(QLatin1StringView(designName));
+template <typename T> T* control(const frmProg& window, const QString& designName) {
+    T* const found = window.findChild<T*>(designName);
     if (found == nullptr) {
-        throw std::logic_error(std::string("the window has no control ") + designName);
+        throw std::logic_error("the window has no control " + designName.toStdString());
     }
     return found;
 }
@@ -54,11 +56,8 @@ QString shownText(const QWidget* widget) {
 }
 
 bool isDesignName(const QString& name) {
-    static const QStringList names = {"Frame9",     "txtSpeed", "txtComPort",  "btnCon",
-                                      "txtRefresh", "btnFlash", "Command5",    "Command3",
-                                      "Command2",   "Command1", "lblFilename", "btnopenFile",
-                                      "txtbuffer",  "Label1",   "Combospeed",  "Command4"};
-    return names.contains(name);
+    return std::find(control_name::all.cbegin(), control_name::all.cend(), name) !=
+           control_name::all.cend();
 }
 
 } // namespace
@@ -68,10 +67,10 @@ void WindowView::attach(frmProg& window) {
     for (std::size_t i = 0; i < buttons_.size(); ++i) {
         buttons_[i] = control<QPushButton>(window, buttonNames[i]);
     }
-    fileLabel_ = control<QLabel>(window, "lblFilename");
-    portBox_ = control<QLineEdit>(window, "txtComPort");
-    speedList_ = control<QComboBox>(window, "Combospeed");
-    log_ = control<LogBox>(window, "txtbuffer");
+    fileLabel_ = control<QLabel>(window, control_name::lblFilename);
+    portBox_ = control<QLineEdit>(window, control_name::txtComPort);
+    speedList_ = control<QComboBox>(window, control_name::Combospeed);
+    log_ = control<LogBox>(window, control_name::txtbuffer);
     QObject::connect(window_, &frmProg::closed, window_, [this] { ++closedCount_; });
     QObject::connect(window_, &frmProg::runEnded, window_,
                      [this](const RunEnding& ending) { runEnds_.push_back(ending); });
@@ -300,7 +299,7 @@ std::uintptr_t WindowView::windowHandle() const {
 }
 
 ControlLook WindowView::look(const QString& designName) const {
-    const QWidget* const widget = control<QWidget>(*window_, qPrintable(designName));
+    const QWidget* const widget = control<QWidget>(*window_, designName);
     const QWidget* const parent = widget->parentWidget();
     QString container;
     if (parent != window_) {

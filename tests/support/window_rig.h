@@ -33,11 +33,10 @@ inline constexpr std::array allButtons = {Button::Connect, Button::Flash,       
                                           Button::Help,    Button::ClearScreen, Button::F,
                                           Button::G,       Button::SFile};
 
-// Timers by role: norvak::TimerRole, as the window names them.
+// Timers by role, as the window names them: norvak::TimerRole, every one in
+// norvak::allTimerRoles.
+using norvak::allTimerRoles;
 using norvak::TimerRole;
-inline constexpr std::array allTimers = {TimerRole::WakeUpSender, TimerRole::Countdown,
-                                         TimerRole::ReadyRequest, TimerRole::FileSender,
-                                         TimerRole::DotWatchdog};
 
 // How one control looks, for tests of the layout.
 struct ControlLook {

@@ -1,6 +1,18 @@
 #include "tools/unattended/scripted_toolkit.h"
 
+#include <utility>
+
 namespace norvak::unattended {
+
+void ScriptedToolkit::answerUnattended(MessageSink sink) {
+    unattended_ = true;
+    sink_ = std::move(sink);
+}
+
+void ScriptedToolkit::showAttended(MessageSink watcher) {
+    unattended_ = false;
+    sink_ = std::move(watcher);
+}
 
 std::unique_ptr<Timer> ScriptedToolkit::makeTimer(Milliseconds interval) {
     return real_.makeTimer(interval);
@@ -15,11 +27,15 @@ TimePoint::duration ScriptedToolkit::yield() {
 }
 
 void ScriptedToolkit::showMessage(const MessageBoxRequest& request) {
-    if (isUnattended()) {
-        sink_(request);
-        return;
+    // Taken as they stand now: the sink may change them while it runs (one that runs the event
+    // loop, as a modal box does, can end the script).
+    const bool unattended = unattended_;
+    if (const MessageSink sink = sink_) {
+        sink(request);
     }
-    real_.showMessage(request);
+    if (!unattended) {
+        real_.showMessage(request);
+    }
 }
 
 QString ScriptedToolkit::showOpenDialog(const OpenDialogRequest& request) {

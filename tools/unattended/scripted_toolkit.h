@@ -1,8 +1,9 @@
 #pragma once
 
-// The real toolkit, whose message boxes and file dialogs a script can answer: for programs
-// that drive the window offscreen (the demo's unattended run, norvak-flash-cli). Until a
-// script takes them over, boxes and dialogs show as the real toolkit shows them.
+// The real toolkit, whose message boxes and file dialogs a script can answer: the one that
+// every program driving the window on the real event loop uses (the demo, norvak-flash-cli,
+// the end-to-end tests, the benchmarks). Until a script takes them over, boxes and dialogs
+// show as the real toolkit shows them.
 
 #include "mainwindow/qt_toolkit.h"
 
@@ -19,10 +20,14 @@ public:
 
     ScriptedToolkit() = default;
 
-    // From now on nothing modal shows: message boxes go to `sink` and return at once, and
-    // file dialogs return the answers queued for them, or cancel when there is none.
-    void answerUnattended(MessageSink sink) { sink_ = std::move(sink); }
-    [[nodiscard]] bool isUnattended() const { return static_cast<bool>(sink_); }
+    // From now on nothing modal shows: message boxes go to `sink` (if it is set) and return
+    // at once, and file dialogs return the answers queued for them, or cancel when there is
+    // none.
+    void answerUnattended(MessageSink sink);
+    // From now on boxes and dialogs show as the real toolkit shows them, as at the start;
+    // each message box is first handed to `watcher` (if it is set).
+    void showAttended(MessageSink watcher = {});
+    [[nodiscard]] bool isUnattended() const { return unattended_; }
     // The next file dialog returns `path` without showing itself.
     void answerNextOpenDialog(const QString& path) { dialogAnswers_.push_back(path); }
 
@@ -41,6 +46,7 @@ protected:
 
 private:
     QtToolkit real_;
+    bool unattended_ = false;
     MessageSink sink_;
     std::deque<QString> dialogAnswers_;
     QString lastTimeOfDay_;

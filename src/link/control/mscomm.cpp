@@ -88,7 +88,6 @@ void MSComm::setInputLen(std::int16_t count) {
 
 void MSComm::setOutBufferSize(std::int16_t bytes) {
     property_rules::requireNotNegative("OutBufferSize", bytes);
-    outBufferSize_ = bytes;
 }
 
 bool MSComm::PortOpen() const {

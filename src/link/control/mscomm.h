@@ -53,12 +53,9 @@ public:
     [[nodiscard]] QString Settings() const { return settingsText_; }
 
     void setRThreshold(std::int16_t count) override;
-    [[nodiscard]] std::int16_t RThreshold() const { return pump_.threshold(); }
     void setInputLen(std::int16_t count) override;
-    [[nodiscard]] std::int16_t InputLen() const { return inputLen_; }
-    // Kept for the caller; writes are never split or delayed by it.
+    // Checked, and otherwise without effect: writes are never split or delayed by a buffer size.
     void setOutBufferSize(std::int16_t bytes) override;
-    [[nodiscard]] std::int16_t OutBufferSize() const { return outBufferSize_; }
 
     [[nodiscard]] bool PortOpen() const override;
     // Opening uses CommPort and Settings, without flow control. Closing hands the system what
@@ -121,7 +118,6 @@ private:
     QString settingsText_ = QStringLiteral("9600,n,8,1");
     SerialSettings settings_;
     std::int16_t inputLen_ = 0;
-    std::int16_t outBufferSize_ = 512;
     std::int16_t commEvent_ = 0;
     QString devicePath_;
 

@@ -76,7 +76,6 @@ public:
 
     // Events are raised while at least `count` bytes wait; none while it is 0.
     void setThreshold(std::int16_t count) { threshold_ = count; }
-    [[nodiscard]] std::int16_t threshold() const { return threshold_; }
 
     // The port was opened or closed: the rules start afresh.
     void reset();
