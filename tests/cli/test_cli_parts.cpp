@@ -215,6 +215,9 @@ void TestCliParts::verdictBecomesExitStatus() {
     const RunVerdict watchdog =
         ended(RunEndReason::DotTimeout, QStringLiteral("Programming FAILLED"));
     QCOMPARE(runEnd(watchdog, wholeFile).exitStatus, 3);
+    // The texts are the window's own, as it announced the end.
+    QCOMPARE(runEnd(watchdog, wholeFile).text, QStringLiteral("Programming FAILLED"));
+    QCOMPARE(runEnd(programmed, wholeFile).text, QStringLiteral("PROGRAMMED"));
 
     // The port's description comes with the announced end, without the caption's time.
     const QString stale = QStringLiteral("Port 1 (/dev/pts/4): the data could not be sent (the "

@@ -170,16 +170,14 @@ RunEnd runEnd(const unattended::RunVerdict& verdict, const RunFacts& facts) {
         if (facts.progressPercent < 100.0) {
             return programmedEarly(facts);
         }
-        return {exit_status::ok, QStringLiteral("programmed"), QStringLiteral("PROGRAMMED"), {}};
+        return {exit_status::ok, QStringLiteral("programmed"), verdict.announced(), {}};
     case RunOutcome::NoBootProgram:
-        return {exit_status::noBootProgram, QStringLiteral("no-boot-program"),
-                QStringLiteral("Restart to bootprogram failled!"),
+        return {exit_status::noBootProgram, QStringLiteral("no-boot-program"), verdict.announced(),
                 QStringLiteral("no boot program answered before the countdown ran out. Switch "
                                "the device off and on after the run has started, and check the "
                                "cable and the port.")};
     case RunOutcome::DotTimeout:
-        return {exit_status::dotTimeout, QStringLiteral("dot-timeout"),
-                QStringLiteral("Programming FAILLED"),
+        return {exit_status::dotTimeout, QStringLiteral("dot-timeout"), verdict.announced(),
                 QStringLiteral("the device stopped acknowledging lines (no \".\" for 3 seconds). "
                                "Check the file with 'norvak-flash-cli check', try a slower "
                                "--speed, then switch the device off and on and program it "

@@ -3,6 +3,9 @@
 namespace norvak::unattended {
 
 void RunVerdict::onRunEnded(const RunEnding& ending) {
+    if (!decided()) {
+        announced_ = ending.description;
+    }
     switch (ending.reason) {
     case RunEndReason::Programmed:
         decide(RunOutcome::Programmed, {});

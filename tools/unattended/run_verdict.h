@@ -38,6 +38,9 @@ public:
     // Why the run failed, in the window's words where it has them (the port's description,
     // why the file cannot be read); empty while running or once programmed.
     [[nodiscard]] const QString& reason() const { return reason_; }
+    // What the window said when it announced the end that decided the run ("PROGRAMMED",
+    // "Programming FAILLED", ...); empty when something else decided it.
+    [[nodiscard]] const QString& announced() const { return announced_; }
     // The demo's exit status: 0 programmed, 3 timed out, 1 any other end.
     [[nodiscard]] int exitCode() const;
 
@@ -46,6 +49,7 @@ private:
 
     RunOutcome outcome_ = RunOutcome::Running;
     QString reason_;
+    QString announced_;
 };
 
 } // namespace norvak::unattended

@@ -51,8 +51,7 @@ QString ScriptedToolkit::showOpenDialog(const OpenDialogRequest& request) {
 }
 
 QString ScriptedToolkit::timeOfDayText() {
-    lastTimeOfDay_ = real_.timeOfDayText();
-    return lastTimeOfDay_;
+    return real_.timeOfDayText();
 }
 
 QString ScriptedToolkit::showInteractiveOpenDialog(const OpenDialogRequest& request) {

@@ -37,8 +37,6 @@ public:
     void showMessage(const MessageBoxRequest& request) final;
     [[nodiscard]] QString showOpenDialog(const OpenDialogRequest& request) final;
     [[nodiscard]] QString timeOfDayText() override;
-    // The time of day last handed to the window (it starts the error caption's description).
-    [[nodiscard]] const QString& lastTimeOfDayText() const { return lastTimeOfDay_; }
 
 protected:
     // The dialog an operator sees while no script answers it.
@@ -49,7 +47,6 @@ private:
     bool unattended_ = false;
     MessageSink sink_;
     std::deque<QString> dialogAnswers_;
-    QString lastTimeOfDay_;
 };
 
 } // namespace norvak::unattended
