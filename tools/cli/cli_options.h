@@ -41,9 +41,10 @@ struct CliOptions {
     // program
     std::optional<int> port;
     QString device;
-    std::optional<UsbId> usb; // the port of the one adapter that matches
-    QString file;             // also check's FILE, as the system's encoding reads it
-    QByteArray fileBytes;     // the same name as given, byte for byte
+    // --usb: the port of the one adapter that matches
+    std::optional<UsbId> usb;
+    QString file;         // also check's FILE, as the system's encoding reads it
+    QByteArray fileBytes; // the same name as given, byte for byte
     int speedMs = normalSpeed;
     bool check = false;
     bool strict = false; // check, program --check: warnings count as errors
