@@ -9,9 +9,9 @@ namespace {
 
 constexpr qsizetype idDigits = 4;
 
-const QString formHint = QStringLiteral(
-    "Give VID:PID or VID:PID:SERIAL as 'norvak-flash-cli ports' shows them, e.g. --usb "
-    "10c4:ea60 or --usb 10c4:ea60:0001.");
+constexpr QLatin1StringView
+    formHint("Give VID:PID or VID:PID:SERIAL as 'norvak-flash-cli ports' shows them, e.g. --usb "
+             "10c4:ea60 or --usb 10c4:ea60:0001.");
 
 bool isAsciiHexDigit(QChar c) {
     const char16_t u = c.unicode();
@@ -36,14 +36,11 @@ ParsedUsbId refused(const QString& why) {
     return {std::nullopt, QStringLiteral("--usb: %1 %2").arg(why, formHint)};
 }
 
+// A USB adapter as a candidate:
 // "/dev/ttyUSB0  10c4:ea60  serial 0001  CP2102 USB to UART Bridge Controller (Silicon Labs)"
 QString candidateLine(const PortEntry& port) {
-    QStringList parts{port.path};
-    if (port.vendorId && port.productId) {
-        parts << QStringLiteral("%1:%2").arg(hex4(*port.vendorId), hex4(*port.productId));
-    } else {
-        parts << QStringLiteral("no USB ids");
-    }
+    const UsbId adapter = usbIdOf(port).value_or(UsbId{});
+    QStringList parts{port.path, usbIdText({adapter.vendorId, adapter.productId, {}})};
     parts << (port.serialNumber.isEmpty() ? QStringLiteral("no serial number")
                                           : QStringLiteral("serial ") + port.serialNumber);
     QString about = port.description;
