@@ -1,5 +1,6 @@
 // norvak-flash-cli's pieces without a device: the command line, the port numbers of the
-// window's mapping, how a run's verdict becomes the exit status, and long device lines.
+// window's mapping, ports chosen by their USB adapter, how a run's verdict becomes the exit
+// status, and long device lines.
 
 #include "tools/cli/cli_options.h"
 #include "tools/cli/port_list.h"
@@ -7,7 +8,9 @@
 #include "tools/cli/run_reporter.h"
 #include "tools/cli/shown_text.h"
 #include "tools/cli/signal_watcher.h"
+#include "tools/cli/usb_adapter.h"
 
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QSignalSpy>
@@ -36,6 +39,12 @@ private slots:
     void helpAndVersion();
     void optionsEndAndNamesKeepTheirBytes();
     void portNumbersFollowTheWindowsMapping();
+    void usbIdsAreReadAsPortsShowsThem();
+    void usbFormsThatAreRefused_data();
+    void usbFormsThatAreRefused();
+    void theOneMatchingAdapterIsChosen();
+    void noneOrSeveralMatchingListTheCandidates();
+    void portsShowWhatUsbTakes();
     void verdictBecomesExitStatus();
     void longDeviceLineKeepsHeadAndTail();
     void anInterruptArrivesOnTheEventLoop();
@@ -101,6 +110,15 @@ void TestCliParts::refusalsSayWhatToDo_data() {
     QTest::newRow("both") << QStringList{"program", "--port", "1", "--device",
                                          "/dev/x",  "--file", "a"}
                           << "not both";
+    QTest::newRow("usb and device")
+        << QStringList{"program", "--usb", "10c4:ea60", "--device", "/dev/x", "--file", "a"}
+        << "give --device or --usb, not both";
+    QTest::newRow("all three ways")
+        << QStringList{"program", "--usb", "10c4:ea60", "--device", "/dev/x",
+                       "--port",  "1",     "--file",    "a"}
+        << "not all three";
+    QTest::newRow("usb without its value")
+        << QStringList{"program", "--file", "a", "--usb"} << "--usb 10c4:ea60";
     QTest::newRow("no file") << QStringList{"program", "--port", "1"} << "--file FILE";
     QTest::newRow("check without file") << QStringList{"check"} << "FILE";
     QTest::newRow("two files") << QStringList{"check", "a", "b"} << "unexpected argument \"b\"";
@@ -195,6 +213,157 @@ void TestCliParts::portNumbersFollowTheWindowsMapping() {
         qPrintable(text));
     QVERIFY(text.contains(QStringLiteral("-\t/dev/ttyACM0\t-")));
     QVERIFY(portsText({}).startsWith(QStringLiteral("No serial ports found")));
+}
+
+void TestCliParts::usbIdsAreReadAsPortsShowsThem() {
+    const auto taken = [](const QString& given) {
+        const ParsedCli parsed = parse({"program", "--usb", given, "--file", "a.srec"});
+        return parsed.options ? usbIdText(*parsed.options->usb) : parsed.error;
+    };
+    QCOMPARE(taken("10c4:ea60"), QStringLiteral("10c4:ea60"));
+    QCOMPARE(taken("10C4:eA60"), QStringLiteral("10c4:ea60"));
+    QCOMPARE(taken("0403:6001:A10K3B7Q"), QStringLiteral("0403:6001:A10K3B7Q"));
+    // The serial number is the rest as it is: its case and any further ':'.
+    QCOMPARE(taken("0403:6001:ab:CD"), QStringLiteral("0403:6001:ab:CD"));
+}
+
+void TestCliParts::usbFormsThatAreRefused_data() {
+    QTest::addColumn<QString>("given");
+    QTest::addColumn<QString>("says");
+    QTest::newRow("no product id") << QStringLiteral("10c4") << "has no product id";
+    QTest::newRow("empty product id") << QStringLiteral("10c4:") << "product id \"\"";
+    QTest::newRow("not hex") << QStringLiteral("10g4:ea60") << "vendor id \"10g4\" is not 4 hex";
+    QTest::newRow("too long") << QStringLiteral("10c4:ea600") << "product id \"ea600\"";
+    QTest::newRow("other digits") << QString::fromUtf16(u"10c\u0664:ea60") << "vendor id";
+    QTest::newRow("empty serial") << QStringLiteral("10c4:ea60:")
+                                  << "serial number after \"10c4:ea60:\" is empty";
+}
+
+void TestCliParts::usbFormsThatAreRefused() {
+    QFETCH(QString, given);
+    QFETCH(QString, says);
+    const ParsedCli parsed = parse({"program", "--usb", given, "--file", "a.srec"});
+    QVERIFY(!parsed.options);
+    QVERIFY2(parsed.error.startsWith(QStringLiteral("--usb: ")) && parsed.error.contains(says) &&
+                 parsed.error.contains(QStringLiteral("norvak-flash-cli ports")),
+             qPrintable(parsed.error));
+}
+
+namespace {
+
+PortEntry adapter(const QString& path, quint16 vendor, quint16 product, const QString& serial) {
+    return {std::nullopt, path,  QStringLiteral("FT232R USB UART"), QStringLiteral("FTDI"), vendor,
+            product,      serial};
+}
+
+PortEntry builtIn(const QString& path) {
+    return {1, path, {}, {}, {}, {}, {}};
+}
+
+UsbId usb(const char* text) {
+    return *parseUsbId(QString::fromLatin1(text)).id;
+}
+
+} // namespace
+
+void TestCliParts::theOneMatchingAdapterIsChosen() {
+    const std::vector<PortEntry> ports = {
+        builtIn("/dev/ttyS0"),
+        adapter("/dev/ttyUSB0", 0x0403, 0x6001, "A1"),
+        adapter("/dev/ttyUSB1", 0x0403, 0x6001, "B2"),
+        adapter("/dev/ttyUSB2", 0x10c4, 0xea60, {}),
+        adapter("/dev/ttyACM0", 0x2e8a, 0x000a, "E66038B7"),
+    };
+    const auto chosen = [&ports](const char* text) {
+        const AdapterChoice choice = chooseAdapter(usb(text), ports);
+        return choice.port ? choice.port->path : QStringLiteral("none: ") + choice.refusal;
+    };
+    QCOMPARE(chosen("10c4:ea60"), QStringLiteral("/dev/ttyUSB2"));
+    QCOMPARE(chosen("10C4:EA60"), QStringLiteral("/dev/ttyUSB2"));
+    QCOMPARE(chosen("2E8A:000A"), QStringLiteral("/dev/ttyACM0"));
+    // The serial number narrows two alike adapters to one, compared exactly.
+    QCOMPARE(chosen("0403:6001:B2"), QStringLiteral("/dev/ttyUSB1"));
+    QVERIFY(chosen("0403:6001:a1").startsWith(QStringLiteral("none: ")));
+    QVERIFY(chosen("0403:6001:A").startsWith(QStringLiteral("none: ")));
+    // An adapter without a serial number is not matched by one.
+    QVERIFY(chosen("10c4:ea60:0001").startsWith(QStringLiteral("none: ")));
+    // Vendor and product both count.
+    QVERIFY(chosen("0403:ea60").startsWith(QStringLiteral("none: ")));
+}
+
+void TestCliParts::noneOrSeveralMatchingListTheCandidates() {
+    const std::vector<PortEntry> ports = {
+        builtIn("/dev/ttyS0"),
+        adapter("/dev/ttyUSB0", 0x0403, 0x6001, "A1"),
+        adapter("/dev/ttyUSB1", 0x0403, 0x6001, "B2"),
+        {std::nullopt, "/dev/ttyUSB2", {}, {}, 0x1a86, 0x7523, {}},
+    };
+    const AdapterChoice none = chooseAdapter(usb("ffff:fffe"), ports);
+    QVERIFY(!none.port);
+    QCOMPARE(none.refusal, QStringLiteral("no adapter matches --usb ffff:fffe"));
+    // Every USB adapter is a candidate; a port without USB ids cannot be chosen by them.
+    QCOMPARE(none.candidates,
+             QStringList({"/dev/ttyUSB0  0403:6001  serial A1  FT232R USB UART (FTDI)",
+                          "/dev/ttyUSB1  0403:6001  serial B2  FT232R USB UART (FTDI)",
+                          "/dev/ttyUSB2  1a86:7523  no serial number"}));
+    QVERIFY(none.advice.contains(QStringLiteral("--usb column")));
+    const AdapterChoice noAdapter = chooseAdapter(usb("ffff:fffe"), {builtIn("/dev/ttyS0")});
+    QVERIFY(noAdapter.candidates.isEmpty());
+    QVERIFY2(noAdapter.advice.contains(QStringLiteral("knows no USB serial adapter")),
+             qPrintable(noAdapter.advice));
+
+    const AdapterChoice several = chooseAdapter(usb("0403:6001"), ports);
+    QVERIFY(!several.port);
+    QCOMPARE(several.refusal, QStringLiteral("2 adapters match --usb 0403:6001, not one"));
+    QCOMPARE(several.candidates.size(), 2);
+    QVERIFY(several.candidates[1].startsWith(QStringLiteral("/dev/ttyUSB1  0403:6001  serial B2")));
+    QVERIFY2(several.advice.contains(QStringLiteral("--usb 0403:6001:A1")),
+             qPrintable(several.advice));
+
+    // Clones that share one serial number: only their path tells them apart.
+    const std::vector<PortEntry> clones = {adapter("/dev/ttyUSB0", 0x1a86, 0x7523, "0001"),
+                                           adapter("/dev/ttyUSB1", 0x1a86, 0x7523, "0001")};
+    for (const char* given : {"1a86:7523", "1a86:7523:0001"}) {
+        const AdapterChoice alike = chooseAdapter(usb(given), clones);
+        QVERIFY(!alike.port);
+        QCOMPARE(alike.candidates.size(), 2);
+        QVERIFY2(alike.advice.contains(QStringLiteral("--device")), qPrintable(alike.advice));
+    }
+}
+
+void TestCliParts::portsShowWhatUsbTakes() {
+    const std::vector<PortEntry> ports = {
+        {1, "/dev/ttyUSB0", "CP2102", "Silicon Labs", 0x10c4, 0xea60, "0001"},
+        {2, "/dev/ttyUSB1", "CH340", {}, 0x1a86, 0x7523, {}},
+        {std::nullopt, "/dev/ttyS4", {}, {}, {}, {}, {}},
+    };
+    // The columns scripts read stay where they were; the value for --usb comes last.
+    const QStringList lines = portsText(ports).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    QCOMPARE(lines.size(), 4);
+    QCOMPARE(lines[0],
+             QStringLiteral("port\tdevice\tdescription\tmanufacturer\tusb\tserial\t--usb"));
+    QCOMPARE(lines[1], QStringLiteral("1\t/dev/ttyUSB0\tCP2102\tSilicon Labs\t10c4:ea60\t0001\t"
+                                      "10c4:ea60:0001"));
+    QCOMPARE(lines[2], QStringLiteral("2\t/dev/ttyUSB1\tCH340\t-\t1a86:7523\t-\t1a86:7523"));
+    QCOMPARE(lines[3], QStringLiteral("-\t/dev/ttyS4\t-\t-\t-\t-\t-"));
+
+    const QJsonArray json = QJsonDocument::fromJson(portsJson(ports)).array();
+    QCOMPARE(json.size(), 3);
+    const QJsonObject first = json[0].toObject();
+    QCOMPARE(first[QStringLiteral("usb")].toString(), QStringLiteral("10c4:ea60:0001"));
+    QCOMPARE(first[QStringLiteral("vendorId")].toString(), QStringLiteral("10c4"));
+    QCOMPARE(first[QStringLiteral("serialNumber")].toString(), QStringLiteral("0001"));
+    QCOMPARE(json[1].toObject()[QStringLiteral("usb")].toString(), QStringLiteral("1a86:7523"));
+    QVERIFY(json[2].toObject()[QStringLiteral("usb")].isNull());
+
+    // What ports shows chooses that port again.
+    for (const PortEntry& port : ports) {
+        if (const auto shown = usbIdOf(port)) {
+            const ParsedUsbId given = parseUsbId(usbIdText(*shown));
+            QVERIFY2(given.id, qPrintable(given.error));
+            QCOMPARE(chooseAdapter(*given.id, ports).port->path, port.path);
+        }
+    }
 }
 
 void TestCliParts::verdictBecomesExitStatus() {

@@ -37,6 +37,7 @@ private slots:
     void warningsPassUnlessStrict();
     void watchdogEndsWithThree();
     void portThatDoesNotOpenOrIsLostEndsWithFour();
+    void usbWithoutItsAdapterEndsWithFour();
     void unreadableFirmwareEndsWithFive();
     void firmwareGoneWhenItIsToBeSentEndsWithFive();
     void aFileCutWhileItIsCheckedEndsWithFive_data();
@@ -321,6 +322,53 @@ void TestCliProgram::portThatDoesNotOpenOrIsLostEndsWithFour() {
     const QByteArray err = lost->readAllStandardError();
     QVERIFY2(err.contains(": the device went away") && err.contains(path.toUtf8()),
              err.constData());
+}
+
+// Pseudo-terminals have no USB ids, and no adapter has these: --usb ends the run before any port
+// is opened. What `ports` shows for --usb belongs to the adapter it lists.
+void TestCliProgram::usbWithoutItsAdapterEndsWithFour() {
+    const QStringList run = {"program", "--usb", "FFFF:fffe", "--file", firmware("small-lf.srec")};
+    const auto text = startCli(run);
+    QCOMPARE(finish(*text), 4);
+    const QString out = QString::fromUtf8(text->readAllStandardOutput());
+    QVERIFY2(out.contains(QStringLiteral(
+                 "Result: FAILED (exit status 4): no adapter matches --usb ffff:fffe")),
+             qPrintable(out));
+    QVERIFY(text->readAllStandardError().contains("'norvak-flash-cli ports'"));
+
+    const auto json = startCli(run + QStringList{"--json"});
+    QCOMPARE(finish(*json), 4);
+    const Events events = parseEvents(json->readAllStandardOutput());
+    QVERIFY2(events.error.isEmpty(), qPrintable(events.error));
+    QCOMPARE(events.list.size(), 1);
+    const QJsonObject outcome = events.list[0];
+    QCOMPARE(outcome[QStringLiteral("outcome")].toString(), QStringLiteral("port-failed"));
+    QCOMPARE(outcome[QStringLiteral("exitStatus")].toInt(), 4);
+    QCOMPARE(outcome[QStringLiteral("text")].toString(),
+             QStringLiteral("no adapter matches --usb ffff:fffe"));
+
+    // One way to name the port: --usb with --device is a wrong command line.
+    SimDevice device(deviceConfig());
+    const auto both = startCli(run + QStringList{"--device", devicePath(device)});
+    QCOMPARE(finish(*both), 64);
+    QVERIFY(both->readAllStandardError().contains("give --device or --usb, not both"));
+    QVERIFY(device.recording().received.empty());
+
+    const auto ports = startCli({"ports", "--json"});
+    QCOMPARE(finish(*ports), 0);
+    const QJsonArray listed = QJsonDocument::fromJson(ports->readAllStandardOutput()).array();
+    for (const QJsonValue& value : listed) {
+        const QJsonObject port = value.toObject();
+        QVERIFY(port.contains(QStringLiteral("device")) && port.contains(QStringLiteral("usb")));
+        const QJsonValue vendor = port[QStringLiteral("vendorId")];
+        if (vendor.isNull()) {
+            QVERIFY(port[QStringLiteral("usb")].isNull());
+        } else {
+            QVERIFY(port[QStringLiteral("usb")].toString().startsWith(
+                vendor.toString() + QLatin1Char(':') +
+                port[QStringLiteral("productId")].toString()));
+        }
+    }
 }
 
 void TestCliProgram::unreadableFirmwareEndsWithFive() {

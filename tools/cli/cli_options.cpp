@@ -140,6 +140,14 @@ private:
                 }
                 options.device = given->text;
             }
+        } else if (isProgram && word == QStringLiteral("--usb")) {
+            if (const auto given = value()) {
+                const ParsedUsbId parsed = parseUsbId(given->text);
+                if (!parsed.id) {
+                    refuse(parsed.error);
+                }
+                options.usb = parsed.id;
+            }
         } else if (isProgram && word == QStringLiteral("--file")) {
             if (const auto given = value()) {
                 setFile(options, *given);
@@ -205,6 +213,10 @@ private:
         if (option == QStringLiteral("--device")) {
             return QStringLiteral("For example --device /dev/ttyUSB0.");
         }
+        if (option == QStringLiteral("--usb")) {
+            return QStringLiteral("For example --usb 10c4:ea60 or --usb 10c4:ea60:0001, as "
+                                  "'norvak-flash-cli ports' shows them.");
+        }
         if (option == QStringLiteral("--file")) {
             return QStringLiteral("For example --file firmware.srec.");
         }
@@ -221,16 +233,35 @@ private:
         if (command_ != Command::Program) {
             return;
         }
-        if (options.port && !options.device.isEmpty()) {
-            refuse(QStringLiteral("give --port or --device, not both."));
-        } else if (!options.port && options.device.isEmpty()) {
+        const QStringList ways = portWaysGiven(options);
+        if (ways.size() == 2) {
+            refuse(QStringLiteral("give %1 or %2, not both.").arg(ways[0], ways[1]));
+        } else if (ways.size() > 2) {
+            refuse(QStringLiteral("give one of --port, --device and --usb, not all three."));
+        } else if (ways.isEmpty()) {
             refuse(QStringLiteral("program needs the port: --port N (the number of the window's "
-                                  "port box) or --device PATH."));
+                                  "port box), --device PATH or --usb VID:PID[:SERIAL] (its "
+                                  "adapter)."));
         } else if (options.file.isEmpty()) {
             refuse(QStringLiteral("program needs the firmware: --file FILE."));
         } else if (options.strict && !options.check) {
             refuse(QStringLiteral("--strict goes with --check: give both, or neither."));
         }
+    }
+
+    // The options that name the port, of which `program` takes one.
+    static QStringList portWaysGiven(const CliOptions& options) {
+        QStringList ways;
+        if (options.port) {
+            ways << QStringLiteral("--port");
+        }
+        if (!options.device.isEmpty()) {
+            ways << QStringLiteral("--device");
+        }
+        if (options.usb) {
+            ways << QStringLiteral("--usb");
+        }
+        return ways;
     }
 
     void refuse(const QString& why) {
@@ -305,9 +336,11 @@ QString usage(Command command) {
             "Lists every serial port of the system, one per line: the number to type into the\n"
             "window's port box (or to give to program --port), the device path, and what the\n"
             "system knows of it (description, manufacturer, USB vendor and product id, serial\n"
-            "number). A port that no number reaches is shown with \"-\".\n"
+            "number). A port that no number reaches is shown with \"-\". The last column,\n"
+            "--usb, is what program --usb takes for a USB adapter: VID:PID:SERIAL, or VID:PID\n"
+            "for an adapter without a serial number (\"-\" for a port without USB ids).\n"
             "\n"
-            "  --json   one JSON array instead\n");
+            "  --json   one JSON array instead (the --usb column is its \"usb\" field)\n");
     case Command::Check:
         return QStringLiteral(
                    "usage: norvak-flash-cli check [--strict] [--json] [--] FILE\n"
@@ -341,7 +374,8 @@ QString usage(Command command) {
             .arg(longRecordCharacters);
     case Command::Program:
         return QStringLiteral(
-                   "usage: norvak-flash-cli program (--port N | --device PATH) --file FILE\n"
+                   "usage: norvak-flash-cli program (--port N | --device PATH |\n"
+                   "                                 --usb VID:PID[:SERIAL]) --file FILE\n"
                    "                                [--speed %4]\n"
                    "                                [--check [--strict]] [--json]\n"
                    "\n"
@@ -353,6 +387,11 @@ QString usage(Command command) {
                    "  --port N        the number of the window's port box "
                    "('norvak-flash-cli ports')\n"
                    "  --device PATH   the serial device itself, e.g. /dev/ttyUSB0\n"
+                   "  --usb VID:PID[:SERIAL]\n"
+                   "                  the port of this USB adapter, whatever its number or\n"
+                   "                  path: hex ids as the --usb column of 'norvak-flash-cli\n"
+                   "                  ports' shows them, in either case; the serial number\n"
+                   "                  exactly. Exactly one adapter must match.\n"
                    "  --file FILE     the S-record file\n"
                    "  --speed MS      pause after each line: %1 (default %2)\n"
                    "  --check         check FILE first ('norvak-flash-cli check --help'):\n"
@@ -362,8 +401,9 @@ QString usage(Command command) {
                    "\n"
                    "Exit status: 0 PROGRAMMED; 1 --check found an error (or, with --strict, a\n"
                    "warning); 2 no boot program before the countdown ran out; 3 dot timeout\n"
-                   "(Programming FAILLED); 4 the port could not be opened or was lost; 5 the\n"
-                   "file cannot be read; 6 interrupted\n"
+                   "(Programming FAILLED); 4 the port could not be opened or was lost, or\n"
+                   "--usb matched no adapter or several (they are listed); 5 the file cannot be\n"
+                   "read; 6 interrupted\n"
                    "(%3: cancelled, port closed); 7 the device said \"P\"\n"
                    "(programmed) before the file's last line went out; 64 a wrong command line.\n")
             .arg(speedList())

@@ -3,6 +3,7 @@
 // norvak-flash-cli's command line: the subcommand, its options, and the help texts.
 
 #include "protocol/run_timing.h"
+#include "tools/cli/usb_adapter.h"
 
 #include <QByteArray>
 #include <QList>
@@ -21,7 +22,7 @@ inline constexpr int ok = 0;
 inline constexpr int badRecords = 1;    // check: an error, or with --strict a warning
 inline constexpr int noBootProgram = 2; // "Restart to bootprogram failled!"
 inline constexpr int dotTimeout = 3;    // "Programming FAILLED"
-inline constexpr int portFailed = 4;    // the port could not be opened, or was lost
+inline constexpr int portFailed = 4;    // no port opened, or it was lost; --usb chose none
 inline constexpr int fileUnreadable = 5;
 inline constexpr int interrupted = 6;     // SIGINT, SIGTERM or SIGHUP
 inline constexpr int programmedEarly = 7; // "P" came before the file's last line went out
@@ -40,6 +41,8 @@ struct CliOptions {
     // program
     std::optional<int> port;
     QString device;
+    // --usb: the port of the one adapter that matches
+    std::optional<UsbId> usb;
     QString file;         // also check's FILE, as the system's encoding reads it
     QByteArray fileBytes; // the same name as given, byte for byte
     int speedMs = normalSpeed;

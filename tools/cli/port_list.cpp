@@ -1,6 +1,8 @@
 #include "tools/cli/port_list.h"
 
-#include <QFileInfo>
+#include "link/control/line_watch.h"
+#include "tools/cli/usb_adapter.h"
+
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -51,14 +53,18 @@ std::optional<int> portNumberFor(const QString& path, const PortCandidates& cand
 
 std::vector<PortEntry> systemPorts() {
     const PortCandidates candidates = defaultPortCandidates();
-    const auto exists = [](const QString& path) {
-        return QFileInfo::exists(path);
-    };
     std::vector<PortEntry> ports;
     for (const QSerialPortInfo& info : QSerialPortInfo::availablePorts()) {
         PortEntry entry;
+        // The name the serial control opens and --device takes: the device file, or COMn where
+        // ports are no files (Qt's system location there is \\.\COMn, which no port number
+        // maps to).
+#ifdef Q_OS_WIN
+        entry.path = info.portName();
+#else
         entry.path = info.systemLocation();
-        entry.number = portNumberFor(entry.path, candidates, exists);
+#endif
+        entry.number = portNumberFor(entry.path, candidates, line_watch::deviceExists);
         entry.description = info.description();
         entry.manufacturer = info.manufacturer();
         if (info.hasVendorIdentifier()) {
@@ -89,12 +95,14 @@ QString portsText(const std::vector<PortEntry>& ports) {
             port.vendorId && port.productId
                 ? QStringLiteral("%1:%2").arg(hex4(*port.vendorId), hex4(*port.productId))
                 : QStringLiteral("-");
-        text += QStringLiteral("%1\t%2\t%3\t%4\t%5\t%6\n")
+        const auto adapter = usbIdOf(port);
+        text += QStringLiteral("%1\t%2\t%3\t%4\t%5\t%6\t%7\n")
                     .arg(port.number ? QString::number(*port.number) : QStringLiteral("-"),
                          port.path, orDash(port.description), orDash(port.manufacturer), usb,
-                         orDash(port.serialNumber));
+                         orDash(port.serialNumber),
+                         adapter ? usbIdText(*adapter) : QStringLiteral("-"));
     }
-    return QStringLiteral("port\tdevice\tdescription\tmanufacturer\tusb\tserial\n") + text;
+    return QStringLiteral("port\tdevice\tdescription\tmanufacturer\tusb\tserial\t--usb\n") + text;
 }
 
 QByteArray portsJson(const std::vector<PortEntry>& ports) {
@@ -110,6 +118,8 @@ QByteArray portsJson(const std::vector<PortEntry>& ports) {
         object[QStringLiteral("productId")] =
             port.productId ? QJsonValue(hex4(*port.productId)) : QJsonValue();
         object[QStringLiteral("serialNumber")] = port.serialNumber;
+        const auto adapter = usbIdOf(port);
+        object[QStringLiteral("usb")] = adapter ? QJsonValue(usbIdText(*adapter)) : QJsonValue();
         array.append(object);
     }
     return QJsonDocument(array).toJson(QJsonDocument::Compact) + '\n';

@@ -15,7 +15,7 @@ namespace norvak::cli {
 
 struct PortEntry {
     std::optional<int> number; // none: no number of the port box reaches this device
-    QString path;
+    QString path;              // as --device takes it: the device file, or COMn on Windows
     QString description;
     QString manufacturer;
     std::optional<quint16> vendorId;

@@ -4,7 +4,10 @@
 #include "firmwarefile/srec_check.h"
 #include "tools/cli/check_report.h"
 #include "tools/cli/named_file.h"
+#include "tools/cli/port_list.h"
+#include "tools/cli/shown_text.h"
 #include "tools/cli/signal_watcher.h"
+#include "tools/cli/usb_adapter.h"
 #include "tools/unattended/observing_serial.h"
 #include "tools/unattended/port_route.h"
 #include "tools/unattended/run_driver.h"
@@ -162,6 +165,27 @@ RunEnd deviceWentAway(const RunFacts& facts) {
                                   "and on and program it again.")};
 }
 
+// The port of the one adapter --usb names, as --device would give it. None when not exactly
+// one matches: the candidates go to `err`, the run's end to the reporter.
+std::optional<QString> adapterPort(const UsbId& id, RunReporter& reporter, std::FILE* err) {
+    const AdapterChoice choice = chooseAdapter(id, systemPorts());
+    if (choice.port) {
+        reporter.step(QStringLiteral("Choose the adapter %1 (%2)")
+                          .arg(usbIdText(*usbIdOf(*choice.port)), choice.port->path));
+        return choice.port->path;
+    }
+    if (!choice.candidates.isEmpty()) {
+        QString listed = QStringLiteral("norvak-flash-cli: %1\n").arg(choice.candidatesHeading);
+        for (const QString& line : choice.candidates) {
+            listed += QStringLiteral("  ") + withControlsEscaped(line) + QLatin1Char('\n');
+        }
+        writeText(err, listed);
+    }
+    reporter.end(
+        {exit_status::portFailed, QStringLiteral("port-failed"), choice.refusal, choice.advice});
+    return std::nullopt;
+}
+
 } // namespace
 
 RunEnd runEnd(const unattended::RunVerdict& verdict, const RunFacts& facts) {
@@ -218,12 +242,21 @@ int runProgram(const CliOptions& options, int& argc, char** argv, std::FILE* out
     SignalWatcher signalWatcher;
     RunReporter reporter(style, out, err);
 
+    // --usb reaches its adapter's port as --device reaches a path.
+    QString device = options.device;
+    if (options.usb) {
+        const auto found = adapterPort(*options.usb, reporter, err);
+        if (!found) {
+            return exit_status::portFailed;
+        }
+        device = *found;
+    }
+
     unattended::ScriptedToolkit toolkit;
-    const bool byDevice = !options.device.isEmpty();
+    const bool byDevice = !device.isEmpty();
     const int port = byDevice ? devicePortNumber : *options.port;
-    auto control =
-        std::make_unique<MSComm>(toolkit, byDevice ? unattended::withDeviceAt(port, options.device)
-                                                   : defaultPortCandidates());
+    auto control = std::make_unique<MSComm>(
+        toolkit, byDevice ? unattended::withDeviceAt(port, device) : defaultPortCandidates());
     const MSComm& serialControl = *control; // owned by the window from here on
     qint64 lineFeedsSent = 0;
     bool lineWentAway = false;
