@@ -27,3 +27,6 @@ if(NORVAK_HAVE_PTY)
   target_compile_definitions(test_cli_unreadable PRIVATE
     NORVAK_CLI="$<TARGET_FILE:norvak-flash-cli>")
 endif()
+
+# The run report's line, tally and file without a device.
+norvak_add_test(test_cli_record SOURCES cli/test_cli_record.cpp LIBS norvak_cli)
