@@ -44,15 +44,17 @@ QJsonObject parsedLine(const QByteArray& line) {
 }
 
 const QStringList everyKey = {
-    "startedAt",   "endedAt",       "host",         "port",     "device",      "devicePath",
-    "adapter",     "firmware",      "speedMs",      "outcome",  "exitStatus",  "description",
-    "linesSent",   "dotsReceived",  "startToBootMs", "readyToEndMs", "version"};
+    "startedAt", "endedAt",      "host",          "port",         "device",     "devicePath",
+    "adapter",   "firmware",     "speedMs",       "outcome",      "exitStatus", "description",
+    "linesSent", "dotsReceived", "startToBootMs", "readyToEndMs", "version"};
 
 // A clock the test moves by hand.
 struct HandClock {
     std::chrono::steady_clock::time_point now{};
     RunTally::Clock clock() {
-        return [this] { return now; };
+        return [this] {
+            return now;
+        };
     }
 };
 
@@ -65,7 +67,9 @@ void TestCliRecord::recordIsOneLineWithEveryKey() {
     record.host = QStringLiteral("bench-3");
     record.port = 4;
     record.devicePath = QStringLiteral("/dev/ttyUSB3");
-    record.adapter = {.vendorId = 0x403, .productId = 0x6001, .serialNumber = "A10K3ZQ",
+    record.adapter = {.vendorId = 0x403,
+                      .productId = 0x6001,
+                      .serialNumber = "A10K3ZQ",
                       .systemLocation = "/dev/ttyUSB3"};
     record.firmware = {.path = "/srv/fw/app.srec", .size = 4096, .sha256 = "ab12", .lines = 120};
     record.speedMs = 20;

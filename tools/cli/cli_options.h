@@ -25,7 +25,7 @@ inline constexpr int portFailed = 4;    // the port could not be opened, or was 
 inline constexpr int fileUnreadable = 5;
 inline constexpr int interrupted = 6;     // SIGINT, SIGTERM or SIGHUP
 inline constexpr int programmedEarly = 7; // "P" came before the file's last line went out
-inline constexpr int usage = 64; // the command line was refused, or --report's file
+inline constexpr int usage = 64;          // the command line was refused, or --report's file
 } // namespace exit_status
 
 // The pause items of the window's speed list, in milliseconds after each line.

@@ -129,8 +129,7 @@ public:
         }
         record_.device = options.device;
         reached(deviceReached(options));
-        record_.firmware =
-            firmwareFacts(QFileInfo(options.file).absoluteFilePath(), firmwareFile);
+        record_.firmware = firmwareFacts(QFileInfo(options.file).absoluteFilePath(), firmwareFile);
         record_.speedMs = options.speedMs;
         record_.version = QStringLiteral(NORVAK_VERSION);
     }
@@ -143,12 +142,19 @@ public:
         }
     }
 
+    // The run's outcome is known (the device may still be talking); the first call counts.
+    void ended() {
+        if (!record_.endedAt.isValid()) {
+            record_.endedAt = QDateTime::currentDateTimeUtc();
+        }
+    }
+
     // Appends the run's line; says on `err` when it could not.
     void write(const RunEnd& end, const RunTally& tally, std::FILE* err) {
         if (!file_) {
             return;
         }
-        record_.endedAt = QDateTime::currentDateTimeUtc();
+        ended();
         record_.outcome = end.outcome;
         record_.exitStatus = end.exitStatus;
         record_.description = end.text;
@@ -157,10 +163,10 @@ public:
         record_.startToBootMs = tally.startToBootMs();
         record_.readyToEndMs = tally.readyToEndMs();
         if (const auto failed = file_->append(recordLine(record_))) {
-            writeText(err, QStringLiteral("norvak-flash-cli: the run's line was not written to "
-                                          "the report %1: %2\n")
-                               .arg(withControlsEscaped(file_->path()),
-                                    withControlsEscaped(*failed)));
+            writeText(err,
+                      QStringLiteral("norvak-flash-cli: the run's line was not written to "
+                                     "the report %1: %2\n")
+                          .arg(withControlsEscaped(file_->path()), withControlsEscaped(*failed)));
         }
     }
 
@@ -307,6 +313,7 @@ int runProgram(const CliOptions& options, int& argc, char** argv, std::FILE* out
     RunTally tally;
     if (const auto refused = refuseUnfitFile(options, firmwareFile, err)) {
         tally.ended();
+        recorder.ended();
         RunReporter(style, out, err).end(*refused);
         recorder.write(*refused, tally, err);
         return refused->exitStatus;
@@ -329,19 +336,18 @@ int runProgram(const CliOptions& options, int& argc, char** argv, std::FILE* out
     bool lineWentAway = false;
     const frmProg* shownWindow = nullptr; // the state each received byte is taken under
     auto observed = std::make_unique<unattended::ObservingSerial>(
-        std::move(control),
-        unattended::SerialObserver{
-            .received =
-                [&reporter, &tally, &shownWindow](const QByteArray& bytes) {
-                    reporter.received(bytes);
-                    if (shownWindow != nullptr) {
-                        tally.received(bytes, shownWindow->shared().flashState);
-                    }
-                },
-            .receiveEventEnded = [&reporter] { reporter.receiveEventEnded(); },
-            .sent = [&tally](QByteArrayView bytes) { tally.sent(bytes); },
-            .portLost = [&lineWentAway] { lineWentAway = true; },
-        });
+        std::move(control), unattended::SerialObserver{
+                                .received =
+                                    [&reporter, &tally, &shownWindow](const QByteArray& bytes) {
+                                        reporter.received(bytes);
+                                        if (shownWindow != nullptr) {
+                                            tally.received(bytes, shownWindow->shared().flashState);
+                                        }
+                                    },
+                                .receiveEventEnded = [&reporter] { reporter.receiveEventEnded(); },
+                                .sent = [&tally](QByteArrayView bytes) { tally.sent(bytes); },
+                                .portLost = [&lineWentAway] { lineWentAway = true; },
+                            });
     frmProg window(toolkit, std::move(observed), devicenotify::nativeUsbPlatform());
     shownWindow = &window;
     window.show();
@@ -359,12 +365,15 @@ int runProgram(const CliOptions& options, int& argc, char** argv, std::FILE* out
                          recorder.reached(serialControl.devicePath());
                          tally.startPressed();
                      });
-    QObject::connect(&driver, &unattended::RunDriver::decided, &driver,
-                     [&tally] { tally.ended(); });
+    QObject::connect(&driver, &unattended::RunDriver::decided, &driver, [&tally, &recorder] {
+        tally.ended();
+        recorder.ended();
+    });
 
     int status = exit_status::dotTimeout;
     QObject::connect(&driver, &unattended::RunDriver::finished, &driver, [&] {
         tally.ended(); // an interruption decides and finishes at once
+        recorder.ended();
         const QString devicePath = serialControl.devicePath();
         const RunFacts facts{
             .deviceWentAway = lineWentAway,

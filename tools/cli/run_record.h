@@ -24,7 +24,7 @@ class NamedFile;
 struct FirmwareFacts {
     QString path;
     std::optional<qint64> size;
-    QString sha256; // lower-case hex; empty when unknown
+    QString sha256;              // lower-case hex; empty when unknown
     std::optional<qint64> lines; // as the window's streamer counts them
 };
 
