@@ -26,8 +26,15 @@ if(NORVAK_HAVE_PTY)
   add_dependencies(test_cli_unreadable norvak-flash-cli)
   target_compile_definitions(test_cli_unreadable PRIVATE
     NORVAK_CLI="$<TARGET_FILE:norvak-flash-cli>")
+
+  # --report: the run's line however it ends, and eight programs appending to one file.
+  norvak_add_test(test_cli_report SOURCES cli/test_cli_report.cpp LIBS norvak_device_rig)
+  add_dependencies(test_cli_report norvak-flash-cli)
+  target_compile_definitions(test_cli_report PRIVATE NORVAK_CLI="$<TARGET_FILE:norvak-flash-cli>")
 endif()
 
 # The scripted real toolkit of tools/unattended, which the CLI, the demo, the end-to-end tests
 # and the benchmarks share.
 norvak_add_test(test_scripted_toolkit SOURCES cli/test_scripted_toolkit.cpp LIBS norvak_unattended)
+# The run report's line, tally and file without a device.
+norvak_add_test(test_cli_record SOURCES cli/test_cli_record.cpp LIBS norvak_cli)

@@ -30,6 +30,9 @@ public:
     void TimerSendFile_Timer();
 
     [[nodiscard]] bool isRunning() const { return running_; }
+    // The lines of the file open at `file` as they would go out, from its start; throws
+    // FirmwareFileError when a read fails.
+    [[nodiscard]] static qint64 countLines(QFile& file);
 
     static inline const QString dialogTitle = QStringLiteral("Open FLASH or EEPROM file");
     static inline const QString dialogFilter = QStringLiteral("All Files (*.srec)");
@@ -50,7 +53,6 @@ private:
 
     void runStreamer();
     [[nodiscard]] StreamOutcome stream(const QString& path);
-    [[nodiscard]] static qint64 countLines(QFile& file);
     [[nodiscard]] StreamEnd sendLines(QFile& file, qint64 lineTotal);
     [[nodiscard]] AfterYield pauseAfterLine(TimePoint lineSent);
     void showProgress(qint64 lineNumber, qint64 lineTotal);

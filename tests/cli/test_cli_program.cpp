@@ -2,7 +2,7 @@
 // exit status, the JSON events in order, SIGINT in the middle of the file and SIGTERM while
 // waiting for the boot program, check on good and bad files and on files with warnings only
 // (sent, unless --strict), and the README's example that
-// programs four devices at once.
+// programs four devices at once, each run's line in one report.
 
 #include "tests/cli/cli_process.h"
 #include "tests/support/device_rig.h"
@@ -569,6 +569,19 @@ void TestCliProgram::readmeExampleProgramsFourDevicesAtOnce() {
                  std::size_t{i == 2 ? 0U : 1U});
         QVERIFY(QFile::exists(logs.filePath(QStringLiteral("device-%1.log").arg(i + 1))));
     }
+    // Each run appended its line to the one report, in whatever order they ended.
+    QFile report(logs.filePath(QStringLiteral("runs.jsonl")));
+    QVERIFY(report.open(QIODevice::ReadOnly));
+    QStringList reported;
+    for (const QByteArray& line : report.readAll().split('\n')) {
+        if (!line.isEmpty()) {
+            reported << QJsonDocument::fromJson(line).object()[QStringLiteral("device")].toString();
+        }
+    }
+    reported.sort();
+    QStringList devicesGiven = arguments.mid(2);
+    devicesGiven.sort();
+    QCOMPARE(reported, devicesGiven);
 }
 
 void TestCliProgram::noBootProgramEndsWithTwo() {

@@ -152,6 +152,14 @@ private:
             if (const auto given = value()) {
                 setFile(options, *given);
             }
+        } else if (isProgram && word == QStringLiteral("--report")) {
+            if (const auto given = value()) {
+                if (given->text.isEmpty()) {
+                    refuse(QStringLiteral("--report needs a file, for example "
+                                          "--report runs.jsonl."));
+                }
+                options.report = given->text;
+            }
         } else if (isProgram && word == QStringLiteral("--speed")) {
             if (const auto given = value()) {
                 options.speedMs = speed(given->text);
@@ -222,6 +230,9 @@ private:
         }
         if (option == QStringLiteral("--speed")) {
             return QStringLiteral("One of %1.").arg(speedList());
+        }
+        if (option == QStringLiteral("--report")) {
+            return QStringLiteral("For example --report runs.jsonl.");
         }
         return {};
     }
@@ -378,6 +389,7 @@ QString usage(Command command) {
                    "                                 --usb VID:PID[:SERIAL]) --file FILE\n"
                    "                                [--speed %4]\n"
                    "                                [--check [--strict]] [--json]\n"
+                   "                                [--report FILE]\n"
                    "\n"
                    "Programs a device as the window does, with the window's own run: connects,\n"
                    "chooses FILE, presses START PROGRAMMING; switch the device off and on when\n"
@@ -398,6 +410,10 @@ QString usage(Command command) {
                    "                  a file with an error is not sent, warnings are printed\n"
                    "  --strict        with --check: a file with a warning is not sent either\n"
                    "  --json          one JSON object per line for each event\n"
+                   "  --report FILE   append one JSON line for the run to FILE, however it\n"
+                   "                  ends: times, host, port and adapter, the file's size,\n"
+                   "                  SHA-256 and lines, the outcome, lines sent and dots\n"
+                   "                  received (several runs may append to one FILE at once)\n"
                    "\n"
                    "Exit status: 0 PROGRAMMED; 1 --check found an error (or, with --strict, a\n"
                    "warning); 2 no boot program before the countdown ran out; 3 dot timeout\n"
@@ -405,7 +421,8 @@ QString usage(Command command) {
                    "--usb matched no adapter or several (they are listed); 5 the file cannot be\n"
                    "read; 6 interrupted\n"
                    "(%3: cancelled, port closed); 7 the device said \"P\"\n"
-                   "(programmed) before the file's last line went out; 64 a wrong command line.\n")
+                   "(programmed) before the file's last line went out; 64 a wrong command line,\n"
+                   "or a --report FILE that cannot be opened for appending (nothing was sent).\n")
             .arg(speedList())
             .arg(normalSpeed)
             .arg(interruptions)

@@ -26,7 +26,7 @@ inline constexpr int portFailed = 4;    // no port opened, or it was lost; --usb
 inline constexpr int fileUnreadable = 5;
 inline constexpr int interrupted = 6;     // SIGINT, SIGTERM or SIGHUP
 inline constexpr int programmedEarly = 7; // "P" came before the file's last line went out
-inline constexpr int usage = 64;          // the command line was refused
+inline constexpr int usage = 64;          // the command line was refused, or --report's file
 } // namespace exit_status
 
 // The pause items of the window's speed list, in milliseconds after each line.
@@ -48,6 +48,7 @@ struct CliOptions {
     int speedMs = normalSpeed;
     bool check = false;
     bool strict = false; // check, program --check: warnings count as errors
+    QString report;      // program: the file the run's line is appended to; empty: none
 
     // The index of the speed list's item for speedMs (0 = the fastest).
     [[nodiscard]] int speedItem() const {

@@ -1,7 +1,7 @@
 #!/bin/sh
 # Programs one firmware file into several devices at once: one norvak-flash-cli process per
-# device, each with its own log, then each device's exit status. Exits 0 only when every
-# device was programmed.
+# device, each with its own log and its run's line in runs.jsonl, then each device's exit
+# status. Exits 0 only when every device was programmed.
 #   program-parallel.sh FIRMWARE DEVICE...
 #   program-parallel.sh firmware.srec /dev/ttyUSB0 /dev/ttyUSB1 /dev/ttyUSB2 /dev/ttyUSB3
 set -u
@@ -11,7 +11,8 @@ i=0
 pids=""
 for device in "$@"; do
     i=$((i + 1))
-    norvak-flash-cli program --device "$device" --file "$firmware" >"device-$i.log" 2>&1 &
+    norvak-flash-cli program --device "$device" --file "$firmware" --report runs.jsonl \
+        >"device-$i.log" 2>&1 &
     eval "pid_$i=\$!"
     pids="$pids $!"
 done

@@ -5,6 +5,8 @@
 #include "tools/cli/check_report.h"
 #include "tools/cli/named_file.h"
 #include "tools/cli/port_list.h"
+#include "tools/cli/report_file.h"
+#include "tools/cli/run_record.h"
 #include "tools/cli/shown_text.h"
 #include "tools/cli/signal_watcher.h"
 #include "tools/cli/usb_adapter.h"
@@ -14,13 +16,18 @@
 #include "tools/unattended/scripted_toolkit.h"
 
 #include "devicenotify/usb_notification.h"
+#include "link/control/line_watch.h"
 #include "link/control/mscomm.h"
 #include "mainwindow/frmprog.h"
 
 #include <QApplication>
 #include <QFileInfo>
+#include <QSysInfo>
 
+#include <algorithm>
+#include <memory>
 #include <optional>
+#include <variant>
 
 #ifdef Q_OS_WIN
 #include <io.h>
@@ -28,6 +35,10 @@
 #define fileno _fileno
 #else
 #include <unistd.h>
+#endif
+
+#ifndef NORVAK_VERSION
+#define NORVAK_VERSION "unknown"
 #endif
 
 namespace norvak::cli {
@@ -54,13 +65,11 @@ void writeText(std::FILE* file, const QString& text) {
 
 // Ends the run before any window when the file cannot be read or, with --check, holds an
 // error (with --strict, a warning); nothing when it may be sent.
-std::optional<int> refuseUnfitFile(const CliOptions& options, const NamedFile& firmware,
-                                   RunReporter::Style style, std::FILE* out, std::FILE* err) {
-    const auto refuseUnreadable = [&](const QString& why) {
-        RunReporter(style, out, err)
-            .end({exit_status::fileUnreadable, QStringLiteral("file-unreadable"), why,
-                  QStringLiteral("cannot read the firmware: ") + why});
-        return exit_status::fileUnreadable;
+std::optional<RunEnd> refuseUnfitFile(const CliOptions& options, const NamedFile& firmware,
+                                      std::FILE* err) {
+    const auto refuseUnreadable = [](const QString& why) {
+        return RunEnd{exit_status::fileUnreadable, QStringLiteral("file-unreadable"), why,
+                      QStringLiteral("cannot read the firmware: ") + why};
     };
     const FirmwareOpening opening = firmware.open();
     if (!opening.isOpen()) {
@@ -77,25 +86,114 @@ std::optional<int> refuseUnfitFile(const CliOptions& options, const NamedFile& f
     } catch (const FileReadError& e) {
         return refuseUnreadable(QString::fromStdString(e.what()));
     } catch (const CheckInterrupted&) {
-        RunReporter(style, out, err)
-            .end({exit_status::interrupted, QStringLiteral("interrupted"),
-                  QStringLiteral("Interrupted"),
-                  QStringLiteral("interrupted during the check: nothing was sent.")});
-        return exit_status::interrupted;
+        return RunEnd{exit_status::interrupted, QStringLiteral("interrupted"),
+                      QStringLiteral("Interrupted"),
+                      QStringLiteral("interrupted during the check: nothing was sent.")};
     }
     // Warnings are shown either way; the file is sent unless they count as errors.
     writeText(err, problemsText(firmware.shown(), report));
     if (report.passes(options.strict)) {
         return std::nullopt;
     }
-    RunReporter(style, out, err)
-        .end({exit_status::badRecords, QStringLiteral("bad-records"),
-              QStringLiteral("%1 in %2").arg(problemCountText(report), firmware.shown()),
-              report.errorCount > 0
-                  ? QStringLiteral("the file was not sent: mend the records named above.")
-                  : QStringLiteral("the file was not sent: --strict refuses its warnings, "
-                                   "named above.")});
-    return exit_status::badRecords;
+    return RunEnd{exit_status::badRecords, QStringLiteral("bad-records"),
+                  QStringLiteral("%1 in %2").arg(problemCountText(report), firmware.shown()),
+                  report.errorCount > 0
+                      ? QStringLiteral("the file was not sent: mend the records named above.")
+                      : QStringLiteral("the file was not sent: --strict refuses its warnings, "
+                                       "named above.")};
+}
+
+// The device a run on `options` reaches as the serial control finds it: --device as given,
+// for --port the first of the port's candidates that exists; empty when none does, and for
+// --usb until its adapter is chosen.
+QString deviceReached(const CliOptions& options) {
+    if (!options.device.isEmpty()) {
+        return options.device;
+    }
+    if (!options.port) {
+        return {};
+    }
+    const QStringList tried = defaultPortCandidates()(*options.port);
+    const auto found = std::find_if(tried.cbegin(), tried.cend(), line_watch::deviceExists);
+    return found != tried.cend() ? *found : QString();
+}
+
+// The line of --report for one run: what is known before it starts is gathered at once (the
+// file is read here, before the window sends it), the rest when it has ended.
+class RunRecorder {
+public:
+    RunRecorder(const CliOptions& options, const NamedFile& firmwareFile,
+                std::unique_ptr<ReportFile> file)
+        : file_(std::move(file)) {
+        record_.startedAt = QDateTime::currentDateTimeUtc();
+        if (!file_) {
+            return;
+        }
+        record_.host = QSysInfo::machineHostName();
+        record_.port = options.port;
+        record_.device = options.device;
+        if (options.usb) {
+            record_.usb = usbIdText(*options.usb);
+        }
+        reached(deviceReached(options));
+        record_.firmware = firmwareFacts(QFileInfo(options.file).absoluteFilePath(), firmwareFile);
+        record_.speedMs = options.speedMs;
+        record_.version = QStringLiteral(NORVAK_VERSION);
+    }
+
+    // The serial control opened `devicePath`.
+    void reached(const QString& devicePath) {
+        if (file_ && !devicePath.isEmpty() && devicePath != record_.devicePath) {
+            record_.devicePath = devicePath;
+            record_.adapter = adapterFacts(devicePath);
+        }
+    }
+
+    // The run's outcome is known (the device may still be talking); the first call counts.
+    void ended() {
+        if (!record_.endedAt.isValid()) {
+            record_.endedAt = QDateTime::currentDateTimeUtc();
+        }
+    }
+
+    // Appends the run's line; says on `err` when it could not.
+    void write(const RunEnd& end, const RunTally& tally, std::FILE* err) {
+        if (!file_) {
+            return;
+        }
+        ended();
+        record_.outcome = end.outcome;
+        record_.exitStatus = end.exitStatus;
+        record_.description = end.text;
+        record_.linesSent = tally.linesSent();
+        record_.dotsReceived = tally.dotsReceived();
+        record_.startToBootMs = tally.startToBootMs();
+        record_.readyToEndMs = tally.readyToEndMs();
+        if (const auto failed = file_->append(recordLine(record_))) {
+            writeText(err,
+                      QStringLiteral("norvak-flash-cli: the run's line was not written to "
+                                     "the report %1: %2\n")
+                          .arg(withControlsEscaped(file_->path()), withControlsEscaped(*failed)));
+        }
+    }
+
+private:
+    std::unique_ptr<ReportFile> file_; // none without --report
+    RunRecord record_;
+};
+
+// Opens --report's file before anything else happens; nothing when none was asked for, and
+// the reason when it cannot be opened.
+std::variant<std::unique_ptr<ReportFile>, QString> openReport(const CliOptions& options) {
+    if (options.report.isEmpty()) {
+        return std::unique_ptr<ReportFile>();
+    }
+    auto file = std::make_unique<ReportFile>(options.report);
+    if (!file->isOpen()) {
+        return QStringLiteral("--report: cannot append to %1: %2. Nothing was sent.")
+            .arg(withControlsEscaped(options.report), withControlsEscaped(file->whyNot()));
+    }
+    return file;
 }
 
 // Tells the reporter what the run does as the window shows it. A firmware file reached by its
@@ -167,7 +265,9 @@ RunEnd deviceWentAway(const RunFacts& facts) {
 
 // The port of the one adapter --usb names, as --device would give it. None when not exactly
 // one matches: the candidates go to `err`, the run's end to the reporter.
-std::optional<QString> adapterPort(const UsbId& id, RunReporter& reporter, std::FILE* err) {
+// The port of the one adapter that matches `id`, or the run's end when none or several do.
+std::variant<QString, RunEnd> adapterPort(const UsbId& id, RunReporter& reporter,
+                                          std::FILE* err) {
     const AdapterChoice choice = chooseAdapter(id, systemPorts());
     if (choice.port) {
         reporter.step(QStringLiteral("Choose the adapter %1 (%2)")
@@ -181,9 +281,8 @@ std::optional<QString> adapterPort(const UsbId& id, RunReporter& reporter, std::
         }
         writeText(err, listed);
     }
-    reporter.end(
-        {exit_status::portFailed, QStringLiteral("port-failed"), choice.refusal, choice.advice});
-    return std::nullopt;
+    return RunEnd{exit_status::portFailed, QStringLiteral("port-failed"), choice.refusal,
+                  choice.advice};
 }
 
 } // namespace
@@ -229,10 +328,22 @@ RunEnd runEnd(const unattended::RunVerdict& verdict, const RunFacts& facts) {
 }
 
 int runProgram(const CliOptions& options, int& argc, char** argv, std::FILE* out, std::FILE* err) {
+    auto opened = openReport(options);
+    if (const QString* whyNot = std::get_if<QString>(&opened)) {
+        writeText(err, QStringLiteral("norvak-flash-cli: %1\n").arg(*whyNot));
+        return exit_status::usage;
+    }
     const RunReporter::Style style = styleFor(options, out);
     const NamedFile firmwareFile(options.fileBytes);
-    if (const auto refused = refuseUnfitFile(options, firmwareFile, style, out, err)) {
-        return *refused;
+    RunRecorder recorder(options, firmwareFile,
+                         std::move(std::get<std::unique_ptr<ReportFile>>(opened)));
+    RunTally tally;
+    if (const auto refused = refuseUnfitFile(options, firmwareFile, err)) {
+        tally.ended();
+        recorder.ended();
+        RunReporter(style, out, err).end(*refused);
+        recorder.write(*refused, tally, err);
+        return refused->exitStatus;
     }
 
     // Offscreen whatever the desktop: the window is never shown to anyone.
@@ -245,11 +356,16 @@ int runProgram(const CliOptions& options, int& argc, char** argv, std::FILE* out
     // --usb reaches its adapter's port as --device reaches a path.
     QString device = options.device;
     if (options.usb) {
-        const auto found = adapterPort(*options.usb, reporter, err);
-        if (!found) {
-            return exit_status::portFailed;
+        auto found = adapterPort(*options.usb, reporter, err);
+        if (const RunEnd* refused = std::get_if<RunEnd>(&found)) {
+            tally.ended();
+            recorder.ended();
+            reporter.end(*refused);
+            recorder.write(*refused, tally, err);
+            return refused->exitStatus;
         }
-        device = *found;
+        device = std::get<QString>(found);
+        recorder.reached(device);
     }
 
     unattended::ScriptedToolkit toolkit;
@@ -258,17 +374,23 @@ int runProgram(const CliOptions& options, int& argc, char** argv, std::FILE* out
     auto control = std::make_unique<MSComm>(
         toolkit, byDevice ? unattended::withDeviceAt(port, device) : defaultPortCandidates());
     const MSComm& serialControl = *control; // owned by the window from here on
-    qint64 lineFeedsSent = 0;
     bool lineWentAway = false;
+    const frmProg* shownWindow = nullptr; // the state each received byte is taken under
     auto observed = std::make_unique<unattended::ObservingSerial>(
-        std::move(control),
-        unattended::SerialObserver{
-            .received = [&reporter](const QByteArray& bytes) { reporter.received(bytes); },
-            .receiveEventEnded = [&reporter] { reporter.receiveEventEnded(); },
-            .sent = [&lineFeedsSent](QByteArrayView bytes) { lineFeedsSent += bytes.count('\n'); },
-            .portLost = [&lineWentAway] { lineWentAway = true; },
-        });
+        std::move(control), unattended::SerialObserver{
+                                .received =
+                                    [&reporter, &tally, &shownWindow](const QByteArray& bytes) {
+                                        reporter.received(bytes);
+                                        if (shownWindow != nullptr) {
+                                            tally.received(bytes, shownWindow->shared().flashState);
+                                        }
+                                    },
+                                .receiveEventEnded = [&reporter] { reporter.receiveEventEnded(); },
+                                .sent = [&tally](QByteArrayView bytes) { tally.sent(bytes); },
+                                .portLost = [&lineWentAway] { lineWentAway = true; },
+                            });
     frmProg window(toolkit, std::move(observed), devicenotify::nativeUsbPlatform());
+    shownWindow = &window;
     window.show();
 
     const QString firmware = QFileInfo(firmwareFile.path()).absoluteFilePath();
@@ -278,19 +400,32 @@ int runProgram(const CliOptions& options, int& argc, char** argv, std::FILE* out
                    firmwareFile.openedByBytes() ? firmwareFile.shown() : QString());
     QObject::connect(&signalWatcher, &SignalWatcher::terminationRequested, &driver,
                      [&driver] { driver.interrupt(); });
+    // START PROGRAMMING is pressed as this returns: the port is open by now.
+    QObject::connect(&driver, &unattended::RunDriver::aboutToStart, &driver,
+                     [&recorder, &tally, &serialControl] {
+                         recorder.reached(serialControl.devicePath());
+                         tally.startPressed();
+                     });
+    QObject::connect(&driver, &unattended::RunDriver::decided, &driver, [&tally, &recorder] {
+        tally.ended();
+        recorder.ended();
+    });
 
     int status = exit_status::dotTimeout;
     QObject::connect(&driver, &unattended::RunDriver::finished, &driver, [&] {
+        tally.ended(); // an interruption decides and finishes at once
+        recorder.ended();
         const QString devicePath = serialControl.devicePath();
         const RunFacts facts{
             .deviceWentAway = lineWentAway,
             .portLabel = QStringLiteral("Port %1 (%2)").arg(port).arg(devicePath),
             .progressPercent = window.shared().progressPercent,
-            .linesSent = lineFeedsSent,
+            .linesSent = tally.linesSent(),
         };
         const RunEnd end = runEnd(driver.verdict(), facts);
         status = end.exitStatus;
-        reporter.end(end);
+        reporter.end(end, {.linesSent = tally.linesSent(), .dotsReceived = tally.dotsReceived()});
+        recorder.write(end, tally, err);
         window.close();
     });
     QObject::connect(&window, &frmProg::closed, &app, &QCoreApplication::quit);

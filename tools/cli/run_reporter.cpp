@@ -251,14 +251,16 @@ void RunReporter::message(const QString& text, bool critical) {
     printLine(QStringLiteral("message box: ") + oneLine);
 }
 
-void RunReporter::end(const RunEnd& end) {
+void RunReporter::end(const RunEnd& end, const LineCounts& counts) {
     flushReceived();
     if (style_ == Style::Json) {
         emitJson(jsonEvent("outcome", elapsed(),
                            {{QStringLiteral("outcome"), end.outcome},
                             {QStringLiteral("exitStatus"), end.exitStatus},
                             {QStringLiteral("text"), end.text},
-                            {QStringLiteral("bytesReceived"), bytesReceived_}}));
+                            {QStringLiteral("bytesReceived"), bytesReceived_},
+                            {QStringLiteral("linesSent"), counts.linesSent},
+                            {QStringLiteral("dotsReceived"), counts.dotsReceived}}));
     } else {
         if (const QByteArray rest = deviceLineBytes(); !rest.isEmpty()) {
             printLines(rest);
@@ -272,6 +274,9 @@ void RunReporter::end(const RunEnd& end) {
                                       : QStringLiteral("Result: FAILED (exit status %1): %2")
                                             .arg(end.exitStatus)
                                             .arg(end.text));
+        printLine(QStringLiteral("Lines sent: %1, dots received: %2")
+                      .arg(counts.linesSent)
+                      .arg(counts.dotsReceived));
     }
     if (!end.advice.isEmpty()) {
         write(err_, ("norvak-flash-cli: " + withControlsEscaped(end.advice) + '\n').toUtf8());

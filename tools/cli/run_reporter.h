@@ -26,6 +26,13 @@ struct RunEnd {
     QString advice;  // what to do next; empty when programmed
 };
 
+// The file's lines that went out and the "." the device answered while it was sent, shown
+// side by side at the end: a difference is shown, not judged.
+struct LineCounts {
+    qint64 linesSent = 0;
+    qint64 dotsReceived = 0;
+};
+
 class RunReporter {
 public:
     enum class Style { Terminal, Plain, Json };
@@ -42,7 +49,7 @@ public:
     // A receive event has taken all it takes: its bytes are reported now.
     void receiveEventEnded();
     void message(const QString& text, bool critical);
-    void end(const RunEnd& end);
+    void end(const RunEnd& end, const LineCounts& counts = {});
 
     [[nodiscard]] qint64 bytesReceived() const { return bytesReceived_; }
 
