@@ -60,8 +60,7 @@ void TestSpeedItems::everySpeedPausesItsMilliseconds() {
 
 void TestSpeedItems::cliTextsNameTheSpeedsAndTheRate() {
     const QString usage = cli::usage(cli::Command::Program);
-    QVERIFY2(usage.contains(QStringLiteral("[--speed 20|40|60|80|100]\n")),
-             qPrintable(usage));
+    QVERIFY2(usage.contains(QStringLiteral("[--speed 20|40|60|80|100]\n")), qPrintable(usage));
     QVERIFY2(
         usage.contains(QStringLiteral("--speed MS      pause after each line: 20, 40, 60, 80, 100 "
                                       "(default 60)")),

@@ -37,7 +37,7 @@ inline constexpr std::array allButtons = {Button::Connect, Button::Flash,       
 using norvak::TimerRole;
 inline constexpr std::array allTimers = {TimerRole::WakeUpSender, TimerRole::Countdown,
                                          TimerRole::ReadyRequest, TimerRole::FileSender,
-                                         TimerRole::DotWatchdog};
+                                         TimerRole::DotWatchdog,  TimerRole::PortWatch};
 
 // How one control looks, for tests of the layout.
 struct ControlLook {
@@ -87,6 +87,9 @@ public:
     [[nodiscard]] bool streaming() const;
     // Every run end the window announced, in order.
     [[nodiscard]] const std::vector<RunEnding>& runEnds() const { return runEnds_; }
+    // The port's goings and comings the window announced during runs: "away: " and the
+    // description, or "back".
+    [[nodiscard]] const QStringList& portComings() const { return portComings_; }
 
     // --- The link ---
     [[nodiscard]] bool connected() const;
@@ -166,6 +169,7 @@ private:
     LogBox* log_ = nullptr;
     int closedCount_ = 0;
     std::vector<RunEnding> runEnds_;
+    QStringList portComings_;
 };
 
 class WindowRig final : public WindowView {
