@@ -44,7 +44,8 @@ struct CliOptions {
     QByteArray fileBytes; // the same name as given, byte for byte
     int speedMs = normalSpeed;
     bool check = false;
-    bool strict = false; // check, program --check: warnings count as errors
+    bool strict = false;      // check, program --check: warnings count as errors
+    bool waitForPort = false; // program: the port is opened once it appears
 
     // The index of the speed list's item for speedMs (0 = the fastest).
     [[nodiscard]] int speedItem() const {

@@ -11,12 +11,14 @@
 #include "tools/unattended/scripted_toolkit.h"
 
 #include "devicenotify/usb_notification.h"
+#include "link/control/line_watch.h"
 #include "link/control/mscomm.h"
 #include "mainwindow/frmprog.h"
 
 #include <QApplication>
 #include <QFileInfo>
 
+#include <algorithm>
 #include <optional>
 
 #ifdef Q_OS_WIN
@@ -130,6 +132,9 @@ void reportRunSteps(unattended::RunDriver& driver, RunReporter& reporter, const 
     QObject::connect(
         &driver, &unattended::RunDriver::messageShown, &driver,
         [&reporter](const QString& text, bool critical) { reporter.message(text, critical); });
+    QObject::connect(&window, &frmProg::portAway, &driver,
+                     [&reporter](const QString& description) { reporter.portGone(description); });
+    QObject::connect(&window, &frmProg::portBack, &driver, [&reporter] { reporter.portBack(); });
 }
 
 // The window's "PROGRAMMED" came while lines of the file were still to go: the device
@@ -241,8 +246,15 @@ int runProgram(const CliOptions& options, int& argc, char** argv, std::FILE* out
     window.show();
 
     const QString firmware = QFileInfo(firmwareFile.path()).absoluteFilePath();
-    unattended::RunDriver driver(
-        window, toolkit, {.port = port, .firmware = firmware, .speedItem = options.speedItem()});
+    unattended::RunPlan plan{.port = port, .firmware = firmware, .speedItem = options.speedItem()};
+    if (options.waitForPort) {
+        plan.portPresent = [candidates = byDevice ? QStringList{options.device}
+                                                  : defaultPortCandidates()(port)] {
+            return std::any_of(candidates.cbegin(), candidates.cend(), line_watch::portPresent);
+        };
+        plan.portWaitLimit = std::chrono::seconds(protocol::secondsToRestart);
+    }
+    unattended::RunDriver driver(window, toolkit, std::move(plan));
     reportRunSteps(driver, reporter, window,
                    firmwareFile.openedByBytes() ? firmwareFile.shown() : QString());
     QObject::connect(&signalWatcher, &SignalWatcher::terminationRequested, &driver,
