@@ -82,7 +82,10 @@ std::int16_t narrowPort(std::int32_t portNumber) {
 
 bool SerialLink::btnCon_Click() {
     connectFailure_.reset();
-    away_ = false; // the operator takes the port over from the watch
+    if (away_) {
+        giveUpAwayPort();
+        return true;
+    }
     return reportingFailure<SerialError>(
         [this] {
             if (!PortOpen()) {
@@ -220,6 +223,14 @@ bool SerialLink::leavePortAway() {
     // A lost port no longer counts as open, but its line and claim are still held.
     ClosePort();
     return true;
+}
+
+void SerialLink::giveUpAwayPort() {
+    // The caption still said "Disconnect": the press disconnects a port that is closed already.
+    away_ = false;
+    w_.shared().Connected = false;
+    w_.setButtonCaption(WindowButton::Connect, connectCaption);
+    w_.setStatusText(QStringLiteral("Connect: False"));
 }
 
 bool SerialLink::reopenAwayPort() {

@@ -71,6 +71,8 @@ public:
     [[nodiscard]] bool portAway() const { return away_; }
 
 private:
+    // Connect pressed while the port is away: the operator disconnects; nobody waits for it.
+    void giveUpAwayPort();
     void reportConnectFailure(const QString& description);
     void showErrorCaption(const QString& description);
     void closeIfOpen();

@@ -454,6 +454,24 @@ const std::vector<EndingRow>& endingRows() {
              rig.tick(Milliseconds(2500));
          },
          [](WindowRig& rig) { rig.pressConnect(); }, tickOut, RunEndReason::ClosedByConnect, ""},
+        {"Connect while the port is away",
+         [](WindowRig& rig) {
+             rig.startRun(oneLineFile);
+             rig.serial->openFailure = QStringLiteral("no such device");
+             rig.serial->pullAdapter(removedAdapter);
+             rig.tick(Milliseconds(1));
+         },
+         [](WindowRig& rig) {
+             rig.pressConnect(); // it read "Disconnect"
+             QCOMPARE(rig.caption(), QStringLiteral("Norvak Flash Programmer, Connect: False"));
+             QCOMPARE(rig.caption(Button::Connect), QStringLiteral("Connect"));
+         },
+         [](WindowRig& rig) {
+             rig.serial->openFailure.reset();
+             tickOut(rig);
+             QVERIFY(!rig.portOpen()); // nobody looks for it any more
+         },
+         RunEndReason::ClosedByConnect, ""},
         {"Connect while sending, then the watchdog",
          [](WindowRig& rig) { rig.startAndReachSending(oneLineFile); },
          [](WindowRig& rig) { rig.pressConnect(); },
