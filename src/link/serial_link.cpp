@@ -109,6 +109,10 @@ std::int16_t narrowPort(std::int32_t portNumber) {
 
 bool SerialLink::btnCon_Click() {
     connectFailure_.reset();
+    if (away_) {
+        giveUpAwayPort();
+        return true;
+    }
     return reportingFailure<SerialError>(
         [this] {
             if (!PortOpen()) {
@@ -142,6 +146,7 @@ void SerialLink::ToggleConnection() {
                 comm_.setInputLen(1);
                 comm_.setPortOpen(true);
                 lossReported_ = false;
+                away_ = false;
                 connected = true;
                 w_.setButtonCaption(WindowButton::Connect, disconnectCaption);
             } else {
@@ -229,11 +234,44 @@ bool SerialLink::reportPortLost(const QString& description) {
         return false;
     }
     lossReported_ = true;
+    away_ = false;
     w_.shared().Connected = false;
     closeIfOpen();
     showErrorCaption(description);
     w_.setButtonCaption(WindowButton::Connect, connectCaption);
     return true;
+}
+
+bool SerialLink::leavePortAway() {
+    if (away_ || lossReported_) {
+        return false;
+    }
+    away_ = true;
+    // A lost port no longer counts as open, but its line and claim are still held.
+    ClosePort();
+    return true;
+}
+
+void SerialLink::giveUpAwayPort() {
+    // The caption still said "Disconnect": the press disconnects a port that is closed already.
+    away_ = false;
+    w_.shared().Connected = false;
+    w_.setButtonCaption(WindowButton::Connect, connectCaption);
+    w_.setStatusText(QStringLiteral("Connect: False"));
+}
+
+bool SerialLink::reopenAwayPort() {
+    if (!away_) {
+        return comm_.PortOpen();
+    }
+    // The port number and the settings stay with the serial control from the Connect press.
+    const bool reopened = droppingFailure<SerialError>([this] {
+        comm_.setOutBufferSize(16);
+        comm_.setInputLen(1);
+        comm_.setPortOpen(true);
+    });
+    away_ = !reopened || !comm_.PortOpen();
+    return !away_;
 }
 
 void SerialLink::reportConnectFailure(const QString& description) {

@@ -62,7 +62,19 @@ public:
     // True from a loss until the port is opened again.
     [[nodiscard]] bool portLost() const { return lossReported_; }
 
+    // The port went away while a run waits for the boot program, whose device may have
+    // switched its adapter off with itself: the port is closed (its claim and lock released)
+    // but nothing is reported yet, for it may come back. False when it is away already or
+    // the loss was reported.
+    [[nodiscard]] bool leavePortAway();
+    // One cheap look for the port that went away: opens it again by the same number, with
+    // the same settings. True when it is open again.
+    [[nodiscard]] bool reopenAwayPort();
+    [[nodiscard]] bool portAway() const { return away_; }
+
 private:
+    // Connect pressed while the port is away: the operator disconnects; nobody waits for it.
+    void giveUpAwayPort();
     void reportConnectFailure(const QString& description);
     void showErrorCaption(const QString& description);
     void closeIfOpen();
@@ -70,6 +82,7 @@ private:
     MainWindow& w_;
     SerialControl& comm_;
     bool lossReported_ = false;
+    bool away_ = false;
     std::optional<QString> connectFailure_;
 };
 

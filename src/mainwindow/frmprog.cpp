@@ -138,6 +138,7 @@ void frmProg::createTimers() {
     Timersendi = toolkit_.makeTimer(protocol::wakeUpInterval);
     TimerSendFile = toolkit_.makeTimer(protocol::fileSenderDelay);
     Timerresettobootprg = toolkit_.makeTimer(protocol::countdownInterval);
+    portWatch = toolkit_.makeTimer(protocol::portWatchInterval);
 }
 
 void frmProg::connectHandlers() {
@@ -155,6 +156,7 @@ void frmProg::connectHandlers() {
     Timersendi->onTick([this] { Timersendi_Timer(); });
     TimerSendFile->onTick([this] { TimerSendFile_Timer(); });
     Timerresettobootprg->onTick([this] { Timerresettobootprg_Timer(); });
+    portWatch->onTick([this] { portWatch_Timer(); });
 
     serial_->OnComm = [this] {
         MSComm1_OnComm();
@@ -217,6 +219,10 @@ void frmProg::TimerSendFile_Timer() {
     guarded([this] { streamer_.TimerSendFile_Timer(); });
 }
 
+void frmProg::portWatch_Timer() {
+    guarded([this] { table_.portWatchTick(); });
+}
+
 void frmProg::Form_Load() {
     members_.fileName.clear();
     lblFilename->setText(members_.fileName);
@@ -261,6 +267,8 @@ const Timer& frmProg::timer(TimerRole role) const {
         return *Timersendf;
     case TimerRole::FileSender:
         return *TimerSendFile;
+    case TimerRole::PortWatch:
+        return *portWatch;
     case TimerRole::DotWatchdog:
         break;
     }

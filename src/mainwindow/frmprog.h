@@ -58,6 +58,8 @@ public:
     void logClear() override;
     void showMessageBox(const QString& text, MessageIcon icon) override;
     void announceRunEnd(const RunEnding& ending) override { emit runEnded(ending); }
+    void announcePortAway(const QString& description) override { emit portAway(description); }
+    void announcePortBack() override { emit portBack(); }
     [[nodiscard]] QString showOpenDialog(const QString& title, const QString& filter,
                                          const QString& previousPath) override;
     [[nodiscard]] int speedListIndex() const override;
@@ -84,6 +86,10 @@ signals:
     // How a run ended, once per run, from the row of the state table that ended it; a Connect
     // that fails before any run counts as the end of the run it was to carry.
     void runEnded(const norvak::RunEnding& ending);
+    // While the run waited for the boot program, its port went away; then it came back and
+    // was opened again with the same settings. Neither ends the run.
+    void portAway(const QString& description);
+    void portBack();
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -106,6 +112,7 @@ private:
     void Timersendf_Timer();
     void TimerdotNotReceived_Timer();
     void TimerSendFile_Timer();
+    void portWatch_Timer();
 
     void createControls();
     void placeControls();
@@ -140,6 +147,7 @@ private:
     std::unique_ptr<Timer> Timersendi;
     std::unique_ptr<Timer> TimerSendFile;
     std::unique_ptr<Timer> Timerresettobootprg;
+    std::unique_ptr<Timer> portWatch;
 
     WindowMembers members_;
 

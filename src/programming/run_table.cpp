@@ -71,6 +71,7 @@ void RunTable::start() {
 
 void RunTable::connectPressed() {
     const bool runWasOn = state() != FlashState::Idle;
+    w_.timer(TimerRole::PortWatch).setEnabled(false);
     enter(FlashState::Idle);
     w_.shared().restartCountdown = 0;
     showStartCaption();
@@ -104,6 +105,7 @@ void RunTable::countdownTick() {
     }
     if (state() == FlashState::WaitingForBoot) {
         const QString noBootProgram = QStringLiteral("Restart to bootprogram failled!");
+        settlePortAway();
         enter(FlashState::Idle);
         w_.logAppendByRewriting(QStringLiteral("\r\n") + noBootProgram);
         showStartCaption();
@@ -135,6 +137,20 @@ void RunTable::watchdogTick() {
     // Every change, the announcement too, is made before the box holds this handler.
     announceEnd(RunEndReason::DotTimeout, failed);
     w_.showMessageBox(QStringLiteral("Error: DOT Timeout"), MessageIcon::Critical);
+}
+
+void RunTable::portWatchTick() {
+    if (state() != FlashState::WaitingForBoot) {
+        // Cancelled or ended meanwhile: nobody waits for the port any longer.
+        settlePortAway();
+        return;
+    }
+    if (link_.reopenAwayPort()) {
+        // The wake-up sender has run on, writing nothing while the port was closed.
+        w_.timer(TimerRole::PortWatch).setEnabled(false);
+        awayDescription_.clear();
+        w_.announcePortBack();
+    }
 }
 
 // --- The device ---
@@ -223,6 +239,13 @@ void RunTable::firmwareUnreadable(const QString& path, const QString& why) {
 }
 
 void RunTable::portLost(const QString& description) {
+    if (state() == FlashState::WaitingForBoot) {
+        watchForPort(description);
+        return;
+    }
+    if (link_.portAway()) {
+        return; // already closed and watched for; the watch settles it
+    }
     if (!link_.reportPortLost(description)) {
         return;
     }
@@ -230,6 +253,23 @@ void RunTable::portLost(const QString& description) {
     showStartCaption();
     stopAllTimers();
     announceEnd(RunEndReason::PortLost, description);
+}
+
+void RunTable::watchForPort(const QString& description) {
+    if (!link_.leavePortAway()) {
+        return; // the same loss again (a refused write after the line hung up)
+    }
+    awayDescription_ = description;
+    w_.timer(TimerRole::PortWatch).setEnabled(true);
+    w_.announcePortAway(description);
+}
+
+void RunTable::settlePortAway() {
+    w_.timer(TimerRole::PortWatch).setEnabled(false);
+    if (link_.portAway()) {
+        static_cast<void>(link_.reportPortLost(awayDescription_));
+    }
+    awayDescription_.clear();
 }
 
 // --- Shared steps ---

@@ -79,6 +79,8 @@ public:
     void wakeUpTick();
     void readyRequestTick();
     void watchdogTick();
+    // While the port is away: one look whether it is back.
+    void portWatchTick();
 
     // --- The device: one received character, under the state of this moment ---
     void characterReceived(const QByteArray& ch, EchoBeforeTransition& echo);
@@ -92,8 +94,11 @@ public:
     void firmwareUnreadable(const QString& path, const QString& why);
 
     // --- The link ---
-    // The port went away (adapter pulled, device gone, a write refused): the link reports it
-    // once, the run is over and every timer stops, so that no later caption or box hides why.
+    // The port went away (adapter pulled, device gone, a write refused). While the run waits
+    // for the boot program the device may be switching its own adapter off and on: the port
+    // is closed and watched for, the countdown runs on and "i" goes out again once the port
+    // is back. Otherwise the link reports the loss once, the run is over and every timer
+    // stops, so that no later caption or box hides why.
     void portLost(const QString& description);
 
     [[nodiscard]] FlashState state() const { return w_.shared().flashState; }
@@ -118,6 +123,9 @@ private:
     void showStartCaption();
     void enableStartIfReady();
     void stopAllTimers();
+    void watchForPort(const QString& description);
+    // The watch is over without the port: the loss is reported as any other.
+    void settlePortAway();
     // Tells the window how the run ended, the first time one of its ending rows runs; later
     // ends of the same run (the watchdog after a cancel, a lost port after "PROGRAMMED") are
     // what the operator sees, not news of the run.
@@ -127,6 +135,8 @@ private:
     SerialLink& link_;
     // Since the last start (or since the window opened, before the first one).
     bool endAnnounced_ = false;
+    // How the port went away, for the link's report if it does not come back.
+    QString awayDescription_;
 };
 
 } // namespace norvak

@@ -1,7 +1,7 @@
 #pragma once
 
 // The operator's numbers of a run: the speed list's pauses, the countdown to power-cycle the
-// device, and the intervals of the run's five timers.
+// device, and the intervals of the run's timers.
 
 #include "protocol/boot_line.h"
 
@@ -45,5 +45,7 @@ inline constexpr std::chrono::milliseconds countdownInterval{1000};   // one sec
 inline constexpr std::chrono::milliseconds readyRequestDelay{333};    // ">" to "f"
 inline constexpr std::chrono::milliseconds fileSenderDelay{1000};     // "_" to the first line
 inline constexpr std::chrono::milliseconds dotWatchdogInterval{3000}; // longest wait for "."
+// A port lost while waiting for the boot program: how often the run looks whether it is back.
+inline constexpr std::chrono::milliseconds portWatchInterval{100};
 
 } // namespace norvak::protocol

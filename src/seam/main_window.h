@@ -59,18 +59,19 @@ struct WindowMembers {
     std::uintptr_t mainWindowHandle = 0;
 };
 
-// The five timers, by what they do for the run (their intervals: protocol/run_timing.h).
+// The run's timers, by what they do for it (their intervals: protocol/run_timing.h).
 enum class TimerRole {
     WakeUpSender, // Timersendi: "i" again and again while waiting for the boot program
     Countdown,    // Timerresettobootprg: the operator's seconds to power-cycle the device
     ReadyRequest, // Timersendf: "f" once, a moment after the boot program answered
     FileSender,   // TimerSendFile: starts the file streamer
     DotWatchdog,  // TimerdotNotReceived: the run fails when no "." comes in time
+    PortWatch,    // looks for a port lost while waiting for the boot program, to reopen it
 };
 
 inline constexpr TimerRole allTimerRoles[] = {TimerRole::WakeUpSender, TimerRole::Countdown,
                                               TimerRole::ReadyRequest, TimerRole::FileSender,
-                                              TimerRole::DotWatchdog};
+                                              TimerRole::DotWatchdog,  TimerRole::PortWatch};
 
 // The buttons whose caption or enabled state a handler changes.
 enum class WindowButton {
@@ -111,6 +112,10 @@ public:
 
     // The run is over: whoever follows runs without reading the screen learns how here.
     virtual void announceRunEnd(const RunEnding& ending) = 0;
+    // While the run waits for the boot program its port went away (`description` says how)
+    // and is watched for; then it came back and was opened again. Neither ends the run.
+    virtual void announcePortAway(const QString& description) = 0;
+    virtual void announcePortBack() = 0;
 
     // The file-open dialog over the window; `previousPath` when the operator cancels.
     [[nodiscard]] virtual QString showOpenDialog(const QString& title, const QString& filter,

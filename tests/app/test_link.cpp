@@ -227,9 +227,11 @@ void TestLink::closePortLeavesCaptionsAndLetsConnectSetUpAgain() {
     QCOMPARE(rig.caption(), QStringLiteral("Norvak Flash Programmer, Connect: True"));
 }
 
+// After the boot program's answer (before it, the port is watched for: test_run_control).
 void TestLink::lostAdapterIsReportedOnce() {
     WindowRig rig;
     rig.startRun("S00600004844521B\r\n");
+    rig.receive(">");
     rig.serial->pullAdapter(QStringLiteral("Port 4 (/dev/ttyUSB3): the device was removed."));
     rig.tick(Milliseconds(50));
     const auto match = errorCaption.match(rig.caption());
@@ -250,9 +252,10 @@ void TestLink::lostAdapterIsReportedOnce() {
 void TestLink::failingWriteIsReportedOnceAndEndsTheRun() {
     WindowRig rig;
     rig.startRun("S00600004844521B\r\n");
+    rig.receive(">");
     rig.tick(Milliseconds(20));
     rig.serial->outputFailure = QStringLiteral("Port 4 (/dev/ttyUSB3): input/output error.");
-    rig.tick(Milliseconds(5));
+    rig.tick(Milliseconds(333)); // the "f"
     const QString caption = rig.caption();
     QVERIFY2(errorCaption.match(caption).hasMatch(), qPrintable(caption));
     QVERIFY(!rig.serial->PortOpen());

@@ -38,6 +38,10 @@ private slots:
     void eachEndingRowAnnouncesTheRunsEndOnce_data();
     void eachEndingRowAnnouncesTheRunsEndOnce();
     void eachNewRunIsAnnouncedAgain();
+    void portGoneDuringTheCountdownIsReopenedWhenBack();
+    void portNotBackWhenTheCountdownEndsFailsAsTheCountdown();
+    void portGoneAfterTheBootAnswerEndsTheRun();
+    void cancelWhilePortIsAwayReportsTheLoss();
 };
 
 namespace {
@@ -450,6 +454,24 @@ const std::vector<EndingRow>& endingRows() {
              rig.tick(Milliseconds(2500));
          },
          [](WindowRig& rig) { rig.pressConnect(); }, tickOut, RunEndReason::ClosedByConnect, ""},
+        {"Connect while the port is away",
+         [](WindowRig& rig) {
+             rig.startRun(oneLineFile);
+             rig.serial->openFailure = QStringLiteral("no such device");
+             rig.serial->pullAdapter(removedAdapter);
+             rig.tick(Milliseconds(1));
+         },
+         [](WindowRig& rig) {
+             rig.pressConnect(); // it read "Disconnect"
+             QCOMPARE(rig.caption(), QStringLiteral("Norvak Flash Programmer, Connect: False"));
+             QCOMPARE(rig.caption(Button::Connect), QStringLiteral("Connect"));
+         },
+         [](WindowRig& rig) {
+             rig.serial->openFailure.reset();
+             tickOut(rig);
+             QVERIFY(!rig.portOpen()); // nobody looks for it any more
+         },
+         RunEndReason::ClosedByConnect, ""},
         {"Connect while sending, then the watchdog",
          [](WindowRig& rig) { rig.startAndReachSending(oneLineFile); },
          [](WindowRig& rig) { rig.pressConnect(); },
@@ -458,17 +480,26 @@ const std::vector<EndingRow>& endingRows() {
              QCOMPARE(rig.toolkit.messages.size(), std::size_t{1}); // "Error: DOT Timeout"
          },
          RunEndReason::ClosedByConnect, ""},
-        {"the adapter pulled", [](WindowRig& rig) { rig.startRun(oneLineFile); },
+        // A port lost while the run waits for the boot program is watched for instead.
+        {"the adapter pulled",
+         [](WindowRig& rig) {
+             rig.startRun(oneLineFile);
+             rig.receive(">");
+         },
          [](WindowRig& rig) {
              rig.serial->pullAdapter(removedAdapter);
              rig.tick(Milliseconds(50));
          },
          tickOut, RunEndReason::PortLost, removedAdapter},
-        {"a write refused", [](WindowRig& rig) { rig.startRun(oneLineFile); },
+        {"a write refused",
+         [](WindowRig& rig) {
+             rig.startRun(oneLineFile);
+             rig.receive(">");
+         },
          [](WindowRig& rig) {
              rig.serial->outputFailure =
                  QStringLiteral("Port 4 (/dev/ttyUSB3): input/output error.");
-             rig.tick(Milliseconds(5));
+             rig.tick(Milliseconds(333)); // the "f"
          },
          tickOut, RunEndReason::PortLost, "Port 4 (/dev/ttyUSB3): input/output error."},
         {"Connect cannot open the port",
@@ -548,6 +579,101 @@ void TestRunControl::eachNewRunIsAnnouncedAgain() {
     QCOMPARE(rig.runEnds()[0].reason, RunEndReason::Programmed);
     QCOMPARE(rig.runEnds()[1].reason, RunEndReason::NoBootProgram);
     QCOMPARE(rig.runEnds()[2].reason, RunEndReason::ClosedByConnect);
+}
+
+// The device switches its adapter off with itself: the port is closed and looked for every
+// 100 ms, and once back opened again; "i" goes on and the countdown never starts anew.
+void TestRunControl::portGoneDuringTheCountdownIsReopenedWhenBack() {
+    WindowRig rig;
+    rig.startRun(oneLineFile);
+    rig.tick(Milliseconds(2000));
+    rig.serial->openFailure = QStringLiteral("no such device");
+    rig.serial->pullAdapter(removedAdapter);
+    rig.tick(Milliseconds(1));
+    QVERIFY(!rig.portOpen());
+    QVERIFY(rig.timerOn(TimerRole::PortWatch));
+    QCOMPARE(rig.timerInterval(TimerRole::PortWatch), Milliseconds(100));
+    QCOMPARE(rig.portComings(), QStringList{QStringLiteral("away: ") + removedAdapter});
+    const QString captionWhileAway = rig.caption();
+    const qsizetype wakeUpsBefore = rig.serial->wire.count('i');
+
+    rig.tick(Milliseconds(1499));
+    QCOMPARE(rig.serial->wire.count('i'), wakeUpsBefore); // nothing goes to a closed port
+    QCOMPARE(rig.caption(Button::Flash), QStringLiteral("Waiting restart: 57"));
+    QCOMPARE(rig.caption(), captionWhileAway);
+    QCOMPARE(rig.caption(Button::Connect), QStringLiteral("Disconnect"));
+    QCOMPARE(rig.state(), FlashState::WaitingForBoot);
+
+    rig.serial->openFailure.reset();
+    rig.tick(Milliseconds(100));
+    QVERIFY(rig.portOpen());
+    QVERIFY(!rig.timerOn(TimerRole::PortWatch));
+    QCOMPARE(rig.portComings().size(), 2);
+    QCOMPARE(rig.portComings().back(), QStringLiteral("back"));
+    rig.tick(Milliseconds(50));
+    QVERIFY(rig.serial->wire.count('i') > wakeUpsBefore);
+    QCOMPARE(rig.caption(Button::Flash), QStringLiteral("Waiting restart: 57"));
+    QVERIFY(rig.runEnds().empty());
+
+    rig.receive(">");
+    QCOMPARE(rig.state(), FlashState::WaitingForReady);
+    QCOMPARE(rig.caption(), QStringLiteral("Norvak Flash Programmer, Bootprogram started"));
+}
+
+void TestRunControl::portNotBackWhenTheCountdownEndsFailsAsTheCountdown() {
+    WindowRig rig;
+    rig.startRun(oneLineFile);
+    rig.serial->openFailure = QStringLiteral("no such device");
+    rig.serial->pullAdapter(removedAdapter);
+    rig.tick(Milliseconds(60'999));
+    QCOMPARE(rig.state(), FlashState::WaitingForBoot);
+    QVERIFY(rig.runEnds().empty());
+    rig.tick(Milliseconds(1));
+    QCOMPARE(rig.state(), FlashState::Idle);
+    QVERIFY(rig.logText().endsWith(QStringLiteral("\r\nRestart to bootprogram failled!")));
+    QCOMPARE(rig.runEnds().size(), std::size_t{1});
+    QCOMPARE(rig.runEnds()[0].reason, RunEndReason::NoBootProgram);
+    for (const TimerRole role : allTimerRoles) {
+        QVERIFY(!rig.timerOn(role));
+    }
+    // The loss is shown as a lost port's: the port stays closed, Connect opens it again.
+    QVERIFY(rig.caption().contains(removedAdapter));
+    QCOMPARE(rig.caption(Button::Connect), QStringLiteral("Connect"));
+    QVERIFY(!rig.connected());
+    rig.serial->openFailure.reset();
+    rig.tick(Milliseconds(1000));
+    QVERIFY(!rig.portOpen());
+    QCOMPARE(rig.portComings().size(), 1);
+}
+
+void TestRunControl::portGoneAfterTheBootAnswerEndsTheRun() {
+    WindowRig rig;
+    rig.startRun(oneLineFile);
+    rig.receive(">");
+    rig.serial->pullAdapter(removedAdapter);
+    rig.tick(Milliseconds(1));
+    QCOMPARE(rig.state(), FlashState::Idle);
+    QCOMPARE(rig.runEnds().size(), std::size_t{1});
+    QCOMPARE(rig.runEnds()[0].reason, RunEndReason::PortLost);
+    QVERIFY(rig.portComings().isEmpty());
+    rig.tick(Milliseconds(1000));
+    QVERIFY(!rig.portOpen()); // nobody looks for it
+}
+
+// CANCEL while the port is away: nobody waits for it any more, and the loss is shown.
+void TestRunControl::cancelWhilePortIsAwayReportsTheLoss() {
+    WindowRig rig;
+    rig.startRun(oneLineFile);
+    rig.serial->pullAdapter(removedAdapter);
+    rig.tick(Milliseconds(1));
+    rig.forceStartButton(true);
+    rig.press(Button::Flash); // no open port: the guard sets Idle
+    QCOMPARE(rig.state(), FlashState::Idle);
+    rig.tick(Milliseconds(100));
+    QVERIFY(!rig.timerOn(TimerRole::PortWatch));
+    QVERIFY(!rig.portOpen());
+    QVERIFY(rig.caption().contains(removedAdapter));
+    QCOMPARE(rig.caption(Button::Connect), QStringLiteral("Connect"));
 }
 
 QTEST_MAIN(TestRunControl)

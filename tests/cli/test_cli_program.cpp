@@ -1,8 +1,9 @@
 // norvak-flash-cli as a script runs it, against simulated devices over pseudo-terminals: every
 // exit status, the JSON events in order, SIGINT in the middle of the file and SIGTERM while
 // waiting for the boot program, check on good and bad files and on files with warnings only
-// (sent, unless --strict), and the README's example that
-// programs four devices at once, each run's line in one report.
+// (sent, unless --strict), the README's example that programs four devices at once, each
+// run's line in one report, and a device that takes its port with it when it is switched off
+// and on.
 
 #include "tests/cli/cli_process.h"
 #include "tests/support/device_rig.h"
@@ -47,6 +48,8 @@ private slots:
     void sigintMidFileCancelsAndWritesNothingMore();
     void sigtermWhileWaitingForTheBootProgram();
     void readmeExampleProgramsFourDevicesAtOnce();
+    void aPortGoneDuringTheCountdownIsReopenedWhenBack();
+    void waitForPortOpensThePortWhenItAppears();
     // Last: they started first and need the whole 61-second countdown.
     void noBootProgramEndsWithTwo();
     void anApplicationPrintingOnWithoutBootProgramEndsWithTwo();
@@ -621,6 +624,55 @@ void TestCliProgram::anApplicationPrintingOnWithoutBootProgramEndsWithTwo() {
     const std::string received = chattyDevice_->recording().received;
     QVERIFY(received.size() > 1000);
     QVERIFY(received.find_first_not_of('i') == std::string::npos);
+}
+
+// The device powers its own adapter: switched off and on after the first "i", its port is
+// gone for 1.5 s and back as a new pseudo-terminal behind the same path.
+void TestCliProgram::aPortGoneDuringTheCountdownIsReopenedWhenBack() {
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    SimDeviceConfig config = deviceConfig();
+    config.linkPath = dir.filePath(QStringLiteral("ttyPOWER")).toStdString();
+    config.powerCycleRemovesPortFor = 1500ms;
+    SimDevice device(config);
+    const auto run = startCli({"program", "--device", QString::fromStdString(config.linkPath),
+                               "--file", firmware("small-crlf.srec"), "--speed", "20", "--json"});
+    QCOMPARE(finish(*run), 0);
+    const Events events = parseEvents(run->readAllStandardOutput());
+    QVERIFY2(events.error.isEmpty(), qPrintable(events.error));
+    const qsizetype gone = events.indexOf("port-gone");
+    const qsizetype back = events.indexOf("port-back");
+    const qsizetype answered =
+        events.indexOf("caption", "status", QStringLiteral("Bootprogram started"));
+    const qsizetype programmed = events.indexOf("caption", "status", QStringLiteral("PROGRAMMED"));
+    QVERIFY(gone >= 0 && gone < back && back < answered && answered < programmed);
+    QVERIFY(!events.list[gone][QStringLiteral("description")].toString().isEmpty());
+    const double away = events.list[back][QStringLiteral("t")].toDouble() -
+                        events.list[gone][QStringLiteral("t")].toDouble();
+    QVERIFY2(away >= 1.4, qPrintable(QString::number(away)));
+    QCOMPARE(events.list.back()[QStringLiteral("outcome")].toString(),
+             QStringLiteral("programmed"));
+    QCOMPARE(device.recording().programmedFiles.size(), std::size_t{1});
+}
+
+// --wait-for-port: the device's port appears two seconds after the run began.
+void TestCliProgram::waitForPortOpensThePortWhenItAppears() {
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    SimDeviceConfig config = deviceConfig();
+    config.linkPath = dir.filePath(QStringLiteral("ttyLATE")).toStdString();
+    const auto run =
+        startCli({"program", "--device", QString::fromStdString(config.linkPath), "--file",
+                  firmware("small-crlf.srec"), "--speed", "20", "--wait-for-port"});
+    QVERIFY(run->waitForStarted());
+    QTest::qWait(2000);
+    QCOMPARE(run->state(), QProcess::Running);
+    SimDevice device(config);
+    QCOMPARE(finish(*run), 0);
+    const QByteArray out = run->readAllStandardOutput();
+    const qsizetype waited = out.indexOf("Wait for port 1 to appear");
+    QVERIFY2(waited >= 0 && waited < out.indexOf("Connect to port 1"), out.constData());
+    QCOMPARE(device.recording().programmedFiles.size(), std::size_t{1});
 }
 
 QTEST_MAIN(TestCliProgram)

@@ -44,9 +44,9 @@ QJsonObject parsedLine(const QByteArray& line) {
 }
 
 const QStringList everyKey = {
-    "startedAt", "endedAt",      "host",          "port",         "device",     "usb",        "devicePath",
-    "adapter",   "firmware",     "speedMs",       "outcome",      "exitStatus", "description",
-    "linesSent", "dotsReceived", "startToBootMs", "readyToEndMs", "version"};
+    "startedAt",   "endedAt",   "host",         "port",          "device",       "usb",
+    "devicePath",  "adapter",   "firmware",     "speedMs",       "outcome",      "exitStatus",
+    "description", "linesSent", "dotsReceived", "startToBootMs", "readyToEndMs", "version"};
 
 // A clock the test moves by hand.
 struct HandClock {

@@ -18,7 +18,8 @@ const QString nowhere = QStringLiteral("/nonexistent/norvak-faults/ttyUSB0");
 
 DeviceRig::DeviceRig(const SimDeviceConfig& config, int speedItem)
     : device_(std::make_unique<SimDevice>(config))
-    , portPath_(QString::fromStdString(device_->slavePath())) {
+    , portPath_(QString::fromStdString(config.linkPath.empty() ? device_->slavePath()
+                                                               : config.linkPath)) {
     toolkit.answerUnattended([this](const MessageBoxRequest& request) {
         messages.push_back(request);
         if (whileShown) {

@@ -2,6 +2,8 @@
 
 // A main window on the real event loop and the real serial control, whose port 1 leads to a
 // simulated device that the test can unplug and plug in again (a new device, the same port).
+// With a link path in the device's configuration, port 1 leads to the link, so that a device
+// whose power cycle removes its port comes back on port 1.
 
 #include "mainwindow/frmprog.h"
 #include "tests/support/counting_serial.h"

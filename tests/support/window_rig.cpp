@@ -74,6 +74,11 @@ void WindowView::attach(frmProg& window) {
     QObject::connect(window_, &frmProg::closed, window_, [this] { ++closedCount_; });
     QObject::connect(window_, &frmProg::runEnded, window_,
                      [this](const RunEnding& ending) { runEnds_.push_back(ending); });
+    QObject::connect(window_, &frmProg::portAway, window_, [this](const QString& description) {
+        portComings_.push_back(QStringLiteral("away: ") + description);
+    });
+    QObject::connect(window_, &frmProg::portBack, window_,
+                     [this] { portComings_.push_back(QStringLiteral("back")); });
 }
 
 QPushButton* WindowView::button(Button which) const {

@@ -86,6 +86,9 @@ public:
     [[nodiscard]] bool streaming() const;
     // Every run end the window announced, in order.
     [[nodiscard]] const std::vector<RunEnding>& runEnds() const { return runEnds_; }
+    // The port's goings and comings the window announced during runs: "away: " and the
+    // description, or "back".
+    [[nodiscard]] const QStringList& portComings() const { return portComings_; }
 
     // --- The link ---
     [[nodiscard]] bool connected() const;
@@ -165,6 +168,7 @@ private:
     LogBox* log_ = nullptr;
     int closedCount_ = 0;
     std::vector<RunEnding> runEnds_;
+    QStringList portComings_;
 };
 
 class WindowRig final : public WindowView {

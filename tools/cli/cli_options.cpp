@@ -125,6 +125,8 @@ private:
             options.json = true;
         } else if (isProgram && word == QStringLiteral("--check") && !inlineValue) {
             options.check = true;
+        } else if (isProgram && word == QStringLiteral("--wait-for-port") && !inlineValue) {
+            options.waitForPort = true;
         } else if ((isProgram || command_ == Command::Check) &&
                    word == QStringLiteral("--strict") && !inlineValue) {
             options.strict = true;
@@ -388,8 +390,8 @@ QString usage(Command command) {
                    "usage: norvak-flash-cli program (--port N | --device PATH |\n"
                    "                                 --usb VID:PID[:SERIAL]) --file FILE\n"
                    "                                [--speed %4]\n"
-                   "                                [--check [--strict]] [--json]\n"
-                   "                                [--report FILE]\n"
+                   "                                [--check [--strict]] [--wait-for-port]\n"
+                   "                                [--json] [--report FILE]\n"
                    "\n"
                    "Programs a device as the window does, with the window's own run: connects,\n"
                    "chooses FILE, presses START PROGRAMMING; switch the device off and on when\n"
@@ -409,6 +411,8 @@ QString usage(Command command) {
                    "  --check         check FILE first ('norvak-flash-cli check --help'):\n"
                    "                  a file with an error is not sent, warnings are printed\n"
                    "  --strict        with --check: a file with a warning is not sent either\n"
+                   "  --wait-for-port the port need not be there yet: it is opened when it\n"
+                   "                  appears, within the countdown's %5 seconds\n"
                    "  --json          one JSON object per line for each event\n"
                    "  --report FILE   append one JSON line for the run to FILE, however it\n"
                    "                  ends: times, host, port and adapter, the file's size,\n"
@@ -426,7 +430,8 @@ QString usage(Command command) {
             .arg(speedList())
             .arg(normalSpeed)
             .arg(interruptions)
-            .arg(speedList(QStringLiteral("|")));
+            .arg(speedList(QStringLiteral("|")))
+            .arg(protocol::secondsToRestart);
     case Command::None:
         break;
     }

@@ -47,8 +47,9 @@ struct CliOptions {
     QByteArray fileBytes; // the same name as given, byte for byte
     int speedMs = normalSpeed;
     bool check = false;
-    bool strict = false; // check, program --check: warnings count as errors
-    QString report;      // program: the file the run's line is appended to; empty: none
+    bool strict = false;      // check, program --check: warnings count as errors
+    QString report;           // program: the file the run's line is appended to; empty: none
+    bool waitForPort = false; // program: the port is opened once it appears
 
     // The index of the speed list's item for speedMs (0 = the fastest).
     [[nodiscard]] int speedItem() const {

@@ -231,6 +231,9 @@ void reportRunSteps(unattended::RunDriver& driver, RunReporter& reporter, const 
     QObject::connect(
         &driver, &unattended::RunDriver::messageShown, &driver,
         [&reporter](const QString& text, bool critical) { reporter.message(text, critical); });
+    QObject::connect(&window, &frmProg::portAway, &driver,
+                     [&reporter](const QString& description) { reporter.portGone(description); });
+    QObject::connect(&window, &frmProg::portBack, &driver, [&reporter] { reporter.portBack(); });
 }
 
 // The window's "PROGRAMMED" came while lines of the file were still to go: the device
@@ -266,8 +269,7 @@ RunEnd deviceWentAway(const RunFacts& facts) {
 // The port of the one adapter --usb names, as --device would give it. None when not exactly
 // one matches: the candidates go to `err`, the run's end to the reporter.
 // The port of the one adapter that matches `id`, or the run's end when none or several do.
-std::variant<QString, RunEnd> adapterPort(const UsbId& id, RunReporter& reporter,
-                                          std::FILE* err) {
+std::variant<QString, RunEnd> adapterPort(const UsbId& id, RunReporter& reporter, std::FILE* err) {
     const AdapterChoice choice = chooseAdapter(id, systemPorts());
     if (choice.port) {
         reporter.step(QStringLiteral("Choose the adapter %1 (%2)")
@@ -394,8 +396,15 @@ int runProgram(const CliOptions& options, int& argc, char** argv, std::FILE* out
     window.show();
 
     const QString firmware = QFileInfo(firmwareFile.path()).absoluteFilePath();
-    unattended::RunDriver driver(
-        window, toolkit, {.port = port, .firmware = firmware, .speedItem = options.speedItem()});
+    unattended::RunPlan plan{.port = port, .firmware = firmware, .speedItem = options.speedItem()};
+    if (options.waitForPort) {
+        plan.portPresent = [candidates = byDevice ? QStringList{options.device}
+                                                  : defaultPortCandidates()(port)] {
+            return std::any_of(candidates.cbegin(), candidates.cend(), line_watch::portPresent);
+        };
+        plan.portWaitLimit = std::chrono::seconds(protocol::secondsToRestart);
+    }
+    unattended::RunDriver driver(window, toolkit, std::move(plan));
     reportRunSteps(driver, reporter, window,
                    firmwareFile.openedByBytes() ? firmwareFile.shown() : QString());
     QObject::connect(&signalWatcher, &SignalWatcher::terminationRequested, &driver,

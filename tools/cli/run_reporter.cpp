@@ -251,6 +251,25 @@ void RunReporter::message(const QString& text, bool critical) {
     printLine(QStringLiteral("message box: ") + oneLine);
 }
 
+void RunReporter::portGone(const QString& description) {
+    flushReceived();
+    if (style_ == Style::Json) {
+        emitJson(jsonEvent("port-gone", elapsed(), {{QStringLiteral("description"), description}}));
+    } else {
+        printLine(QStringLiteral("Port went away: %1 Watching for it until the countdown runs out.")
+                      .arg(description));
+    }
+}
+
+void RunReporter::portBack() {
+    flushReceived();
+    if (style_ == Style::Json) {
+        emitJson(jsonEvent("port-back", elapsed(), {}));
+    } else {
+        printLine(QStringLiteral("Port is back: opened again with the same settings."));
+    }
+}
+
 void RunReporter::end(const RunEnd& end, const LineCounts& counts) {
     flushReceived();
     if (style_ == Style::Json) {

@@ -49,6 +49,10 @@ public:
     // A receive event has taken all it takes: its bytes are reported now.
     void receiveEventEnded();
     void message(const QString& text, bool critical);
+    // While the run waited for the boot program its port went away (`description` says how),
+    // and then came back and was opened again.
+    void portGone(const QString& description);
+    void portBack();
     void end(const RunEnd& end, const LineCounts& counts = {});
 
     [[nodiscard]] qint64 bytesReceived() const { return bytesReceived_; }

@@ -55,6 +55,15 @@ void BootProgram::powerCycle() {
     if (rec_.mode == SimMode::HungUp) {
         return;
     }
+    reset();
+}
+
+void BootProgram::poweredOnWithNewLine() {
+    powerCycleAt_.reset();
+    reset();
+}
+
+void BootProgram::reset() {
     ++rec_.powerCycles;
     rec_.mode = SimMode::BootCommand;
     busyUntil_.reset();
@@ -80,6 +89,11 @@ std::optional<SimClock::time_point> BootProgram::nextTimer() const {
 
 void BootProgram::runTimer() {
     if (powerCycleAt_ && (!busyUntil_ || *powerCycleAt_ <= *busyUntil_)) {
+        if (config_.powerCycleRemovesPortFor &&
+            port_.removeLineFor(*config_.powerCycleRemovesPortFor)) {
+            powerCycleAt_.reset(); // back on with the new line
+            return;
+        }
         powerCycle();
     } else if (busyUntil_) {
         finishLine(*busyUntil_);

@@ -6,6 +6,7 @@
 
 #include "tools/simdevice/sim_types.h"
 
+#include <chrono>
 #include <deque>
 #include <optional>
 #include <string>
@@ -20,6 +21,12 @@ public:
     virtual void dropUnsent() = 0;     // a reset empties the transmitter
     virtual void hangUpWhenSent() = 0; // the line goes once the last answer is out
     virtual char randomByte() = 0;
+    // The power goes with the port: the line closes now and a new one appears `gone` later,
+    // when the boot program is powered on again. False where the port cannot go away.
+    virtual bool removeLineFor(std::chrono::milliseconds gone) {
+        static_cast<void>(gone);
+        return false;
+    }
 
 protected:
     DevicePort() = default;
@@ -36,11 +43,15 @@ public:
     void take(char byte, SimClock::time_point at);
     void powerCycle();
     void lineGone();
+    // Power back on after a power cycle that took the line with it: the boot program runs.
+    void poweredOnWithNewLine();
 
     [[nodiscard]] std::optional<SimClock::time_point> nextTimer() const;
     void runTimer(); // the one nextTimer() names
 
 private:
+    // The boot program starts from nothing: power came on.
+    void reset();
     struct BufferedByte {
         char value;
         bool afterLoss; // the receiver dropped bytes just before this one

@@ -27,6 +27,9 @@ constexpr std::string_view usage = R"(usage: norvak-simdevice [options]
   --link PATH              also reach the device through a symlink at PATH
   --auto-power-cycle MS    power-cycle MS after the first "i" (default 500)
   --no-auto-power-cycle    power-cycle only on SIGUSR1
+  --power-cycle-removes-port MS
+                           the automatic power cycle takes the port with it: the line
+                           closes and a new one appears behind --link MS later
   --programming-time MS    time to program one line before its "." (default 0)
   --buffer BYTES           receive buffer while programming (default 256)
   --baud N                 line speed (default 57600)
@@ -87,6 +90,9 @@ Options parseOptions(const std::vector<std::string_view>& args) {
             config.linkPath = std::string(value());
         } else if (option == "--auto-power-cycle") {
             config.autoPowerCycleAfter =
+                std::chrono::duration_cast<std::chrono::milliseconds>(parseMillis(value(), option));
+        } else if (option == "--power-cycle-removes-port") {
+            config.powerCycleRemovesPortFor =
                 std::chrono::duration_cast<std::chrono::milliseconds>(parseMillis(value(), option));
         } else if (option == "--no-auto-power-cycle") {
             config.autoPowerCycleAfter.reset();

@@ -32,7 +32,10 @@ struct SimDeviceConfig {
     std::uint32_t baudRate = 57600;
     bool paced = true; // false: bytes pass as fast as the pseudo-terminal allows
     std::optional<std::chrono::milliseconds> autoPowerCycleAfter; // none: only by powerCycle()
-    std::chrono::microseconds programmingTime{0};                 // per accepted line
+    // Set: the automatic power cycle switches the device's own USB-serial adapter off too; the
+    // port goes away for this long and comes back as a new pseudo-terminal (linkPath follows).
+    std::optional<std::chrono::milliseconds> powerCycleRemovesPortFor;
+    std::chrono::microseconds programmingTime{0}; // per accepted line
     std::size_t receiveBufferSize = 256;
     std::string linkPath;   // if set, a symlink to the slave, replaced if it is a symlink already
     std::uint32_t seed = 1; // for noise, garbage and floods

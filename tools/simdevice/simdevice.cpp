@@ -167,12 +167,16 @@ struct SimDevice::Impl final : detail::DevicePort {
     char nextFloodCharacter();
     void queue(std::string_view bytes, TimePoint at, bool dot = false);
     void closeLine();
+    void openLine();
+    // Once the time of a power cycle that removed the port has passed: a new line.
+    void bringPortBack(TimePoint now);
 
     // DevicePort
     void send(std::string_view bytes, TimePoint at, bool dot) override { queue(bytes, at, dot); }
     void dropUnsent() override;
     void hangUpWhenSent() override { hangUpPending = true; }
     char randomByte() override { return static_cast<char>(byteValues(rng)); }
+    bool removeLineFor(std::chrono::milliseconds gone) override;
 
     const SimDeviceConfig config;
     UniqueFd master;
@@ -212,6 +216,9 @@ struct SimDevice::Impl final : detail::DevicePort {
     std::optional<TextFlood> textFlood;
     std::optional<TimePoint> nextTextFloodAt;
 
+    // When the port removed by a power cycle comes back.
+    std::optional<TimePoint> portBackAt;
+
     std::jthread thread; // last: stopped and joined before the rest goes
 };
 
@@ -223,21 +230,7 @@ SimDevice::Impl::Impl(SimDeviceConfig cfg)
     if (config.baudRate == 0) {
         throw std::invalid_argument("baud rate must not be zero");
     }
-    int masterFd = -1;
-    int slaveFd = -1;
-    if (::openpty(&masterFd, &slaveFd, nullptr, nullptr, nullptr) != 0) {
-        throwErrno("openpty");
-    }
-    master.reset(masterFd);
-    slave.reset(slaveFd);
-    makeNonBlocking(masterFd);
-    makeNonBlocking(slaveFd);
-    makeRaw(slaveFd);
-    std::array<char, 128> name{};
-    if (const int error = ::ttyname_r(slaveFd, name.data(), name.size()); error != 0) {
-        throw std::system_error(error, std::generic_category(), "ttyname_r");
-    }
-    slavePath = name.data();
+    openLine();
 
     std::array<int, 2> pipeFds{};
     if (::pipe(pipeFds.data()) != 0) {
@@ -248,9 +241,6 @@ SimDevice::Impl::Impl(SimDeviceConfig cfg)
     makeNonBlocking(pipeFds[0]);
     makeNonBlocking(pipeFds[1]);
 
-    if (!config.linkPath.empty()) {
-        placeLink(config.linkPath, slavePath);
-    }
     if (config.noise && config.noise->bytesPerSecond > 0) {
         noiseLeft = config.noise->count == 0 ? std::numeric_limits<std::size_t>::max()
                                              : config.noise->count;
@@ -268,6 +258,49 @@ SimDevice::Impl::~Impl() {
     if (!config.linkPath.empty()) {
         removeLinkTo(config.linkPath, slavePath);
     }
+}
+
+void SimDevice::Impl::openLine() {
+    int masterFd = -1;
+    int slaveFd = -1;
+    if (::openpty(&masterFd, &slaveFd, nullptr, nullptr, nullptr) != 0) {
+        throwErrno("openpty");
+    }
+    master.reset(masterFd);
+    slave.reset(slaveFd);
+    makeNonBlocking(masterFd);
+    makeNonBlocking(slaveFd);
+    makeRaw(slaveFd);
+    std::array<char, 128> name{};
+    if (const int error = ::ttyname_r(slaveFd, name.data(), name.size()); error != 0) {
+        throw std::system_error(error, std::generic_category(), "ttyname_r");
+    }
+    slavePath = name.data();
+    if (!config.linkPath.empty()) {
+        placeLink(config.linkPath, slavePath);
+    }
+}
+
+bool SimDevice::Impl::removeLineFor(std::chrono::milliseconds gone) {
+    closeLine();
+    if (!config.linkPath.empty()) {
+        removeLinkTo(config.linkPath, slavePath);
+    }
+    portBackAt = SimClock::now() + gone;
+    return true;
+}
+
+void SimDevice::Impl::bringPortBack(TimePoint now) {
+    if (!portBackAt || now < *portBackAt) {
+        return;
+    }
+    portBackAt.reset();
+    try {
+        openLine();
+    } catch (const std::system_error&) {
+        return; // no pseudo-terminal to be had: the port stays away, as a dead adapter's
+    }
+    program.poweredOnWithNewLine();
 }
 
 void SimDevice::Impl::wake() const noexcept {
@@ -289,7 +322,7 @@ void SimDevice::Impl::waitForEvents(std::unique_lock<std::mutex>& lock, TimePoin
     const auto deadline =
         earliest({rxPending ? std::optional(rxClock.next()) : std::nullopt,
                   !txQueue.empty() && !txBlocked ? std::optional(txClock.next()) : std::nullopt,
-                  program.nextTimer(), nextNoiseAt, nextTextFloodAt, hangUpCheckAt});
+                  program.nextTimer(), nextNoiseAt, nextTextFloodAt, hangUpCheckAt, portBackAt});
     int timeout = -1;
     if (config.busyPoll) {
         timeout = 0;
@@ -333,6 +366,7 @@ void SimDevice::Impl::waitForEvents(std::unique_lock<std::mutex>& lock, TimePoin
 }
 
 void SimDevice::Impl::step(TimePoint now) {
+    bringPortBack(now);
     receive(now);
     runTimers(now);
     transmit(now);
@@ -526,7 +560,8 @@ SimDevice::SimDevice(SimDeviceConfig config)
 
 SimDevice::~SimDevice() = default;
 
-const std::string& SimDevice::slavePath() const noexcept {
+std::string SimDevice::slavePath() const {
+    const std::scoped_lock lock(impl_->mutex);
     return impl_->slavePath;
 }
 
@@ -536,6 +571,15 @@ const SimDeviceConfig& SimDevice::config() const noexcept {
 
 void SimDevice::powerCycle() {
     impl_->command([this](TimePoint) { impl_->program.powerCycle(); });
+}
+
+void SimDevice::powerCycleRemovingPort(std::chrono::milliseconds gone) {
+    impl_->command([this, gone](TimePoint) { static_cast<void>(impl_->removeLineFor(gone)); });
+}
+
+bool SimDevice::portAway() const {
+    const std::scoped_lock lock(impl_->mutex);
+    return impl_->portBackAt.has_value();
 }
 
 void SimDevice::hangUp() {

@@ -23,6 +23,10 @@
 //    receiveBufferSize bytes; beyond that they are lost, and the line they belong to is
 //    damaged (the receiver's overrun mark travels with the next byte kept).
 //  - A power cycle resets the boot program and drops any output not yet on the line.
+//  - A power cycle that removes the port (powerCycleRemovingPort) is a device that powers its
+//    own USB-serial adapter: the pseudo-terminal closes at once as in a hang-up, the link
+//    path goes away, and after the given time a new pseudo-terminal (another slavePath())
+//    appears behind the same link path with the boot program running.
 //  - A hang-up closes the pseudo-terminal: the host's port reports an error and slavePath()
 //    goes away (its number may soon serve another pseudo-terminal). A planned hang-up
 //    (hangUpAfterLine) first lets the host read the last answer, for up to half a second.
@@ -58,11 +62,15 @@ public:
     SimDevice(SimDevice&&) = delete;
     SimDevice& operator=(SimDevice&&) = delete;
 
-    // The path a host opens (e.g. /dev/pts/7).
-    [[nodiscard]] const std::string& slavePath() const noexcept;
+    // The path a host opens (e.g. /dev/pts/7); another one after powerCycleRemovingPort.
+    [[nodiscard]] std::string slavePath() const;
     [[nodiscard]] const SimDeviceConfig& config() const noexcept;
 
     void powerCycle();
+    // The port goes away with the power and is back, a new pseudo-terminal, after `gone`.
+    void powerCycleRemovingPort(std::chrono::milliseconds gone);
+    // True while the port is away after powerCycleRemovingPort.
+    [[nodiscard]] bool portAway() const;
     void hangUp();                        // closes the line at once, as if the adapter were pulled
     void sendRaw(std::string_view bytes); // queued behind the device's own output
     void flood(std::size_t count);        // random bytes 0..255 at full line rate

@@ -76,6 +76,36 @@ void RunDriver::begin() {
         deadline_.start();
     }
     phase_ = Phase::Running;
+    if (plan_.portPresent && !plan_.portPresent()) {
+        emit step(QStringLiteral("Wait for port %1 to appear").arg(plan_.port));
+        portWait_.start();
+        portLook_.setInterval(portLookInterval);
+        connect(&portLook_, &QTimer::timeout, this, &RunDriver::lookForPort);
+        portLook_.start();
+        return;
+    }
+    run();
+}
+
+void RunDriver::lookForPort() {
+    if (phase_ != Phase::Running || verdict_.decided()) {
+        portLook_.stop();
+        return;
+    }
+    if (plan_.portPresent()) {
+        portLook_.stop();
+        run();
+    } else if (portWait_.elapsed() >= plan_.portWaitLimit.count()) {
+        portLook_.stop();
+        verdict_.fail(RunOutcome::PortFailed,
+                      QStringLiteral("Port %1 did not appear within %2 seconds.")
+                          .arg(plan_.port)
+                          .arg(plan_.portWaitLimit.count() / 1000));
+        announceDecision();
+    }
+}
+
+void RunDriver::run() {
     if (!clickThrough()) {
         announceDecision();
         return;

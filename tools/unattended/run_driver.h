@@ -21,6 +21,7 @@
 #include <QTimer>
 
 #include <chrono>
+#include <functional>
 
 namespace norvak {
 class frmProg;
@@ -35,6 +36,10 @@ struct RunPlan {
     int speedItem = -1;
     // A limit of the driver's own; zero: none (the window's countdown and watchdog end a run).
     std::chrono::milliseconds timeout{0};
+    // Set: the port need not be there yet. Connect is pressed once this says the port's
+    // device is there, looked at every portLookInterval for at most portWaitLimit.
+    std::function<bool()> portPresent{};
+    std::chrono::milliseconds portWaitLimit{0};
 };
 
 class RunDriver final : public QObject {
@@ -42,6 +47,7 @@ class RunDriver final : public QObject {
 
 public:
     static constexpr std::chrono::milliseconds watchInterval{50};
+    static constexpr std::chrono::milliseconds portLookInterval{100};
 
     // Takes over the toolkit's message boxes and dialogs for good.
     RunDriver(frmProg& window, ScriptedToolkit& toolkit, RunPlan plan);
@@ -76,6 +82,9 @@ private:
     enum class Phase { NotStarted, Running, WindingUp, Finished };
 
     void begin();
+    // Waits for the port (RunPlan::portPresent), then clicks through the run.
+    void lookForPort();
+    void run();
     [[nodiscard]] bool clickThrough();
     void chooseSpeed();
     void onCaption(const QString& caption);
@@ -100,6 +109,8 @@ private:
 
     QTimer watchTimer_;
     QTimer deadline_;
+    QTimer portLook_;
+    QElapsedTimer portWait_;
     QElapsedTimer windUpClock_;
     QElapsedTimer quietClock_; // since the log box last changed
     qsizetype lastLogLength_ = -1;

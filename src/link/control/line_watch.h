@@ -15,6 +15,10 @@ namespace norvak::line_watch {
 // Whether a candidate path names a device; where ports are no files, opening tells.
 [[nodiscard]] bool deviceExists(const QString& path);
 
+// Whether the port's device is there now, without opening it: a cheap look, made again and
+// again while a program waits for a port to appear.
+[[nodiscard]] bool portPresent(const QString& path);
+
 // Whether we may read and write the path; true where the system cannot be asked.
 [[nodiscard]] bool pathAccessible(const QString& path);
 

@@ -2,11 +2,18 @@
 
 #include "link/control/line_watch.h"
 
+#include <QSerialPortInfo>
+
 namespace norvak::line_watch {
 
 bool deviceExists(const QString& path) {
     Q_UNUSED(path);
     return true; // COMn names are no files; opening tells whether the port is there
+}
+
+bool portPresent(const QString& path) {
+    // Found among the ports the system lists now (by name, as COMn).
+    return !QSerialPortInfo(path).isNull();
 }
 
 bool pathAccessible(const QString& path) {

@@ -15,6 +15,10 @@ bool deviceExists(const QString& path) {
     return QFileInfo::exists(path);
 }
 
+bool portPresent(const QString& path) {
+    return QFileInfo::exists(path);
+}
+
 bool pathAccessible(const QString& path) {
     return ::access(QFile::encodeName(path).constData(), R_OK | W_OK) == 0;
 }
