@@ -1,7 +1,7 @@
 // The receive dispatcher and the run control on the virtual clock, driven by a byte stream
 // that mixes device characters, clock advances and operator actions, and checked after every
 // step against a model of the run's state table written out here on its own: the state, the
-// countdown, both buttons, the caption, the five timers, the bytes on the line, the log box
+// countdown, both buttons, the caption, the six timers, the bytes on the line, the log box
 // and the message boxes.
 //
 // Input: a sequence of [operation][argument] bytes.
@@ -57,7 +57,7 @@ const Files& files() {
     return instance;
 }
 
-enum TimerId { Countdown, WakeUp, Ready, Watchdog, SendFile, timerCount };
+enum TimerId { Countdown, WakeUp, Ready, Watchdog, SendFile, PortWatch, timerCount };
 
 struct ModelTimer {
     std::int64_t interval = 0;
@@ -72,6 +72,9 @@ public:
     bool portOpen = false;
     bool connected = false;
     bool lossReported = false;
+    // The port went away while the run waited for the boot program: closed, watched for.
+    bool away = false;
+    QString awayDescription;
     FlashState state = FlashState::Idle;
     int countdown = 60;
     QString fileName;
@@ -90,7 +93,8 @@ public:
                                                {.interval = 5},
                                                {.interval = 333},
                                                {.interval = 3000},
-                                               {.interval = 1000}}};
+                                               {.interval = 1000},
+                                               {.interval = 100}}};
 
     [[nodiscard]] bool startPossible() const { return portOpen && !fileName.isEmpty(); }
 
@@ -121,13 +125,20 @@ public:
     }
 
     void pressConnect() {
-        if (!portOpen) {
+        if (away) {
+            // The button still says "Disconnect": the press gives the port up.
+            away = false;
+            connected = false;
+            connectButton = QStringLiteral("Connect");
+            status(QStringLiteral("Connect: False"));
+        } else if (!portOpen) {
             if (openFails) {
                 connected = false;
                 errorDescription = openRefused;
             } else {
                 portOpen = true;
                 lossReported = false;
+                away = false;
                 connected = true;
                 connectButton = QStringLiteral("Disconnect");
                 status(QStringLiteral("Connect: True"));
@@ -138,6 +149,7 @@ public:
             connectButton = QStringLiteral("Connect");
             status(QStringLiteral("Connect: False"));
         }
+        disable(PortWatch);
         state = FlashState::Idle;
         countdown = 0;
         button = startText;
@@ -252,19 +264,48 @@ private:
     void disable(TimerId id) { timers[id].on = false; }
 
     void portLost(const QString& description) {
-        if (lossReported) {
+        if (state == FlashState::WaitingForBoot) {
+            // The device may take its port with it when it is switched off and on.
+            if (away || lossReported) {
+                return;
+            }
+            away = true;
+            portOpen = false;
+            awayDescription = description;
+            enable(PortWatch);
             return;
         }
-        lossReported = true;
-        connected = false;
-        portOpen = false;
-        errorDescription = description;
-        connectButton = QStringLiteral("Connect");
+        if (away || !reportLoss(description)) {
+            return;
+        }
         state = FlashState::Idle;
         button = startText;
         for (ModelTimer& t : timers) {
             t.on = false;
         }
+    }
+
+    // What the link shows of a lost port; false when it showed it already.
+    bool reportLoss(const QString& description) {
+        if (lossReported) {
+            return false;
+        }
+        lossReported = true;
+        away = false;
+        connected = false;
+        portOpen = false;
+        errorDescription = description;
+        connectButton = QStringLiteral("Connect");
+        return true;
+    }
+
+    // Nobody waits for the port any longer: a port still away is reported lost.
+    void settlePortAway() {
+        disable(PortWatch);
+        if (away) {
+            reportLoss(awayDescription);
+        }
+        awayDescription.clear();
     }
 
     // One byte on the line; false when the write was refused and the handler ends there.
@@ -290,6 +331,7 @@ private:
                 return;
             }
             if (state == FlashState::WaitingForBoot) {
+                settlePortAway();
                 state = FlashState::Idle;
                 log += restartFailure;
                 button = startText;
@@ -330,6 +372,17 @@ private:
                 status(QStringLiteral("Cannot read the firmware file: ") +
                        (fileName.isEmpty() ? QStringLiteral("no firmware file chosen")
                                            : fileName + QStringLiteral(": no such file")));
+            }
+            break;
+        case PortWatch:
+            if (state != FlashState::WaitingForBoot) {
+                settlePortAway();
+            } else if (!openFails) {
+                // Back: opened again by the same number with the same settings.
+                away = false;
+                portOpen = true;
+                disable(PortWatch);
+                awayDescription.clear();
             }
             break;
         case timerCount:
@@ -382,11 +435,11 @@ void compare(std::size_t step, const WindowRig& w, const Model& m) {
     } else {
         same("caption", caption, m.caption);
     }
-    static const char* const timerNames[] = {"countdown", "wake-up sender", "ready request",
-                                             "dot watchdog", "file sender"};
-    static constexpr TimerRole timers[] = {TimerRole::Countdown, TimerRole::WakeUpSender,
+    static const char* const timerNames[] = {"countdown",    "wake-up sender", "ready request",
+                                             "dot watchdog", "file sender",    "port watch"};
+    static constexpr TimerRole timers[] = {TimerRole::Countdown,    TimerRole::WakeUpSender,
                                            TimerRole::ReadyRequest, TimerRole::DotWatchdog,
-                                           TimerRole::FileSender};
+                                           TimerRole::FileSender,   TimerRole::PortWatch};
     for (int id = 0; id < timerCount; ++id) {
         same(timerNames[id], w.timerOn(timers[id]), m.timers[id].on);
     }
