@@ -398,8 +398,8 @@ int runProgram(const CliOptions& options, int& argc, char** argv, std::FILE* out
     const QString firmware = QFileInfo(firmwareFile.path()).absoluteFilePath();
     unattended::RunPlan plan{.port = port, .firmware = firmware, .speedItem = options.speedItem()};
     if (options.waitForPort) {
-        plan.portPresent = [candidates = byDevice ? QStringList{options.device}
-                                                  : defaultPortCandidates()(port)] {
+        plan.portPresent = [candidates =
+                                byDevice ? QStringList{device} : defaultPortCandidates()(port)] {
             return std::any_of(candidates.cbegin(), candidates.cend(), line_watch::portPresent);
         };
         plan.portWaitLimit = std::chrono::seconds(protocol::secondsToRestart);
