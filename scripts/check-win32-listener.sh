@@ -95,11 +95,8 @@ mapfile -t windows_units < <(cd "$repo" && grep -rlE 'Q_OS_WIN|_WIN32' --include
     grep -v '^src/devicenotify/' | sort)
 # Sources that CMake builds for Windows in place of their POSIX counterparts.
 windows_units+=(src/link/control/portable_line_watch.cpp)
-# The tools include their own headers and the shared libraries beside them by folder name.
-tool_includes=()
-for dir in "$repo"/tools/*/; do
-    tool_includes+=(-I"$dir")
-done
+# The tools name their headers from the project's root ("tools/cli/cli_options.h").
+tool_includes=(-I"$repo")
 for unit in "${windows_units[@]}"; do
     echo "compiling $unit for Windows (syntax only, this machine's Qt headers)"
     "$cxx" "${flags[@]}" -fsyntax-only "${qt_flags[@]}" "${tool_includes[@]}" "$repo/$unit"
